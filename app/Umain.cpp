@@ -1,0 +1,7 @@
+#include "app/Umain.h"
+
+namespace app {
+
+void FormCreate() {}
+
+}  // namespace app

@@ -1,0 +1,124 @@
+// Open files on POSIX. Windows' sharing modes are imitated with advisory flock locks, which all
+// of our own file streams take: "no sharing" holds an exclusive lock, "read, others may not
+// write" a shared one. Programs that ignore flock are not kept out.
+#include "platform/NativeFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/TextCodePage.h"
+
+namespace platform {
+namespace {
+
+// The message Windows gives for a sharing violation, so callers see the same text everywhere.
+constexpr char kSharingViolation[] = "The process cannot access the file because it is being used by another process";
+
+FileError errorFor(int code) {
+  if (code == EWOULDBLOCK) return {code, fromAnsi(kSharingViolation)};
+  return {code, fromAnsi(std::strerror(code))};
+}
+
+}  // namespace
+
+NativeFile::~NativeFile() { close(); }
+
+NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error) {
+  // Open without truncating first: a file someone else holds must keep its contents.
+  const int fd = ::open(toAnsi(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  NativeFile file(fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  return file;
+}
+
+NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error) {
+  const int fd = ::open(toAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  NativeFile file(fd);
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    error = errorFor(EISDIR);
+    return {};
+  }
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  return file;
+}
+
+std::int64_t NativeFile::read(void* buffer, std::int64_t count) {
+  if (!isOpen() || count < 0) return -1;
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, static_cast<size_t>(count));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+std::int64_t NativeFile::write(const void* buffer, std::int64_t count) {
+  if (!isOpen() || count < 0) return -1;
+  const char* bytes = static_cast<const char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t put = ::write(static_cast<int>(handle_), bytes + done, static_cast<size_t>(count - done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return done > 0 ? done : -1;
+    done += put;
+  }
+  return done;
+}
+
+std::int64_t NativeFile::seek(std::int64_t offset, int origin) {
+  if (!isOpen()) return -1;
+  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+  return lseek(static_cast<int>(handle_), offset, whence);
+}
+
+std::int64_t NativeFile::readAt(std::int64_t offset, void* buffer, std::int64_t count) {
+  if (!isOpen() || count < 0 || offset < 0) return -1;
+  for (;;) {
+    const ssize_t got = pread(static_cast<int>(handle_), buffer, static_cast<size_t>(count), offset);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+std::int64_t NativeFile::size() {
+  struct stat info {};
+  if (!isOpen() || fstat(static_cast<int>(handle_), &info) != 0) return -1;
+  return info.st_size;
+}
+
+bool NativeFile::truncate(std::int64_t size) { return isOpen() && ftruncate(static_cast<int>(handle_), size) == 0; }
+
+void NativeFile::close() {
+  if (handle_ < 0) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+}  // namespace platform

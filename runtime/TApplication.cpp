@@ -1,0 +1,61 @@
+// The application object and its message loop stand-in.
+#include "runtime/TApplication.h"
+
+#include <new>
+
+#include "platform/ErrorBox.h"
+#include "runtime/Text.h"
+
+namespace rt {
+
+TApplication::TApplication(std::u16string_view executableName) : title_(TitleFor(executableName)) {}
+
+std::u16string TApplication::TitleFor(std::u16string_view executableName) {
+  std::u16string_view name = executableName.substr(0, executableName.find(u'.'));
+  if (name.empty()) return {};
+  return std::u16string(1, name[0]) + lowerCase(name.substr(1));
+}
+
+std::u16string TApplication::BoxTextFor(std::u16string_view message) {
+  std::u16string text(message);
+  if (!text.empty() && text.back() > u'.') text += u'.';
+  return text;
+}
+
+void TApplication::Initialize() { initialized_ = true; }
+
+void TApplication::CreateForm(const std::function<void()>& creationHandler) {
+  try {
+    creationHandler();
+  } catch (const Exception& error) {
+    ShowException(error.Message());
+    Terminate();
+  } catch (const std::bad_alloc&) {
+    ShowException(u"Out of memory");
+    Terminate();
+  }
+}
+
+void TApplication::Run() {
+  running_ = true;
+  while (!queue_.empty()) {
+    Message message = std::move(queue_.front());
+    queue_.pop_front();
+    if (message.quit) {
+      terminated_ = true;
+      break;
+    }
+    if (message.action) message.action();
+  }
+  running_ = false;
+}
+
+void TApplication::Terminate() { queue_.push_back({true, {}}); }
+
+void TApplication::PostMessage(std::function<void()> message) { queue_.push_back({false, std::move(message)}); }
+
+void TApplication::ShowException(const std::u16string& message) const {
+  platform::showErrorBox(title_, BoxTextFor(message));
+}
+
+}  // namespace rt

@@ -1,0 +1,34 @@
+// A stream over a file, opened in one of the two modes the program uses.
+#pragma once
+
+#include <string>
+
+#include "platform/NativeFile.h"
+#include "runtime/TStream.h"
+
+namespace rt {
+
+enum class FileMode {
+  CreateExclusive,  // create always (truncating), read and write, no sharing
+  OpenReadDenyWrite,  // existing file, read only, others may read but not write
+};
+
+class TFileStream : public TStream {
+ public:
+  // Opens `path`. Raises EFCreateError "Cannot create file "%s". %s" or EFOpenError
+  // "Cannot open file "%s". %s", filled with the absolute path and the system's error text.
+  TFileStream(const std::u16string& path, FileMode mode);
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  void SetSize(std::int64_t size) override;
+
+  const std::u16string& FileName() const { return fileName_; }
+
+ private:
+  platform::NativeFile file_;
+  std::u16string fileName_;
+};
+
+}  // namespace rt

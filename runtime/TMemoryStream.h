@@ -1,0 +1,39 @@
+// A stream over a growable block of memory. Capacity grows geometrically, so writing n bytes one
+// at a time costs amortised O(n).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/TStream.h"
+
+namespace rt {
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  void SetSize(std::int64_t size) override;
+  std::int64_t Size() override { return size_; }
+
+  // The stored bytes (Size() of them); valid until the next write or resize.
+  const std::uint8_t* Memory() const { return data_.get(); }
+  std::uint8_t* Memory() { return data_.get(); }
+  std::int64_t Capacity() const { return capacity_; }
+  // Empties the stream and releases its memory.
+  void Clear();
+  // Makes room for at least `capacity` bytes without changing the size.
+  void Reserve(std::int64_t capacity);
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::int64_t capacity_ = 0;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+};
+
+}  // namespace rt

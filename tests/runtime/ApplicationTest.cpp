@@ -1,0 +1,47 @@
+// The application object: title rule, error box text and the order of the loop.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "runtime/TApplication.h"
+
+using rt::TApplication;
+
+TEST(Application, TitleIsTheNameUpToItsFirstDotCapitalisedOnlyAtTheStart) {
+  EXPECT_EQ(TApplication::TitleFor(u"talvenook"), u"talvenook");
+  EXPECT_EQ(TApplication::TitleFor(u"TALVENOOK.EXE"), u"Talvenook");
+  EXPECT_EQ(TApplication::TitleFor(u"TalveNook.v2.exe"), u"Talvenook");
+  EXPECT_EQ(TApplication::TitleFor(u".hidden"), u"");
+}
+
+// A full stop is added only when the last character sorts after "." itself.
+TEST(Application, ErrorBoxTextGetsAFullStopAfterLettersNotAfterPunctuation) {
+  EXPECT_EQ(TApplication::BoxTextFor(u"Table is at End of File"), u"Table is at End of File.");
+  EXPECT_EQ(TApplication::BoxTextFor(u"done."), u"done.");
+  EXPECT_EQ(TApplication::BoxTextFor(u"what!"), u"what!");
+  EXPECT_EQ(TApplication::BoxTextFor(u"x: \"y\""), u"x: \"y\"");
+  EXPECT_EQ(TApplication::BoxTextFor(u"Error 5"), u"Error 5.");
+}
+
+// The handler runs to its end before the loop; the quit it queued ends the loop, and messages
+// queued after it are never dispatched. An error in the handler still leads to quit.
+TEST(Application, LoopEndsAtTheQuitMessageQueuedByTheHandler) {
+  std::vector<int> order;
+  TApplication application(u"talvenook");
+  application.CreateForm([&] {
+    order.push_back(1);
+    application.PostMessage([&] { order.push_back(2); });
+    application.Terminate();
+    application.PostMessage([&] { order.push_back(3); });
+  });
+  application.Run();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(application.Terminated());
+
+  TApplication failing(u"talvenook");
+  testing::internal::CaptureStderr();
+  failing.CreateForm([] { throw rt::Exception(u"boom"); });
+  failing.Run();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "talvenook: boom.\n");
+  EXPECT_TRUE(failing.Terminated());
+}

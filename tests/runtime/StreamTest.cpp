@@ -1,0 +1,97 @@
+// Memory, string and file streams.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "runtime/Exception.h"
+#include "runtime/TFileStream.h"
+#include "runtime/TStringStream.h"
+#include "tests/support/TempFolder.h"
+
+using namespace rt;
+
+// Writing one byte at a time grows capacity geometrically: few reallocations for many bytes.
+TEST(MemoryStream, GrowsGeometricallyAndReadsBack) {
+  TMemoryStream stream;
+  int growths = 0;
+  std::int64_t capacity = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const auto b = static_cast<std::uint8_t>(i);
+    stream.WriteBuffer(&b, 1);
+    if (stream.Capacity() != capacity) ++growths, capacity = stream.Capacity();
+  }
+  EXPECT_LT(growths, 40);
+  EXPECT_EQ(stream.Size(), 100000);
+  stream.SetPosition(99998);
+  std::uint8_t tail[4] = {};
+  EXPECT_EQ(stream.Read(tail, 4), 2);
+  EXPECT_EQ(tail[0], static_cast<std::uint8_t>(99998));
+  EXPECT_THROW(stream.ReadBuffer(tail, 1), EReadError);
+}
+
+// Seeking past the end and writing fills the gap with zeros; SetSize truncates.
+TEST(MemoryStream, SeekPastEndAndResize) {
+  TMemoryStream stream;
+  stream.Seek(3, SeekOrigin::Beginning);
+  stream.WriteBuffer("x", 1);
+  ASSERT_EQ(stream.Size(), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), 4), std::string("\0\0\0x", 4));
+  stream.SetSize(2);
+  EXPECT_EQ(stream.Size(), 2);
+  EXPECT_EQ(stream.Position(), 2);
+}
+
+TEST(StringStream, OffersBytesAndText) {
+  TStringStream stream("{\"success\":true,\"n\":\"\xc3\xa9\"}");
+  EXPECT_EQ(stream.Position(), 0);
+  EXPECT_EQ(stream.DataString().size(), 25u);
+  EXPECT_EQ(stream.DataText(), u"{\"success\":true,\"n\":\"\u00e9\"}");
+}
+
+// Create-always truncates an existing file; a file held by another no-sharing stream is refused
+// with the absolute path and the system's text, and keeps its contents.
+TEST(FileStream, CreateTruncatesAndRefusesAHeldFile) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("a.ico");
+  testsupport::writeFileBytes(folder.path() / "a.ico", "old contents");
+  {
+    TFileStream first(path, FileMode::CreateExclusive);
+    first.WriteBuffer("new", 3);
+    try {
+      TFileStream second(path, FileMode::CreateExclusive);
+      FAIL() << "a held file was opened";
+    } catch (const EFCreateError& error) {
+      EXPECT_EQ(error.Message().rfind(u"Cannot create file \"" + path + u"\". ", 0), 0u);
+    }
+    EXPECT_THROW(TFileStream(path, FileMode::OpenReadDenyWrite), EFOpenError);
+  }
+  EXPECT_EQ(testsupport::readFileBytes(folder.path() / "a.ico"), "new");
+}
+
+// Readers share a file with each other but keep writers out.
+TEST(FileStream, ReadersShareAndKeepWritersOut) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("b.bin");
+  testsupport::writeFileBytes(folder.path() / "b.bin", "0123456789");
+  TFileStream reader(path, FileMode::OpenReadDenyWrite);
+  TFileStream another(path, FileMode::OpenReadDenyWrite);
+  EXPECT_EQ(reader.Size(), 10);
+  EXPECT_THROW(TFileStream(path, FileMode::CreateExclusive), EFCreateError);
+  char buffer[4] = {};
+  reader.Seek(6, SeekOrigin::Beginning);
+  EXPECT_EQ(reader.Read(buffer, 8), 4);
+  EXPECT_EQ(std::string(buffer, 4), "6789");
+}
+
+TEST(FileStream, MissingFileNamesTheAbsolutePath) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("none/x.ico");
+  try {
+    TFileStream stream(path, FileMode::OpenReadDenyWrite);
+    FAIL();
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), u"Cannot open file \"" + path + u"\". No such file or directory");
+  }
+}
