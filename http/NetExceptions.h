@@ -1,0 +1,76 @@
+// The HTTP client's error family. Every class derives from ENetException, which derives from the
+// runtime's common error base, so callers that turn failures into `false` catch rt::Exception.
+#pragma once
+
+#include <string>
+
+#include "runtime/Exception.h"
+
+namespace net {
+
+class ENetException : public rt::Exception {
+  using rt::Exception::Exception;
+};
+
+#define TALVENOOK_NET_ERROR(Name, Base) \
+  class Name : public Base {            \
+    using Base::Base;                   \
+  };
+
+// Connection and I/O handler.
+TALVENOOK_NET_ERROR(ENetAlreadyConnected, ENetException)
+TALVENOOK_NET_ERROR(ENetHostRequired, ENetException)
+TALVENOOK_NET_ERROR(ENetPortRequired, ENetException)
+TALVENOOK_NET_ERROR(ENetNotConnected, ENetException)
+TALVENOOK_NET_ERROR(ENetConnClosedGracefully, ENetException)
+TALVENOOK_NET_ERROR(ENetReadTimeout, ENetException)
+TALVENOOK_NET_ERROR(ENetConnectTimeout, ENetException)
+TALVENOOK_NET_ERROR(ENetConnectException, ENetException)
+TALVENOOK_NET_ERROR(ENetNoDataToRead, ENetException)
+TALVENOOK_NET_ERROR(ENetReadLnMaxLineLengthExceeded, ENetException)
+TALVENOOK_NET_ERROR(ENetTooMuchDataInBuffer, ENetException)
+TALVENOOK_NET_ERROR(ENetNotEnoughDataInBuffer, ENetException)
+TALVENOOK_NET_ERROR(ENetIOHandlerPropInvalid, ENetException)
+TALVENOOK_NET_ERROR(ENetIOHandlerRequiresLargeStream, ENetException)
+TALVENOOK_NET_ERROR(ENetCouldNotBindSocket, ENetException)
+TALVENOOK_NET_ERROR(ENetCanNotBindPortInRange, ENetException)
+TALVENOOK_NET_ERROR(ENetCannotSetIPVersionWhenConnected, ENetException)
+TALVENOOK_NET_ERROR(ENetInvalidIPv6Address, ENetException)
+TALVENOOK_NET_ERROR(ENetStackInitializationFailed, ENetException)
+TALVENOOK_NET_ERROR(ENetWinsockStubError, ENetException)
+
+// URLs and protocol.
+TALVENOOK_NET_ERROR(ENetURIException, ENetException)
+TALVENOOK_NET_ERROR(ENetUnknownProtocol, ENetException)
+
+#undef TALVENOOK_NET_ERROR
+
+// A failed socket call: carries the (Winsock-numbered) error code.
+class ENetSocketError : public ENetException {
+ public:
+  ENetSocketError(int code, std::u16string message) : ENetException(std::move(message)), code_(code) {}
+  int LastError() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// Socket error 10038: the handle is not a socket (it was closed under the call).
+class ENetNotASocket : public ENetSocketError {
+  using ENetSocketError::ENetSocketError;
+};
+
+// A response the client does not accept: the message is the status line as received.
+class ENetHTTPProtocolException : public ENetException {
+ public:
+  ENetHTTPProtocolException(std::u16string statusLine, int code, std::u16string errorText)
+      : ENetException(std::move(statusLine)), code_(code), errorText_(std::move(errorText)) {}
+  int ErrorCode() const { return code_; }
+  const std::u16string& ErrorMessage() const { return errorText_; }
+
+ private:
+  int code_;
+  std::u16string errorText_;
+};
+
+}  // namespace net
