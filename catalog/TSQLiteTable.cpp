@@ -1,0 +1,190 @@
+// Loading and reading of result tables.
+#include "catalog/TSQLiteTable.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "catalog/ESQLiteException.h"
+#include "catalog/TSQLiteDatabase.h"
+#include "platform/TextCodePage.h"
+#include "runtime/Text.h"
+
+namespace catalog {
+namespace {
+
+// A column's kind from its declared type; the words are compared exactly, so "integer" or
+// "Integer" declare a text column (the library then hands back the value's text).
+int kindOfDeclaredType(const char* declared) {
+  for (const char* word : {"INTEGER", "BOOLEAN"}) {
+    if (std::strcmp(declared, word) == 0) return 1;
+  }
+  for (const char* word : {"NUMERIC", "FLOAT", "DOUBLE", "REAL"}) {
+    if (std::strcmp(declared, word) == 0) return 2;
+  }
+  if (std::strcmp(declared, "BLOB") == 0) return 4;
+  return 3;
+}
+
+std::int64_t truncateToInteger(double value) {
+  if (std::isnan(value)) return 0;
+  if (value <= static_cast<double>(std::numeric_limits<std::int64_t>::min())) {
+    return std::numeric_limits<std::int64_t>::min();
+  }
+  // 2^63 is the first double above the range.
+  if (value >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Statement) {
+  StatementHandle statement = database.PrepareStatement(utf8Statement);
+  sqlite3_stmt* const stmt = statement.get();
+  for (;;) {
+    const int result = sqlite3_step(stmt);
+    if (result == SQLITE_DONE) break;
+    if (result == SQLITE_BUSY) throw ESQLiteException(u"Could not prepare SQL statement");
+    if (result != SQLITE_ROW) {
+      sqlite3_reset(stmt);
+      database.RaiseStatementError(u"Could not retrieve data", utf8Statement);
+    }
+    if (rowTotal_ == std::numeric_limits<int>::max()) throw std::bad_alloc();
+    ++rowTotal_;
+
+    const int columns = sqlite3_column_count(stmt);
+    if (rowTotal_ == 1) {
+      for (int c = 0; c < columns; ++c) {
+        const char* name = sqlite3_column_name(stmt, c);
+        columnNames_.push_back(rt::upperCase(platform::fromAnsi(name != nullptr ? name : "")));
+      }
+      for (int c = 0; c < columns; ++c) {
+        const char* declared = sqlite3_column_decltype(stmt, c);
+        const int kind = declared != nullptr ? kindOfDeclaredType(declared) : sqlite3_column_type(stmt, c);
+        columnKinds_.push_back(static_cast<ColumnKind>(kind));
+      }
+    }
+
+    for (int c = 0; c < columns; ++c) {
+      if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
+        cells_.appendNull();
+        continue;
+      }
+      switch (columnKinds_[c]) {
+        case ColumnKind::Integer:
+          cells_.appendInteger(sqlite3_column_int64(stmt, c));
+          break;
+        case ColumnKind::Real:
+          cells_.appendReal(sqlite3_column_double(stmt, c));
+          break;
+        case ColumnKind::Blob: {
+          const void* bytes = sqlite3_column_blob(stmt, c);
+          const int size = sqlite3_column_bytes(stmt, c);
+          if (bytes == nullptr || size <= 0) {
+            if (size > 0) throw std::bad_alloc();
+            cells_.appendNull();
+            break;
+          }
+          auto blob = std::make_unique<rt::TMemoryStream>();
+          blob->WriteBuffer(bytes, size);
+          blob->SetPosition(0);
+          cells_.appendBlob(std::move(blob));
+          break;
+        }
+        default: {
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+          if (text == nullptr) throw std::bad_alloc();  // the value is not null, so the library ran out of memory
+          cells_.appendText(std::string_view(text, std::strlen(text)));
+          break;
+        }
+      }
+    }
+  }
+  current_ = 0;
+}
+
+bool TSQLiteTable::ToFirstRow() {
+  if (rowTotal_ <= 0) return false;
+  current_ = 0;
+  return true;
+}
+
+bool TSQLiteTable::ToNextRow() {
+  if (AtEnd()) return false;
+  ++current_;
+  return true;
+}
+
+int TSQLiteTable::ColumnIndexOf(const std::u16string& name) const {
+  if (columnNames_.empty()) throw ESQLiteException(u"Field " + name + u" Not found. Empty dataset");
+  const std::u16string wanted = rt::upperCase(name);
+  for (std::size_t c = 0; c < columnNames_.size(); ++c) {
+    if (columnNames_[c] == wanted) return static_cast<int>(c);
+  }
+  throw ESQLiteException(u"Field not found in dataset: " + name);
+}
+
+std::u16string TSQLiteTable::TextOf(const std::u16string& name) const { return TextAt(ColumnIndexOf(name)); }
+
+std::size_t TSQLiteTable::cellOf(int column) const {
+  if (AtEnd()) throw ESQLiteException(u"Table is at End of File");
+  if (column < 0 || column >= ColumnCount()) {
+    throw ESQLiteException(u"Column index out of range: " + rt::intToText(column));
+  }
+  return static_cast<std::size_t>(current_) * columnNames_.size() + static_cast<std::size_t>(column);
+}
+
+std::u16string TSQLiteTable::TextAt(int column) const {
+  const std::size_t cell = cellOf(column);
+  switch (columnKinds_[column]) {
+    case ColumnKind::Integer:
+      return rt::intToText(IntegerAt(column));
+    case ColumnKind::Real:
+      return rt::floatToText(RealAt(column));
+    case ColumnKind::Blob:
+      return BlobTextAt(column);
+    case ColumnKind::Text:
+    case ColumnKind::Null:
+      // A column without a declared type whose first value was null still stores the later
+      // values as text; they are read as such rather than dropped.
+      if (cells_.isNull(cell)) return {};
+      return rt::fromUtf8(cells_.textAt(cell));
+  }
+  return {};
+}
+
+std::int64_t TSQLiteTable::IntegerAt(int column) const {
+  const std::size_t cell = cellOf(column);
+  if (cells_.isNull(cell)) return 0;
+  if (columnKinds_[column] == ColumnKind::Integer) return cells_.integerAt(cell);
+  if (columnKinds_[column] == ColumnKind::Real) return truncateToInteger(cells_.realAt(cell));
+  throw ESQLiteException(u"Not an integer or numeric field");
+}
+
+double TSQLiteTable::RealAt(int column) const {
+  const std::size_t cell = cellOf(column);
+  if (cells_.isNull(cell)) return 0;
+  if (columnKinds_[column] == ColumnKind::Integer) return static_cast<double>(cells_.integerAt(cell));
+  if (columnKinds_[column] == ColumnKind::Real) return cells_.realAt(cell);
+  throw ESQLiteException(u"Not an integer or numeric field");
+}
+
+const rt::TMemoryStream* TSQLiteTable::BlobAt(int column) const {
+  const std::size_t cell = cellOf(column);
+  if (cells_.isNull(cell)) return nullptr;
+  if (columnKinds_[column] != ColumnKind::Blob) throw ESQLiteException(u"Not a Blob field");
+  return cells_.blobAt(cell);
+}
+
+std::u16string TSQLiteTable::BlobTextAt(int column) const {
+  const rt::TMemoryStream* blob = BlobAt(column);
+  if (blob == nullptr) return {};
+  rt::TMemoryStream* stream = cells_.blobAt(cellOf(column));
+  const auto* bytes = reinterpret_cast<const char*>(stream->Memory());
+  return platform::fromAnsi(std::string_view(bytes, static_cast<std::size_t>(stream->Size())));
+}
+
+}  // namespace catalog
