@@ -1,15 +1,44 @@
-// Program entry: single-instance check, application start-up, the pass, and shutdown.
+// Program entry. In order: the single-instance check (a second instance exits at once with code
+// 0, having read nothing), application start-up, the main window whose creation runs the upload
+// pass, the message loop that ends at the pass's termination request, and exit with code 0.
+#include <cstdio>
+#include <exception>
+
+#include "app/LiveUploadOperations.h"
 #include "app/Umain.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
 #include "runtime/TApplication.h"
 
-int main() {
-  if (platform::claimSingleInstance() == platform::InstanceClaim::AlreadyRunning) return 0;
+namespace {
+
+std::u16string executableName() {
   const std::u16string path = platform::executablePath();
-  rt::TApplication application(path.substr(path.find_last_of(u'/') + 1));
+  return path.substr(path.find_last_of(platform::pathSeparator()) + 1);
+}
+
+int run() {
+  if (platform::claimSingleInstance() == platform::InstanceClaim::AlreadyRunning) return 0;
+
+  rt::TApplication application(executableName());
   application.Initialize();
-  application.CreateForm([] { app::FormCreate(); });
+  application.SetMainFormOnTaskBar(false);
+  app::LiveUploadOperations operations([&application] { application.Terminate(); });
+  application.CreateForm([&] {
+    const app::TFrm_image window([&] { app::FormCreate(operations, platform::programFolder()); });
+  });
   application.Run();
   return 0;
+}
+
+}  // namespace
+
+int main() {
+  // The last-chance handler: an error outside the creation handler ends the process with code 1.
+  try {
+    return run();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
+  }
 }

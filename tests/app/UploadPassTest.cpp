@@ -1,0 +1,194 @@
+// The upload pass's control flow, over doubles that record every call in order.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "app/Umain.h"
+#include "catalog/operateREDU.h"
+#include "runtime/Exception.h"
+#include "runtime/Text.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using app::IconHandle;
+
+struct Row {
+  std::string id, softname, exepath, pin = "0", exticon = "1";
+};
+
+// Writes a catalogue with the given rows at <folder>/DB/REDU.sqlite.
+void writeCatalogue(const std::filesystem::path& folder, const std::vector<Row>& rows) {
+  std::filesystem::create_directories(folder / "DB");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db), SQLITE_OK);
+  std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);";
+  for (const auto& row : rows)
+    sql += "INSERT INTO software_data VALUES (" + row.id + ",'" + row.softname + "','" + row.exepath + "','" + row.pin +
+           "','" + row.exticon + "');";
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+class RecordingOperations : public app::IUploadOperations {
+ public:
+  std::vector<std::string> calls;
+  std::map<std::string, IconHandle> icons;  // exepath -> handle (missing = no icon)
+  std::set<std::string> wanted;             // names the service wants
+  std::set<std::string> uploadFails;        // names whose upload fails
+  std::string saveFailsFor;                 // icon path suffix whose save raises
+  bool imageFolderExists = false;
+
+  class Icon : public app::IIconObject {
+   public:
+    explicit Icon(RecordingOperations& owner) : owner_(owner) {}
+    void AssignHandle(IconHandle handle) override { owner_.log("assign " + std::to_string(handle)); }
+    void SaveIconFile(const std::u16string& path) override {
+      const std::string name = std::filesystem::path(rt::toUtf8(path)).filename().string();
+      owner_.log("save " + name);
+      if (!owner_.saveFailsFor.empty() && name == owner_.saveFailsFor) throw rt::Exception(u"Cannot create file");
+    }
+
+   private:
+    RecordingOperations& owner_;
+  };
+
+  void log(std::string call) { calls.push_back(std::move(call)); }
+
+  std::unique_ptr<catalog::TSQLiteTable> selectRows(const std::u16string& databasePath, const std::u16string& table,
+                                                    const std::u16string& filter) override {
+    log("select " + rt::toUtf8(table) + " where " + rt::toUtf8(filter));
+    return catalog::selectRows(databasePath, table, filter);
+  }
+  bool directoryExists(const std::u16string&) override { return imageFolderExists; }
+  void createDirectory(const std::u16string& path) override {
+    log("mkdir " + std::filesystem::path(rt::toUtf8(path)).filename().string());
+  }
+  IconHandle extractIcon(const std::u16string& path) override {
+    log("extract " + rt::toUtf8(path));
+    const auto found = icons.find(rt::toUtf8(path));
+    return found == icons.end() ? 0 : found->second;
+  }
+  std::unique_ptr<app::IIconObject> createIconObject() override {
+    log("icon object");
+    return std::make_unique<Icon>(*this);
+  }
+  std::u16string fileVersionText(const std::u16string& path) override {
+    log("version " + rt::toUtf8(path));
+    return u"1.2.3.4";
+  }
+  bool iconExists(const std::u16string& name, const std::u16string& version) override {
+    log("exists " + rt::toUtf8(name) + " " + rt::toUtf8(version));
+    return wanted.count(rt::toUtf8(name)) > 0;
+  }
+  bool uploadIcon(const std::u16string& name, const std::u16string& iconPath, const std::u16string& version) override {
+    log("upload " + rt::toUtf8(name) + " " + std::filesystem::path(rt::toUtf8(iconPath)).filename().string() + " " +
+        rt::toUtf8(version));
+    return uploadFails.count(rt::toUtf8(name)) == 0;
+  }
+  void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
+                    const std::u16string& keyValue, const std::u16string& databasePath,
+                    const std::u16string& table) override {
+    log("update " + rt::toUtf8(column) + "=" + rt::toUtf8(value) + " " + rt::toUtf8(keyColumn) + "=" +
+        rt::toUtf8(keyValue) + " " + std::filesystem::path(rt::toUtf8(databasePath)).filename().string() + " " +
+        rt::toUtf8(table));
+  }
+  void requestTermination() override { log("terminate"); }
+};
+
+class UploadPass : public testing::Test {
+ protected:
+  testsupport::TempFolder folder;
+  RecordingOperations operations;
+
+  std::u16string programFolder() const { return rt::fromUtf8(folder.path().string() + "/"); }
+  void run() { app::FormCreate(operations, programFolder()); }
+};
+
+// Without a catalogue, or with no pending rows, the pass makes nothing and just ends.
+TEST_F(UploadPass, NoCatalogueOrNoPendingRowsCreatesNothing) {
+  run();
+  EXPECT_EQ(operations.calls,
+            (std::vector<std::string>{"select software_data where pin = '0' AND exticon = '1'", "terminate"}));
+
+  writeCatalogue(folder.path(), {{"1", "Done", "/a.exe", "1", "1"}, {"2", "NoIcon", "/b.exe", "0", "0"}});
+  operations.calls.clear();
+  run();
+  EXPECT_EQ(operations.calls.size(), 2u);
+  EXPECT_EQ(operations.calls.back(), "terminate");
+}
+
+// The row number names the file and is used up by rows without an icon; a row without an icon
+// is not given the previous row's icon.
+TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
+  writeCatalogue(folder.path(), {{"7", "A", "/a.exe"}, {"8", "B", "/b.exe"}, {"9", "C", "/c.exe"}});
+  operations.icons = {{"/a.exe", 11}, {"/c.exe", 33}};
+  run();
+  EXPECT_EQ(operations.calls, (std::vector<std::string>{
+                                  "select software_data where pin = '0' AND exticon = '1'",
+                                  "icon object",
+                                  "mkdir image",
+                                  "extract /a.exe",
+                                  "assign 11",
+                                  "version /a.exe",
+                                  "save 0.ico",
+                                  "exists A 1.2.3.4",
+                                  "extract /b.exe",
+                                  "extract /c.exe",
+                                  "assign 33",
+                                  "version /c.exe",
+                                  "save 2.ico",
+                                  "exists C 1.2.3.4",
+                                  "terminate",
+                              }));
+}
+
+// Upload only when wanted; exactly one update after a successful upload, none after a failed one.
+TEST_F(UploadPass, MarksARowOnlyAfterASuccessfulUpload) {
+  writeCatalogue(folder.path(), {{"1", "Wanted", "/a.exe"}, {"2", "Failing", "/b.exe"}, {"3", "Held", "/c.exe"}});
+  operations.icons = {{"/a.exe", 1}, {"/b.exe", 2}, {"/c.exe", 3}};
+  operations.wanted = {"Wanted", "Failing"};
+  operations.uploadFails = {"Failing"};
+  operations.imageFolderExists = true;
+  run();
+  std::vector<std::string> serviceCalls;
+  for (const auto& call : operations.calls)
+    if (call.rfind("exists", 0) == 0 || call.rfind("upload", 0) == 0 || call.rfind("update", 0) == 0)
+      serviceCalls.push_back(call);
+  EXPECT_EQ(serviceCalls, (std::vector<std::string>{
+                              "exists Wanted 1.2.3.4",
+                              "upload Wanted 0.ico 1.2.3.4",
+                              "update pin=1 ID=1 REDU.sqlite software_data",
+                              "exists Failing 1.2.3.4",
+                              "upload Failing 1.ico 1.2.3.4",
+                              "exists Held 1.2.3.4",
+                          }));
+  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "mkdir image"), 0);
+}
+
+// An error stops the pass where it happens: later rows are not touched and no termination is
+// requested by the pass itself (the application reports the error and then terminates).
+TEST_F(UploadPass, AnErrorStopsThePass) {
+  writeCatalogue(folder.path(), {{"1", "A", "/a.exe"}, {"2", "B", "/b.exe"}, {"3", "C", "/c.exe"}});
+  operations.icons = {{"/a.exe", 1}, {"/b.exe", 2}, {"/c.exe", 3}};
+  operations.wanted = {"A", "B", "C"};
+  operations.saveFailsFor = "1.ico";
+  EXPECT_THROW(run(), rt::Exception);
+  EXPECT_EQ(operations.calls.back(), "save 1.ico");
+  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "extract /c.exe"), 0);
+  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "terminate"), 0);
+}
+
+// A catalogue without the table raises the catalogue error out of the pass.
+TEST_F(UploadPass, ACatalogueWithoutTheTableRaises) {
+  std::filesystem::create_directories(folder.path() / "DB");
+  testsupport::writeFileBytes(folder.path() / "DB" / "REDU.sqlite", "");
+  EXPECT_THROW(run(), rt::Exception);
+}
+
+}  // namespace
