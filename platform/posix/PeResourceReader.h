@@ -11,6 +11,8 @@
 
 namespace platform::posix {
 
+class ByteSource;
+
 struct DecodedIcon {
   // true: no colour bitmap; the mask is 48 wide x 96 high (AND half rows 0..47, XOR half 48..95).
   bool monochrome = false;
@@ -25,5 +27,9 @@ std::optional<DecodedIcon> extractIcon48(const std::u16string& path);
 
 // The four file-version words (major, minor, release, build) of the fixed version record, or nothing.
 std::optional<std::array<std::uint16_t, 4>> readFileVersion(const std::u16string& path);
+
+// The same two readings over any byte source (the fuzz target and tests feed memory).
+std::optional<DecodedIcon> extractIcon48(const ByteSource& source);
+std::optional<std::array<std::uint16_t, 4>> readFileVersion(const ByteSource& source);
 
 }  // namespace platform::posix

@@ -1,0 +1,20 @@
+// Brings a decoded icon image to the 48x48 colour bitmap and mask that the icon calls hand back.
+#pragma once
+
+#include "platform/posix/IconImageDecoder.h"
+#include "platform/posix/PeResourceReader.h"
+
+namespace platform::posix {
+
+// Side of the icon the program asks for.
+constexpr int kIconSide = 48;
+
+// `image` scaled to 48 on each axis separately. Enlarging shows, for output pixel i, source pixel
+// floor(((2i + 1)S - 1) / 96) (the one under its centre, a tie going to the lower). Shrinking makes
+// each output pixel the area average of the source pixels whose centres fall in it: colour
+// weighted by alpha, alpha the plain average (both rounded to nearest), the mask transparent only
+// when every pixel of the block is. Images without their own alpha come back with alpha 255 where
+// the mask is opaque and 0 where it is transparent.
+DecodedIcon scaleIconTo48(const IconPixels& image);
+
+}  // namespace platform::posix
