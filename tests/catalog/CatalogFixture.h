@@ -1,0 +1,66 @@
+// Test helpers for the catalogue suites: a scratch database built through the SQLite library
+// directly (not through the classes under test), and a second connection that can hold a lock.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime/Text.h"
+#include "tests/support/TempFolder.h"
+
+namespace catalogtest {
+
+// A raw connection to `path`, closed with the object. Exec() fails the test on any error.
+class RawConnection {
+ public:
+  explicit RawConnection(const std::u16string& path) {
+    if (sqlite3_open(rt::toUtf8(path).c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open test database";
+  }
+  ~RawConnection() { sqlite3_close(db_); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      ADD_FAILURE() << "setup statement failed: " << sql << ": " << (error ? error : "");
+    }
+    sqlite3_free(error);
+  }
+  // The first column of the first row as UTF-8 text ("<null>" for none).
+  std::string Scalar(const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    std::string out = "<null>";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL) {
+      out = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    return out;
+  }
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// A temp folder holding "REDU.sqlite", created by the test through Exec().
+class CatalogTest : public ::testing::Test {
+ protected:
+  std::u16string dbPath() const { return folder_.file("REDU.sqlite"); }
+  void Exec(const std::string& sql) {
+    RawConnection raw(dbPath());
+    raw.Exec(sql);
+  }
+  std::string Scalar(const std::string& sql) {
+    RawConnection raw(dbPath());
+    return raw.Scalar(sql);
+  }
+
+  testsupport::TempFolder folder_;
+};
+
+}  // namespace catalogtest
