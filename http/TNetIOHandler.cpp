@@ -1,0 +1,256 @@
+// The I/O handler's buffered reading and writing, independent of the transport below it.
+#include "http/TNetIOHandler.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "http/NetExceptions.h"
+#include "platform/LocalTime.h"
+
+namespace net {
+
+TNetIOHandler::TNetIOHandler() = default;
+TNetIOHandler::~TNetIOHandler() = default;
+
+void TNetIOHandler::ReportStatus(TNetStatus status, const std::u16string& text) {
+  if (OnStatus) OnStatus(status, text);
+}
+
+void TNetIOHandler::Open() {
+  closedGracefully_ = false;
+  writeBuffer_.reset();
+  inputBuffer_.Clear();
+  opened_ = true;
+  ConnectSource();
+}
+
+void TNetIOHandler::Close() {
+  CloseSource();
+  writeBuffer_.reset();
+  opened_ = false;
+}
+
+bool TNetIOHandler::Connected() {
+  ReceiveMore(false, 0, false);
+  return (SourceAllocated() && opened_ && !(closedGracefully_ && inputBuffer_.Empty())) || !inputBuffer_.Empty();
+}
+
+void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {
+  bool closed = !SourceAllocated();
+  if (closedGracefully_) {
+    closed = true;
+    if (SourceAllocated()) {
+      CloseSource();
+      ReportStatus(TNetStatus::hsDisconnected, u"Disconnected.");
+    }
+  }
+  if (closed && raiseIfClosed && (ignoreBuffer || inputBuffer_.Empty())) {
+    throw ENetConnClosedGracefully(u"Connection Closed Gracefully.");
+  }
+}
+
+// -1 asks for the handler's read time-out; a read time-out of -1 or 0 waits without limit.
+long long TNetIOHandler::effectiveReadTimeout(long long timeout) const {
+  if (timeout >= 0) return timeout;
+  return ReadTimeout > 0 ? ReadTimeout : -1;
+}
+
+int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raiseOnTimeout) {
+  timeout = effectiveReadTimeout(timeout);
+  CheckClosed(raiseIfClosed, false);
+  if (!SourceAllocated()) {
+    if (raiseIfClosed) throw ENetNotConnected(u"Not Connected");
+    return 0;
+  }
+  const std::size_t block = static_cast<std::size_t>(std::max(1, RecvBufferSize));
+  std::size_t received = 0;
+  do {
+    if (!SourceReadable(timeout)) {
+      if (raiseOnTimeout) throw ENetReadTimeout(u"Read timed out.");
+      return -1;
+    }
+    received = ReceiveFromSource(inputBuffer_.PrepareWrite(block), block);
+    inputBuffer_.CommitWrite(received);
+    if (received == 0) closedGracefully_ = true;
+    CheckClosed(raiseIfClosed, false);
+  } while (received == 0 && SourceAllocated());
+  return static_cast<int>(received);
+}
+
+std::u16string TNetIOHandler::ReadLine(TNetTextEncoding encoding, long long timeout, int maxLength) {
+  if (encoding == TNetTextEncoding::Default) encoding = DefaultEncoding;
+  if (maxLength < 0) maxLength = MaxLineLength;
+  readLnSplit_ = false;
+  readLnTimedOut_ = false;
+  const long long limit = effectiveReadTimeout(timeout);
+  const long long started = platform::tickCount();
+  std::int64_t scanFrom = 0;
+  for (;;) {
+    const std::int64_t found = inputBuffer_.IndexOfBytes("\n", scanFrom);
+    scanFrom = std::max<std::int64_t>(0, inputBuffer_.Size());
+    const bool tooLong = maxLength > 0 && ((found >= 0 && found > maxLength) || (found < 0 && scanFrom > maxLength));
+    if (tooLong) {
+      if (MaxLineAction == TNetMaxLineAction::maException) {
+        throw ENetReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
+      }
+      readLnSplit_ = true;
+      return inputBuffer_.ExtractText(maxLength, encoding);
+    }
+    if (found >= 0) {
+      std::string line = inputBuffer_.Extract(found + 1);
+      line.pop_back();
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return decodeText(line, encoding);
+    }
+    CheckClosed(true, true);
+    const int received = ReceiveMore(true, timeout, false);
+    if (received == -1 || (limit >= 0 && platform::tickCount() - started >= limit)) {
+      readLnTimedOut_ = true;
+      return {};
+    }
+  }
+}
+
+void TNetIOHandler::WaitForBytes(std::int64_t count) {
+  while (inputBuffer_.Size() < count) {
+    const int received = ReceiveMore(false, -1, true);
+    if (received <= 0 || inputBuffer_.Size() < count) CheckClosed(true, true);
+  }
+}
+
+bool TNetIOHandler::WaitForData(long long milliseconds) {
+  Connected();
+  return ReceiveMore(false, milliseconds, false) > 0;
+}
+
+// Bytes are written to the stream block by block as they arrive, so a large announced count
+// reserves nothing ahead of the data (a hostile "Content-Length" cannot make us allocate it).
+void TNetIOHandler::ReceiveToStream(rt::TStream& stream, std::int64_t count, bool untilClose) {
+  if (count < 0) untilClose = true;
+  std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;
+  const std::int64_t block = std::max(1, RecvBufferSize);
+  struct CutToPosition {
+    rt::TStream& stream;
+    ~CutToPosition() {
+      try {
+        const std::int64_t position = stream.Position();
+        if (stream.Size() > position) stream.SetSize(position);
+      } catch (...) {
+      }
+    }
+  } cut {stream};
+
+  const std::int64_t queued = std::min(inputBuffer_.Size(), remaining);
+  if (queued > 0) {
+    inputBuffer_.ExtractToStream(stream, queued);
+    remaining -= queued;
+  }
+  while (remaining > 0) {
+    const std::int64_t wanted = std::min(block, remaining);
+    try {
+      WaitForBytes(wanted);
+    } catch (const ENetConnClosedGracefully&) {
+      const std::int64_t partial = std::min(inputBuffer_.Size(), wanted);
+      if (!untilClose) {
+        inputBuffer_.Remove(partial);
+        throw;
+      }
+      inputBuffer_.ExtractToStream(stream, partial);
+      return;
+    } catch (...) {
+      inputBuffer_.Remove(std::min(inputBuffer_.Size(), wanted));
+      throw;
+    }
+    inputBuffer_.ExtractToStream(stream, wanted);
+    remaining -= wanted;
+  }
+}
+
+void TNetIOHandler::WriteLine(std::u16string_view text, TNetTextEncoding encoding) {
+  std::u16string line(text);
+  line += u"\r\n";
+  WriteText(line, encoding);
+}
+
+void TNetIOHandler::WriteText(std::u16string_view text, TNetTextEncoding encoding) {
+  if (text.empty()) return;
+  if (encoding == TNetTextEncoding::Default) encoding = DefaultEncoding;
+  WriteBytes(encodeText(text, encoding));
+}
+
+void TNetIOHandler::WriteBytes(std::string_view bytes) {
+  if (!writeBuffer_) {
+    SendAll(bytes);
+    return;
+  }
+  writeBuffer_->Write(bytes);
+  while (writeThreshold_ > 0 && writeBuffer_->Size() >= writeThreshold_) FlushWriteBuffer(writeThreshold_);
+}
+
+void TNetIOHandler::SendAll(std::string_view bytes) {
+  CheckClosed(true, true);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t sent = SendToTarget(bytes.data() + done, bytes.size() - done);
+    if (sent == 0) {
+      closedGracefully_ = true;
+      CheckClosed(true, true);
+    }
+    done += sent;
+    CheckClosed(true, false);
+  }
+}
+
+void TNetIOHandler::SendStream(rt::TStream& stream, std::int64_t size) {
+  if (size < 0) {
+    size = stream.Size() - stream.Position();
+  } else if (size == 0) {
+    stream.SetPosition(0);
+    size = stream.Size();
+  }
+  if (size > 2147483647 && !LargeStream) {
+    throw ENetIOHandlerRequiresLargeStream(u"Data size exceeds 2 GB; the I/O handler needs large-stream support.");
+  }
+  const std::int64_t blockSize = std::max(1, SendBufferSize);
+  std::vector<char> block(static_cast<std::size_t>(std::min(blockSize, std::max<std::int64_t>(size, 1))));
+  std::int64_t left = size;
+  while (left > 0) {
+    const std::int64_t read = stream.Read(block.data(), std::min<std::int64_t>(left, block.size()));
+    if (read <= 0) throw ENetNoDataToRead(u"No data to read.");
+    WriteBytes(std::string_view(block.data(), static_cast<std::size_t>(read)));
+    left -= read;
+  }
+}
+
+void TNetIOHandler::BeginBufferedWrite(std::int64_t threshold) {
+  if (writeBuffer_) {
+    writeBuffer_->Clear();
+  } else {
+    writeBuffer_ = std::make_unique<TNetBuffer>(DefaultEncoding);
+  }
+  writeThreshold_ = threshold;
+}
+
+void TNetIOHandler::EndBufferedWrite() {
+  if (!writeBuffer_) return;
+  struct Remove {
+    std::unique_ptr<TNetBuffer>& queue;
+    ~Remove() { queue.reset(); }
+  } remove {writeBuffer_};
+  FlushWriteBuffer(-1);
+}
+
+void TNetIOHandler::DiscardBufferedWrite() {
+  if (writeBuffer_) writeBuffer_->Clear();
+  EndBufferedWrite();
+}
+
+void TNetIOHandler::FlushWriteBuffer(std::int64_t count) {
+  if (!writeBuffer_ || writeBuffer_->Empty()) return;
+  const std::int64_t size = writeBuffer_->Size();
+  const std::string bytes = writeBuffer_->Extract(count < 0 ? size : std::min(count, size));
+  SendAll(bytes);
+}
+
+}  // namespace net

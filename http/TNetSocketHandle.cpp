@@ -1,0 +1,100 @@
+// One socket of the client.
+#include "http/TNetSocketHandle.h"
+
+#include "http/NetExceptions.h"
+#include "http/TNetStack.h"
+#include "runtime/Text.h"
+
+namespace net {
+
+void TNetSocketHandle::SetIPVersion(TNetIPVersion version) {
+  if (version == ipVersion_) return;
+  if (HandleAllocated()) throw ENetCannotSetIPVersionWhenConnected(u"Cannot change IPVersion when connected");
+  ipVersion_ = version;
+}
+
+void TNetSocketHandle::Reset() {
+  CloseSocket();
+  localIP_.clear();
+  peerIP_.clear();
+  localPort_ = peerPort_ = 0;
+  ipVersion_ = TNetIPVersion::Net_IPv4;
+}
+
+void TNetSocketHandle::AllocateSocket() {
+  CloseSocket();
+  platform::SocketHandle created = platform::kNoSocket;
+  TNetStack::Check(platform::socketCreate(family(), created));
+  std::lock_guard guard(lock_);
+  handle_ = created;
+}
+
+void TNetSocketHandle::SetReuseAddress(bool reuse) { TNetStack::Check(platform::socketSetReuseAddress(handle_, reuse)); }
+
+void TNetSocketHandle::SetNoDelay(bool noDelay) { TNetStack::Check(platform::socketSetNoDelay(handle_, noDelay)); }
+
+void TNetSocketHandle::Bind(const std::u16string& address, int port, int portMin, int portMax) {
+  const std::string ip = rt::toUtf8(address);
+  if (port == 0 && portMin > 0 && portMax >= portMin) {
+    for (int candidate = portMax; candidate >= portMin; --candidate) {
+      if (platform::socketBind(handle_, family(), ip, candidate) == 0) return;
+    }
+    throw ENetCanNotBindPortInRange(u"Can not bind in port range (" + rt::intToText(portMin) + u" - " +
+                                    rt::intToText(portMax) + u")");
+  }
+  if (platform::socketBind(handle_, family(), ip, port) != 0) {
+    throw ENetCouldNotBindSocket(u"Could not bind socket. Address and port are already in use.");
+  }
+}
+
+bool TNetSocketHandle::Connect(const std::u16string& address, int port, long long timeoutMilliseconds) {
+  const int result = platform::socketConnect(handle_, family(), rt::toUtf8(address), port, timeoutMilliseconds);
+  if (result == platform::kSocketTimedOut) return false;
+  std::lock_guard guard(lock_);
+  TNetStack::Check(result);
+  return true;
+}
+
+void TNetSocketHandle::UpdateBindingLocal() {
+  std::string ip;
+  int port = 0;
+  if (platform::socketLocalAddress(handle_, ip, port) != 0) return;
+  localIP_ = rt::fromUtf8(ip);
+  localPort_ = port;
+}
+
+void TNetSocketHandle::UpdateBindingPeer() {
+  std::string ip;
+  int port = 0;
+  if (platform::socketPeerAddress(handle_, ip, port) != 0) return;
+  peerIP_ = rt::fromUtf8(ip);
+  peerPort_ = port;
+}
+
+std::size_t TNetSocketHandle::Send(const void* data, std::size_t count) {
+  std::size_t sent = 0;
+  TNetStack::Check(platform::socketSend(handle_, data, count, sent));
+  return sent;
+}
+
+std::size_t TNetSocketHandle::Receive(void* buffer, std::size_t count) {
+  std::size_t received = 0;
+  TNetStack::Check(platform::socketReceive(handle_, buffer, count, received));
+  return received;
+}
+
+bool TNetSocketHandle::Readable(long long timeoutMilliseconds) {
+  bool readable = false;
+  TNetStack::Check(platform::socketWaitReadable(handle_, timeoutMilliseconds, readable));
+  return readable;
+}
+
+void TNetSocketHandle::CloseSocket() {
+  std::lock_guard guard(lock_);
+  if (handle_ == platform::kNoSocket) return;
+  platform::socketShutdownSend(handle_);
+  platform::socketClose(handle_);
+  handle_ = platform::kNoSocket;
+}
+
+}  // namespace net

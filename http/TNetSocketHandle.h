@@ -1,0 +1,73 @@
+// One socket of the client: the handle, its address family, and the local and peer addresses.
+// Closing and the end of a connect are serialised by a lock, since a connect may be cut short
+// by closing the socket.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+#include "http/TNetIPVersion.h"
+#include "platform/Sockets.h"
+
+namespace net {
+
+class TNetSocketHandle {
+ public:
+  TNetSocketHandle() = default;
+  ~TNetSocketHandle() { CloseSocket(); }
+  TNetSocketHandle(const TNetSocketHandle&) = delete;
+  TNetSocketHandle& operator=(const TNetSocketHandle&) = delete;
+
+  bool HandleAllocated() const { return handle_ != platform::kNoSocket; }
+  platform::SocketHandle Handle() const { return handle_; }
+  TNetIPVersion IPVersion() const { return ipVersion_; }
+  // Changing the family of an allocated socket raises ENetCannotSetIPVersionWhenConnected
+  // "Cannot change IPVersion when connected".
+  void SetIPVersion(TNetIPVersion version);
+
+  // Forgets everything: no handle (an allocated one is closed), no addresses, IPv4.
+  void Reset();
+  // Creates a stream socket of the current family; raises the socket error on failure.
+  void AllocateSocket();
+  void SetReuseAddress(bool reuse);
+  void SetNoDelay(bool noDelay);
+  // Binds to `address` (empty = any) and `port` (0 = any). With `portMin`..`portMax` given
+  // instead of a port, the ports are tried from the highest down.
+  void Bind(const std::u16string& address, int port, int portMin, int portMax);
+  // Connects to the numeric `address`; `timeoutMilliseconds` < 0 = no limit. Returns false when
+  // the time passed first; failures raise the socket error.
+  bool Connect(const std::u16string& address, int port, long long timeoutMilliseconds);
+  // Re-reads the local and peer addresses from the system.
+  void UpdateBindingLocal();
+  void UpdateBindingPeer();
+
+  // Sends / receives once; the socket error is raised on failure.
+  std::size_t Send(const void* data, std::size_t count);
+  std::size_t Receive(void* buffer, std::size_t count);
+  // True when the socket turned readable within the time (< 0 = no limit).
+  bool Readable(long long timeoutMilliseconds);
+
+  // Shuts down the sending side and closes the handle (nothing when none is allocated).
+  void CloseSocket();
+
+  const std::u16string& PeerIP() const { return peerIP_; }
+  int PeerPort() const { return peerPort_; }
+  const std::u16string& IP() const { return localIP_; }
+  int Port() const { return localPort_; }
+
+ private:
+  platform::SocketFamily family() const {
+    return ipVersion_ == TNetIPVersion::Net_IPv6 ? platform::SocketFamily::IPv6 : platform::SocketFamily::IPv4;
+  }
+
+  std::mutex lock_;
+  platform::SocketHandle handle_ = platform::kNoSocket;
+  TNetIPVersion ipVersion_ = TNetIPVersion::Net_IPv4;
+  std::u16string localIP_;
+  int localPort_ = 0;
+  std::u16string peerIP_;
+  int peerPort_ = 0;
+};
+
+}  // namespace net
