@@ -148,8 +148,13 @@ final class Storage
 
     private function writeIconFile(string $digest, string $bytes): void
     {
-        $temporary = tempnam($this->iconFolder, '.upload-');
-        if ($temporary === false) {
+        $temporary = @tempnam($this->iconFolder, '.upload-');
+        // tempnam falls back to the system's temporary folder when it cannot use the one given;
+        // a rename from there would not be atomic, so only a file beside the target will do.
+        if ($temporary === false || dirname($temporary) !== realpath($this->iconFolder)) {
+            if ($temporary !== false) {
+                unlink($temporary);
+            }
             throw new \RuntimeException('cannot create a temporary file in ' . $this->iconFolder);
         }
         try {

@@ -1,0 +1,205 @@
+<?php
+// The service's four actions over HTTP, driven with the bytes the program sends, against php -S.
+declare(strict_types=1);
+
+namespace IconService\Tests;
+
+use PHPUnit\Framework\TestCase;
+
+final class ServiceTest extends TestCase
+{
+    private const EXIST = '/index.php?r=sw/exist';
+    private const UPLOAD = '/index.php?r=sw/upload';
+
+    private static ServiceServer $server;
+    private static RawHttp $http;
+
+    public static function setUpBeforeClass(): void
+    {
+        self::$server = new ServiceServer();
+        self::$http = self::$server->http();
+    }
+
+    public static function tearDownAfterClass(): void
+    {
+        self::$server->stop();
+    }
+
+    // The exact existence query of the program: HTTP/1.0, "Content-Encoding: UTF-8", a body that
+    // starts with "&". The reply is the JSON the program's reader expects, before and after upload.
+    public function testExistenceQueryAsTheProgramSendsIt(): void
+    {
+        $reply = self::$http->postForm(self::EXIST, '&name=My%20App&version=1.2.3.4');
+        $this->assertSame(200, $reply['status'], self::$server->log());
+        $this->assertSame('application/json; charset=utf-8', $reply['headers']['content-type']);
+        $this->assertSame('{"success":true,"exist":false}', $reply['body']);
+
+        $this->assertSame('{"success":true}', $this->upload('My App', '1.2.3.4', IconFactory::programIcon())['body']);
+        $this->assertSame('{"success":true,"exist":true}', $this->exist('My App', '1.2.3.4')['body']);
+        $this->assertSame('{"success":true,"exist":false}', $this->exist('My App', '1.2.3.5')['body']);
+        $this->assertSame('{"success":true,"exist":false}', $this->exist('my app', '1.2.3.4')['body']);
+    }
+
+    // Names arrive and are stored exactly: form syntax characters, CJK and accented letters,
+    // whether sent percent-encoded in the query or as raw UTF-8 in the multipart upload.
+    public function testNamesAreStoredExactly(): void
+    {
+        $names = ['Notepad++', 'AT&T Connect', 'a=b&c=d', '中文软件 编辑器', 'Café Crème Ærø', 'Tab	and "quotes"', ' spaced  '];
+        foreach ($names as $seed => $name) {
+            $icon = IconFactory::programIcon($seed);
+            $this->assertSame('{"success":true,"exist":false}', $this->exist($name, '2.0.0.1')['body'], $name);
+            $this->assertSame('{"success":true}', $this->upload($name, '2.0.0.1', $icon)['body'], $name);
+            $this->assertSame('{"success":true,"exist":true}', $this->exist($name, '2.0.0.1')['body'], $name);
+        }
+        $storage = $this->storage();
+        foreach ($storage->newest(0, 1000) as $row) {
+            $stored[$row['name']] = $row;
+        }
+        foreach ($names as $seed => $name) {
+            $this->assertArrayHasKey($name, $stored);
+            $this->assertSame(IconFactory::programIcon($seed), $storage->iconBytes($stored[$name]['id']), $name);
+        }
+        // "Notepad  " is what a "+" decoded as a space would give; it must not have been stored.
+        $this->assertArrayNotHasKey('Notepad  ', $stored);
+    }
+
+    // Refused existence queries: missing, empty, over-long, malformed or repeated fields and a
+    // wrong method each get a 4xx with {"success":false,"error":...}.
+    public function testExistenceQueryRefusesBadInput(): void
+    {
+        $cases = [
+            '&version=1.0.0.0' => 'missing field: name',
+            '&name=App' => 'missing field: version',
+            '&name=&version=1.0.0.0' => 'missing field: name',
+            '&name=' . str_repeat('%E4%B8%AD', 256) . '&version=1' => 'field name is longer than 255 characters',
+            '&name=App&version=' . str_repeat('9', 65) => 'field version is longer than 64 characters',
+            '&name=%FF%FE&version=1' => 'field name is not valid UTF-8',
+            '&name=A%00B&version=1' => 'field name contains a NUL character',
+            '&name[]=A&version=1' => 'field name must be a single value',
+        ];
+        foreach ($cases as $body => $error) {
+            $reply = self::$http->postForm(self::EXIST, $body);
+            $this->assertSame(400, $reply['status'], $body);
+            $this->assertSame(['success' => false, 'error' => $error], json_decode($reply['body'], true), $body);
+        }
+        $longest = self::$http->postForm(self::EXIST, '&name=' . str_repeat('%E4%B8%AD', 255) . '&version=1');
+        $this->assertSame(200, $longest['status']);
+
+        $get = self::$http->get(self::EXIST . '&name=A&version=1');
+        $this->assertSame(405, $get['status']);
+        $this->assertSame('POST', $get['headers']['allow']);
+        $this->assertFalse(json_decode($get['body'], true)['success']);
+    }
+
+    // An upload is stored byte for byte and served back as image/x-icon; a second upload of the
+    // same name and version replaces the icon and keeps one row.
+    public function testUploadStoresAndReplacesIcon(): void
+    {
+        $first = IconFactory::ico([['data' => IconFactory::pngImage(48, 3), 'size' => 48]]);
+        $second = IconFactory::programIcon(9);
+        $this->assertSame(200, $this->upload('Replaced App', '3.1.0.0', $first)['status']);
+        $this->assertSame(200, $this->upload('Replaced App', '3.1.0.0', $second)['status']);
+
+        $rows = array_values(array_filter($this->storage()->newest(0, 1000),
+            static fn (array $row): bool => $row['name'] === 'Replaced App'));
+        $this->assertCount(1, $rows);
+        $icon = self::$http->get('/index.php?r=sw/icon&id=' . $rows[0]['id']);
+        $this->assertSame(200, $icon['status']);
+        $this->assertSame('image/x-icon', $icon['headers']['content-type']);
+        $this->assertSame($second, $icon['body']);
+    }
+
+    // Refused uploads answer 4xx with a clear error and leave nothing behind: afterwards the
+    // service still wants an icon for that name and version.
+    public function testRefusedUploadsStoreNothing(): void
+    {
+        $icon = IconFactory::programIcon();
+        $huge = IconFactory::ico([['data' => IconFactory::bitmapImage(48) . str_repeat("\0", \IconService\IcoFile::MAX_BYTES), 'size' => 48]]);
+        $cases = [
+            'missing file part: icon' => [['name' => 'Refused', 'version' => '1'], null],
+            'missing field: name' => [['version' => '1'], $icon],
+            'missing field: version' => [['name' => 'Refused'], $icon],
+            'not an ICO file: bad header' => [['name' => 'Refused', 'version' => '1'], "GIF89a" . str_repeat('x', 100)],
+            'icon file is truncated: incomplete directory' => [['name' => 'Refused', 'version' => '1'], substr($icon, 0, 15)],
+            'image 0: image lies outside the file (truncated?)' => [['name' => 'Refused', 'version' => '1'], substr($icon, 0, -100)],
+            'icon file is empty' => [['name' => 'Refused', 'version' => '1'], ''],
+            'icon file is larger than 1 MiB' => [['name' => 'Refused', 'version' => '1'], $huge],
+        ];
+        foreach ($cases as $error => [$fields, $bytes]) {
+            $reply = self::$http->postUpload(self::UPLOAD, $fields, $bytes);
+            $this->assertSame(400, $reply['status'], $error);
+            $this->assertSame(['success' => false, 'error' => $error], json_decode($reply['body'], true), $error);
+        }
+        $this->assertSame('{"success":true,"exist":false}', $this->exist('Refused', '1')['body']);
+        $files = glob(self::$server->dataFolder . '/icons/*');
+        $this->assertSame([], array_filter($files, static fn (string $f): bool => str_contains($f, '.upload-')));
+
+        $this->assertSame(405, self::$http->get(self::UPLOAD)['status']);
+    }
+
+    // The icon action and unknown actions answer with errors, never with a page or a crash.
+    public function testIconAndUnknownActionErrors(): void
+    {
+        foreach (['', '&id=', '&id=0', '&id=-1', '&id=abc', '&id=1e3', '&id[]=1', '&id=99999999999999999999'] as $query) {
+            $this->assertSame(400, self::$http->get('/index.php?r=sw/icon' . $query)['status'], $query);
+        }
+        $missing = self::$http->get('/index.php?r=sw/icon&id=987654');
+        $this->assertSame(404, $missing['status']);
+        $this->assertSame('{"success":false,"error":"no such icon"}', $missing['body']);
+        $this->assertSame(404, self::$http->get('/index.php?r=sw/delete')['status']);
+        $this->assertSame(404, self::$http->postForm('/index.php?r[]=sw/exist', '&name=a&version=b')['status']);
+    }
+
+    // The gallery: newest first, 60 to a page, page numbers clamped, every stored text escaped.
+    public function testGalleryOrderPagingAndEscaping(): void
+    {
+        $server = new ServiceServer();
+        try {
+            $http = $server->http();
+            $this->assertStringContainsString('No icons received yet.', $http->get('/')['body']);
+            $hostile = '<script>alert(1)</script><img src=x onerror=alert(2)> "\'&amp;';
+            $this->assertSame(200, $http->postUpload(self::UPLOAD, ['name' => $hostile, 'version' => '<b>1</b>'], IconFactory::programIcon())['status']);
+            for ($i = 1; $i <= 61; ++$i) {
+                $this->assertSame(200, $http->postUpload(self::UPLOAD, ['name' => "App $i", 'version' => '1.0.0.0'], IconFactory::programIcon($i))['status']);
+            }
+            $first = $http->get('/index.php?r=sw/gallery');
+            $this->assertSame(200, $first['status']);
+            $this->assertSame('text/html; charset=utf-8', $first['headers']['content-type']);
+            $this->assertSame(60, substr_count($first['body'], '<img '));
+            $this->assertStringContainsString('62 icons, newest first. Page 1 of 2.', $first['body']);
+            $this->assertLessThan(strpos($first['body'], '>App 60<'), strpos($first['body'], '>App 61<'));
+            $this->assertStringNotContainsString('>App 1<', $first['body']);
+
+            $second = $http->get('/index.php?r=sw/gallery&page=2')['body'];
+            $this->assertSame(2, substr_count($second, '<img '));
+            $this->assertLessThan(strpos($second, 'alert(1)'), strpos($second, '>App 1<'));
+            $this->assertStringNotContainsString('<script>', $second);
+            $this->assertStringNotContainsString('<img src=x', $second);
+            $this->assertStringNotContainsString('<b>', $second);
+            $this->assertStringContainsString('&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=x onerror=alert(2)&gt; &quot;&apos;&amp;amp;', $second);
+            $this->assertStringContainsString('alt="&lt;script&gt;', $second);
+
+            $this->assertSame($second, $http->get('/index.php?r=sw/gallery&page=99')['body']);
+            $this->assertSame($first['body'], $http->get('/index.php?r=sw/gallery&page=abc')['body']);
+        } finally {
+            $server->stop();
+        }
+    }
+
+    private function exist(string $name, string $version): array
+    {
+        return self::$http->postForm(self::EXIST,
+            '&name=' . RawHttp::encodeValue($name) . '&version=' . RawHttp::encodeValue($version));
+    }
+
+    private function upload(string $name, string $version, string $icon): array
+    {
+        return self::$http->postUpload(self::UPLOAD, ['name' => $name, 'version' => $version], $icon);
+    }
+
+    private function storage(): \IconService\Storage
+    {
+        $data = self::$server->dataFolder;
+        return new \IconService\Storage("sqlite:$data/icons.sqlite", null, null, "$data/icons");
+    }
+}
