@@ -1,0 +1,55 @@
+// Icon extraction on Linux: our PE resource reader decodes the icon, and the bitmap stand-in
+// turns it into what Windows hands back for a 48x48 icon: a 32-bit device-dependent colour
+// bitmap and a 1-bit mask, or for a monochrome icon no colour bitmap and a 48x96 mask.
+#include <cstdint>
+#include <vector>
+
+#include "platform/Bitmaps.h"
+#include "platform/posix/BitmapStandIn.h"
+#include "platform/posix/PeResourceReader.h"
+
+namespace platform {
+namespace {
+
+constexpr int kSide = 48;
+
+// Mask bytes (one per pixel, top-down, 1 = bit set) as 1-bit rows padded to 4 bytes.
+std::vector<std::uint8_t> packMask(const std::vector<std::uint8_t>& mask, int rows) {
+  constexpr std::size_t stride = (kSide + 31) / 32 * 4;
+  std::vector<std::uint8_t> packed(stride * static_cast<std::size_t>(rows), 0);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < kSide; ++x)
+      if (mask[static_cast<std::size_t>(y) * kSide + static_cast<std::size_t>(x)] != 0)
+        packed[stride * static_cast<std::size_t>(y) + static_cast<std::size_t>(x / 8)] |=
+            static_cast<std::uint8_t>(0x80 >> (x % 8));
+  return packed;
+}
+
+// Deletes the stand-in bitmaps made here once the icon holds its own copies.
+struct BitmapGuard {
+  BitmapHandle handle = nullptr;
+  ~BitmapGuard() {
+    if (handle) deleteObject(handle);
+  }
+};
+
+}  // namespace
+
+IconHandle extractIcon(const std::u16string& path, int index, int width, int height, std::uint32_t /*flags*/) {
+  if (index != 0 || width != kSide || height != kSide) return nullptr;
+  const auto decoded = posix::extractIcon48(path);
+  if (!decoded) return nullptr;
+
+  const int maskRows = decoded->monochrome ? 2 * kSide : kSide;
+  if (decoded->mask.size() != static_cast<std::size_t>(maskRows) * kSide) return nullptr;
+  BitmapGuard mask{posix::createDeviceBitmap(kSide, maskRows, 1, packMask(decoded->mask, maskRows))};
+  if (!mask.handle) return nullptr;
+  if (decoded->monochrome) return posix::createIcon(nullptr, mask.handle);
+
+  if (decoded->bgra.size() != std::size_t{kSide} * kSide * 4) return nullptr;
+  BitmapGuard colour{posix::createDeviceBitmap(kSide, kSide, 32, decoded->bgra)};
+  if (!colour.handle) return nullptr;
+  return posix::createIcon(colour.handle, mask.handle);
+}
+
+}  // namespace platform
