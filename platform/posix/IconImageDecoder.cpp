@@ -133,7 +133,9 @@ void readPngBytes(png_structp png, png_bytep out, png_size_t count) {
   input->position += count;
 }
 
+// libpng's own handlers print to stderr; a bad image is an ordinary outcome here, so stay quiet.
 void ignorePngWarning(png_structp, png_const_charp) {}
+[[noreturn]] void failPngQuietly(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 // Everything that must survive a longjmp out of libpng lives here, outside the frame that calls
 // setjmp, so no object of that frame is modified between setjmp and the jump.
@@ -177,7 +179,7 @@ bool runPngDecode(PngDecode& d) {
 std::optional<IconPixels> decodePng(std::span<const std::uint8_t> bytes) {
   PngDecode d;
   d.input.bytes = bytes;
-  d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignorePngWarning);
+  d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, failPngQuietly, ignorePngWarning);
   if (!d.png) return std::nullopt;
   d.info = png_create_info_struct(d.png);
   if (!d.info || !runPngDecode(d)) return std::nullopt;
