@@ -1,0 +1,198 @@
+// Date-time values and internet date texts.
+#include "http/NetDateTime.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "platform/LocalTime.h"
+#include "runtime/Text.h"
+
+namespace net {
+namespace {
+
+constexpr double kUnixEpoch = 25569.0;  // 1970-01-01 as a date-time value
+constexpr double kSecondsPerDay = 86400.0;
+constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+struct Civil {
+  std::int64_t year;
+  int month;
+  int day;
+};
+
+Civil civilFromDays(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {yearOfEra + era * 400 + (month <= 2), month, day};
+}
+
+double utcNow() {
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpoch + std::chrono::duration<double>(since).count() / kSecondsPerDay;
+}
+
+// Local time minus UTC, in days, rounded to the minute.
+double localOffset() {
+  const double offsetMinutes = std::round((localNow() - utcNow()) * 1440.0);
+  return offsetMinutes / 1440.0;
+}
+
+void appendTwoDigits(std::u16string& out, int value) {
+  out += static_cast<char16_t>(u'0' + value / 10 % 10);
+  out += static_cast<char16_t>(u'0' + value % 10);
+}
+
+bool allDigits(std::u16string_view text) {
+  if (text.empty()) return false;
+  for (char16_t c : text)
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
+int digitsValue(std::u16string_view text) {
+  int value = 0;
+  for (char16_t c : text) value = value * 10 + (c - u'0');
+  return value;
+}
+
+int monthNumber(std::u16string_view token) {
+  if (token.size() < 3) return 0;
+  for (int m = 0; m < 12; ++m)
+    if (rt::sameTextAscii(token.substr(0, 3), rt::u16(kMonths[m]))) return m + 1;
+  return 0;
+}
+
+// "hh:mm:ss" -> seconds of the day, -1 when malformed.
+int timeOfDay(std::u16string_view token) {
+  if (token.size() != 8 || token[2] != u':' || token[5] != u':') return -1;
+  const auto h = token.substr(0, 2), m = token.substr(3, 2), s = token.substr(6, 2);
+  if (!allDigits(h) || !allDigits(m) || !allDigits(s)) return -1;
+  const int hour = digitsValue(h), minute = digitsValue(m), second = digitsValue(s);
+  if (hour > 23 || minute > 59 || second > 60) return -1;
+  return hour * 3600 + minute * 60 + second;
+}
+
+std::vector<std::u16string_view> tokens(std::u16string_view text) {
+  std::vector<std::u16string_view> result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == u' ' || text[i] == u',' || text[i] == u'\t')) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != u' ' && text[i] != u',' && text[i] != u'\t') ++i;
+    if (i > start) result.push_back(text.substr(start, i - start));
+  }
+  return result;
+}
+
+}  // namespace
+
+TDateTime localNow() {
+  const platform::LocalTime t = platform::localTime();
+  const double days = static_cast<double>(daysFromCivil(t.year, t.month, t.day));
+  const double seconds = t.hour * 3600.0 + t.minute * 60.0 + t.second + t.millisecond / 1000.0;
+  return kUnixEpoch + days + seconds / kSecondsPerDay;
+}
+
+std::u16string internetDateText(TDateTime localTime) {
+  const double utc = localTime - localOffset();
+  const double sinceEpoch = (utc - kUnixEpoch) * kSecondsPerDay;
+  const auto totalSeconds = static_cast<std::int64_t>(std::floor(sinceEpoch + 0.5));
+  std::int64_t days = totalSeconds / 86400;
+  std::int64_t secondOfDay = totalSeconds % 86400;
+  if (secondOfDay < 0) {
+    secondOfDay += 86400;
+    --days;
+  }
+  const Civil date = civilFromDays(days);
+  const int weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+
+  std::u16string out = rt::u16(kDays[weekday]);
+  out += u", ";
+  appendTwoDigits(out, date.day);
+  out += u' ';
+  out += rt::u16(kMonths[date.month - 1]);
+  out += u' ';
+  out += rt::intToText(date.year);
+  out += u' ';
+  appendTwoDigits(out, static_cast<int>(secondOfDay / 3600));
+  out += u':';
+  appendTwoDigits(out, static_cast<int>(secondOfDay / 60 % 60));
+  out += u':';
+  appendTwoDigits(out, static_cast<int>(secondOfDay % 60));
+  out += u" GMT";
+  return out;
+}
+
+TDateTime parseInternetDate(std::u16string_view text) {
+  int day = 0, month = 0, seconds = -1, zoneMinutes = 0;
+  std::int64_t year = -1;
+  for (std::u16string_view token : tokens(text)) {
+    // RFC 850 writes the date as one token: "06-Nov-94".
+    const std::size_t dash = token.find(u'-');
+    if (dash != std::u16string_view::npos && dash > 0 && monthNumber(token.substr(dash + 1)) != 0) {
+      const std::size_t dash2 = token.find(u'-', dash + 1);
+      if (dash2 == std::u16string_view::npos) return 0;
+      const auto d = token.substr(0, dash), y = token.substr(dash2 + 1);
+      if (!allDigits(d) || !allDigits(y) || d.size() > 2 || y.size() > 4) return 0;
+      day = digitsValue(d);
+      month = monthNumber(token.substr(dash + 1, dash2 - dash - 1));
+      year = digitsValue(y);
+      if (y.size() == 2) year += year < 50 ? 2000 : 1900;
+      continue;
+    }
+    if (token.find(u':') != std::u16string_view::npos) {
+      seconds = timeOfDay(token);
+      if (seconds < 0) return 0;
+      continue;
+    }
+    if ((token.front() == u'+' || token.front() == u'-') && token.size() == 5 && allDigits(token.substr(1))) {
+      const int hhmm = digitsValue(token.substr(1));
+      zoneMinutes = (hhmm / 100 * 60 + hhmm % 100) * (token.front() == u'-' ? -1 : 1);
+      continue;
+    }
+    if (allDigits(token)) {
+      if (token.size() > 4) return 0;
+      if (day == 0 && token.size() <= 2) {
+        day = digitsValue(token);
+      } else if (year < 0) {
+        year = digitsValue(token);
+        if (token.size() == 2) year += year < 50 ? 2000 : 1900;
+      } else {
+        return 0;
+      }
+      continue;
+    }
+    if (month == 0 && monthNumber(token) != 0 && token.size() == 3) {
+      month = monthNumber(token);
+      continue;
+    }
+    // Weekday names and zone names (GMT, UT, UTC, Z) carry nothing we need.
+  }
+  if (day < 1 || day > 31 || month == 0 || year < 1 || seconds < 0) return 0;
+
+  const double utc = kUnixEpoch + static_cast<double>(daysFromCivil(year, month, day)) +
+                     (seconds - zoneMinutes * 60.0) / kSecondsPerDay;
+  return utc + localOffset();
+}
+
+}  // namespace net
