@@ -52,3 +52,15 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz
+
+.PHONY: test-pg demo
+
+# Storage tests of the reference icon service against a PostgreSQL server that the test starts
+# and stops in a temporary folder.
+test-pg: deps
+	tests/iconservice/run_pg.sh
+
+# Sample software and catalogue beside a copy of talvenook in demo/, the reference icon service
+# on 127.0.0.1:8750, one upload pass and a summary with the gallery's address and screenshot.
+demo: build
+	BUILD=$(BUILD) tools/demo.sh
