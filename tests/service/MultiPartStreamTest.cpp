@@ -1,0 +1,203 @@
+// The multipart body streams: exact bytes, sizes that match what reading yields, the seek rules,
+// and the file part's read lock.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "http/NetExceptions.h"
+#include "platform/ContentTypes.h"
+#include "runtime/Exception.h"
+#include "runtime/TFileStream.h"
+#include "runtime/Text.h"
+#include "service/TEncodingMultiPartFormData.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using service::TEncodingMultiPartFormData;
+using service::TNetMultiPartFormDataStream;
+
+// 3 December 2013, 14:05:09.007.
+constexpr platform::LocalTime kCreated{2013, 12, 3, 14, 5, 9, 7};
+constexpr char kBoundary[] = "--------120313140509007";
+
+std::string readAll(rt::TStream& stream, std::int64_t chunk) {
+  std::string body;
+  std::vector<char> buffer(static_cast<size_t>(chunk));
+  for (;;) {
+    const std::int64_t got = stream.Read(buffer.data(), chunk);
+    if (got == 0) return body;
+    body.append(buffer.data(), static_cast<size_t>(got));
+  }
+}
+
+class MultiPart : public testing::Test {
+ protected:
+  testsupport::TempFolder folder;
+  MultiPart() { platform::setContentTypesFile(folder.file("absent.types")); }
+  ~MultiPart() override { platform::setContentTypesFile(u""); }
+
+  std::u16string writeFile(const std::string& name, const std::string& bytes) {
+    testsupport::writeFileBytes(folder.path() / name, bytes);
+    return folder.file(name);
+  }
+};
+
+// The whole body of an upload-shaped form, byte for byte: both header templates, a file part
+// whose content type comes from its extension, names and file names inserted unescaped.
+TEST_F(MultiPart, BodyIsTheTwoTemplatesAndTheClosingLine) {
+  const std::string icon("\0\0\1\0ICO\r\n--bytes", 17);
+  const std::u16string path = writeFile("0.ico", icon);
+  const std::string pathBytes = rt::toUtf8(path);
+  TNetMultiPartFormDataStream stream(kCreated);
+  EXPECT_EQ(stream.BoundaryText(), rt::u16(kBoundary));
+  EXPECT_EQ(stream.FormContentType(), u"multipart/form-data; boundary=" + rt::u16(kBoundary));
+  stream.AddTextField(u"name", u"My App");
+  stream.AddTextField(u"version", u"1.2.3.4");
+  stream.AddTextField(u"empty", u"");
+  stream.AddFileField(u"icon", path, u"");
+  stream.AddTextField(u"say \"hi\"", u"a\"b");
+
+  const std::string expected = std::string() +
+      "----------120313140509007\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nMy App\r\n"
+      "----------120313140509007\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n1.2.3.4\r\n"
+      "----------120313140509007\r\nContent-Disposition: form-data; name=\"empty\"\r\n\r\n\r\n"
+      "----------120313140509007\r\nContent-Disposition: form-data; name=\"icon\"; filename=\"" + pathBytes +
+      "\"\r\nContent-Type: image/x-icon\r\n\r\n" + icon + "\r\n"
+      "----------120313140509007\r\nContent-Disposition: form-data; name=\"say \"hi\"\"\r\n\r\na\"b\r\n"
+      "----------120313140509007--\r\n";
+  EXPECT_EQ(stream.Size(), static_cast<std::int64_t>(expected.size()));
+  EXPECT_EQ(readAll(stream, 1 << 16), expected);
+}
+
+// Reads of any size give the same bytes, the size equals the bytes read (also for an empty file
+// and a file whose length meets a chunk end exactly), and the read after the end gives 0.
+TEST_F(MultiPart, ChunkSizesDoNotChangeTheBytes) {
+  const std::u16string empty = writeFile("empty.bin", "");
+  std::string content(4096, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  const std::u16string data = writeFile("data.bin", content);
+
+  TEncodingMultiPartFormData stream(kCreated);
+  stream.AddTextField(u"name", u"x");
+  stream.AddFileField(u"empty", empty, u"application/x-empty");
+  stream.AddFileField(u"data", data, u"application/x-data");
+  const std::int64_t size = stream.Size();
+
+  const std::string whole = readAll(stream, size + 100);
+  EXPECT_EQ(static_cast<std::int64_t>(whole.size()), size);
+  EXPECT_NE(whole.find("application/x-empty\r\n\r\n\r\n--"), std::string::npos);
+  char after = 0;
+  EXPECT_EQ(stream.Read(&after, 1), 0);
+  for (std::int64_t chunk : {1, 2, 7, 4096, 4096 + 2}) {
+    stream.Seek(0, rt::SeekOrigin::Beginning);
+    EXPECT_EQ(readAll(stream, chunk), whole) << "chunk " << chunk;
+  }
+}
+
+// Before any read the size is the parts plus 29 bytes of closing line; the UTF-8 class counts
+// and writes a name's UTF-8 bytes, the ASCII class writes "?" per character.
+TEST_F(MultiPart, SizesCountTheBytesOfTheClassEncoding) {
+  const std::u16string name = u"Caf\u00e9 \u8a08\u7b97\u5668 \U0001F600";
+  TEncodingMultiPartFormData utf8(kCreated);
+  TNetMultiPartFormDataStream ascii(kCreated);
+  utf8.AddTextField(u"name", name);
+  ascii.AddTextField(u"name", name);
+  const std::string header = "----------120313140509007\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\n";
+  const std::string closing = "----------120313140509007--\r\n";
+  ASSERT_EQ(closing.size(), 29u);
+
+  const std::string utf8Body = header + rt::toUtf8(name) + "\r\n" + closing;
+  EXPECT_EQ(utf8.Size(), static_cast<std::int64_t>(utf8Body.size()));
+  EXPECT_EQ(readAll(utf8, 3), utf8Body);
+
+  const std::string asciiBody = header + "Caf? ??? ??\r\n" + closing;
+  EXPECT_EQ(ascii.Size(), static_cast<std::int64_t>(asciiBody.size()));
+  EXPECT_EQ(readAll(ascii, 3), asciiBody);
+}
+
+// Only a rewind moves: other seeks report the bytes delivered, from the end the body size; a
+// rewind in the middle of a file part starts the body over.
+TEST_F(MultiPart, OnlyARewindMovesThePosition) {
+  const std::u16string data = writeFile("data.bin", std::string(300, 'd'));
+  TEncodingMultiPartFormData stream(kCreated);
+  stream.AddTextField(u"name", u"n");
+  stream.AddFileField(u"data", data, u"a/b");
+  const std::int64_t size = stream.Size();
+  const std::string whole = readAll(stream, 1000);
+  stream.Seek(0, rt::SeekOrigin::Beginning);
+
+  std::string head(100, '\0');
+  ASSERT_EQ(stream.Read(head.data(), 100), 100);
+  EXPECT_EQ(stream.Seek(5, rt::SeekOrigin::Beginning), 100);
+  EXPECT_EQ(stream.Seek(-50, rt::SeekOrigin::Current), 100);
+  EXPECT_EQ(stream.Seek(0, rt::SeekOrigin::End), size);
+  EXPECT_EQ(stream.Size(), size);
+  EXPECT_EQ(stream.Position(), 100);
+  EXPECT_EQ(head + readAll(stream, 64), whole);
+
+  stream.Seek(0, rt::SeekOrigin::Beginning);
+  std::string partial(250, '\0');  // stops inside the file's content
+  ASSERT_EQ(stream.Read(partial.data(), 250), 250);
+  EXPECT_EQ(stream.Seek(0, rt::SeekOrigin::Beginning), 0);
+  EXPECT_EQ(readAll(stream, 1000), whole);
+}
+
+// Writing and resizing are refused with the client's error.
+TEST_F(MultiPart, WriteAndSetSizeAreUnsupported) {
+  TNetMultiPartFormDataStream stream(kCreated);
+  for (auto attempt : {+[](rt::TStream& s) { s.Write("x", 1); }, +[](rt::TStream& s) { s.SetSize(0); }}) {
+    try {
+      attempt(stream);
+      ADD_FAILURE() << "no error";
+    } catch (const net::ENetException& error) {
+      EXPECT_EQ(error.Message(), u"Unsupported operation.");
+    }
+  }
+}
+
+// A file that cannot be opened fails with the runtime's open error and adds nothing.
+TEST_F(MultiPart, MissingFileAddsNoPart) {
+  TEncodingMultiPartFormData stream(kCreated);
+  stream.AddTextField(u"name", u"n");
+  const std::int64_t before = stream.Size();
+  const std::u16string missing = folder.file("missing.ico");
+  try {
+    stream.AddFileField(u"icon", missing, u"");
+    ADD_FAILURE() << "no error";
+  } catch (const rt::EFOpenError& error) {
+    EXPECT_EQ(error.Message().rfind(u"Cannot open file \"" + missing + u"\". ", 0), 0u) << error.what();
+  }
+  EXPECT_EQ(stream.Size(), before);
+  EXPECT_EQ(static_cast<std::int64_t>(readAll(stream, 100).size()), before);
+}
+
+// While a file part is open nobody can rewrite the file with the program's own (create-always,
+// no sharing) file stream; once the body is gone, they can.
+TEST_F(MultiPart, FilePartHoldsOffWritersUntilTheStreamIsGone) {
+  const std::u16string path = writeFile("0.ico", "original");
+  {
+    TEncodingMultiPartFormData stream(kCreated);
+    stream.AddFileField(u"icon", path, u"");
+    EXPECT_THROW(rt::TFileStream(path, rt::FileMode::CreateExclusive), rt::EFCreateError);
+    EXPECT_NE(readAll(stream, 64).find("original"), std::string::npos);
+    rt::TFileStream reader(path, rt::FileMode::OpenReadDenyWrite);  // readers are still welcome
+  }
+  rt::TFileStream writer(path, rt::FileMode::CreateExclusive);
+  writer.WriteBuffer("new", 3);
+}
+
+// A file that shrank after it was added ends the body early: the reader sees fewer bytes than
+// announced (the HTTP client turns that into an error).
+TEST_F(MultiPart, FileShorterThanAnnouncedEndsTheBodyEarly) {
+  const std::u16string path = writeFile("data.bin", std::string(100, 'x'));
+  TEncodingMultiPartFormData stream(kCreated);
+  stream.AddFileField(u"data", path, u"a/b");
+  const std::int64_t size = stream.Size();
+  ::truncate(rt::toUtf8(path).c_str(), 40);  // outside the lock, as a careless program would
+  EXPECT_EQ(static_cast<std::int64_t>(readAll(stream, 4096).size()), size - 60);
+}
+
+}  // namespace
