@@ -4,6 +4,7 @@
 # a summary. Stops the service when it ends (at once when not run from a terminal).
 # Environment: BUILD (build folder, default build), DEMO (demo folder, default demo).
 set -uo pipefail
+shopt -s nullglob
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$root" && realpath -m "${BUILD:-build}")

@@ -13,6 +13,7 @@
 #   add_test(NAME talvenook_service_e2e COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/talvenook_service_e2e.sh ${CMAKE_BINARY_DIR})
 #   set_tests_properties(talvenook_service_e2e PROPERTIES TIMEOUT 600 RESOURCE_LOCK port_8750)
 set -uo pipefail
+shopt -s nullglob
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${1:?usage: $0 BUILD_FOLDER}")
