@@ -74,3 +74,17 @@ class ENetHTTPProtocolException : public ENetException {
 };
 
 }  // namespace net
+
+namespace net {
+
+// A violated precondition of a caller ("Assertion failure"), e.g. a POST without a body stream.
+class EAssertionFailed : public rt::Exception {
+  using rt::Exception::Exception;
+};
+
+// A value outside the range its destination can hold ("Range check error").
+class ERangeError : public rt::Exception {
+  using rt::Exception::Exception;
+};
+
+}  // namespace net

@@ -33,7 +33,10 @@ void TNetIOHandler::Close() {
 
 bool TNetIOHandler::Connected() {
   ReceiveMore(false, 0, false);
-  return (SourceAllocated() && opened_ && !(closedGracefully_ && inputBuffer_.Empty())) || !inputBuffer_.Empty();
+  // Bytes left in the queue of a handler that was closed on purpose do not make it connected:
+  // the next exchange must open a new connection rather than write to a closed one.
+  if (!opened_) return false;
+  return (SourceAllocated() && !(closedGracefully_ && inputBuffer_.Empty())) || !inputBuffer_.Empty();
 }
 
 void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {

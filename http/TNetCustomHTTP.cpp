@@ -1,0 +1,249 @@
+// The HTTP client: POST entry points, the exchange loop and the request side of an exchange.
+#include "http/TNetCustomHTTP.h"
+
+#include <climits>
+
+#include "http/FormEncoding.h"
+#include "http/NetExceptions.h"
+#include "http/TNetIOHandlerStack.h"
+#include "runtime/TMemoryStream.h"
+#include "runtime/Text.h"
+
+namespace net {
+namespace {
+
+bool isOneOf(std::u16string_view method, std::initializer_list<std::u16string_view> names) {
+  for (std::u16string_view name : names) {
+    if (rt::sameTextAscii(method, name)) return true;
+  }
+  return false;
+}
+
+// The port text as a number; `fallback` when it is not a valid decimal integer.
+long long portNumber(std::u16string_view text, long long fallback) {
+  if (text.empty() || text.size() > 10) return fallback;
+  long long value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return fallback;
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
+
+}  // namespace
+
+TNetCustomHTTP::TNetCustomHTTP()
+    : currentURL_(std::make_unique<TNetURI>()), protocol_(std::make_unique<TNetHTTPProtocol>(*this)) {}
+
+TNetCustomHTTP::~TNetCustomHTTP() {
+  try {
+    CloseConnection();
+  } catch (...) {
+  }
+}
+
+std::u16string TNetCustomHTTP::ProtocolVersionText(TNetHTTPProtocolVersion version) {
+  return version == TNetHTTPProtocolVersion::pv1_0 ? u"1.0" : u"1.1";
+}
+
+void TNetCustomHTTP::SetCookieManager(TNetCookieManager* manager) {
+  ownedCookieManager_.reset();
+  cookieManager_ = manager;
+}
+
+void TNetCustomHTTP::PostStrings(std::u16string_view url, rt::TStringList* list, rt::TStream* sink) {
+  if (list == nullptr || sink == nullptr) throw EAssertionFailed(u"Assertion failure");
+  if (Request().ContentType.empty() || rt::sameTextAscii(Request().ContentType, u"text/html")) {
+    Request().ContentType = u"application/x-www-form-urlencoded";
+  }
+  const std::string bytes = rt::toAscii7(BuildFormText(*list, HTTPOptions));
+  rt::TMemoryStream body;
+  body.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  body.SetPosition(0);
+  PostStream(url, &body, sink);
+}
+
+void TNetCustomHTTP::PostStream(std::u16string_view url, rt::TStream* body, rt::TStream* sink) {
+  if (body == nullptr || sink == nullptr) throw EAssertionFailed(u"Assertion failure");
+  if (IsConnected()) CloseConnection();
+  struct RestoreVersion {
+    TNetHTTPProtocolVersion& field;
+    TNetHTTPProtocolVersion saved;
+    ~RestoreVersion() { field = saved; }
+  } restore {ProtocolVersion, ProtocolVersion};
+  if (!HTTPOptions.Contains(TNetHTTPOption::hoKeepOrigProtocol)) ProtocolVersion = TNetHTTPProtocolVersion::pv1_0;
+  ExecuteRequest(u"POST", url, body, sink);
+}
+
+void TNetCustomHTTP::ExecuteRequest(std::u16string_view method, std::u16string_view url, rt::TStream* body,
+                                    rt::TStream* sink) {
+  RedirectCount = 0;
+  AuthRetryCount = 0;
+  ProxyAuthRetryCount = 0;
+  std::int64_t start = 0;
+  if (sink != nullptr) {
+    start = sink->Position();
+    if (start > INT_MAX) throw ERangeError(u"Range check error");
+  }
+  TNetHTTPRequest& request = Request();
+  TNetHTTPResponse& response = Response();
+  request.RequestTarget = std::u16string(url);
+  request.RequestMethod = std::u16string(method);
+  request.BodyStream = body;
+  response.BodySink = sink;
+  try {
+    for (;;) {
+      ResolveTarget();
+      OpenAndSend();
+      do {
+        response.StatusLine = ReadResponseLine();
+        protocol_->ReadHeaderBlock();
+        processCookies();
+      } while (protocol_->ParseStatusCode() == 100);
+      const TNetHTTPNextStep step = protocol_->DecideNextStep();
+      if (step == TNetHTTPNextStep::nsFinish) break;
+      if (step == TNetHTTPNextStep::nsFollow) {
+        if (sink != nullptr) {
+          sink->SetPosition(start);
+          sink->SetSize(start);
+        }
+        AuthRetryCount = 0;
+        ProxyAuthRetryCount = 0;
+      } else {
+        request.RequestTarget = std::u16string(url);
+      }
+    }
+  } catch (...) {
+    finishExchange();
+    throw;
+  }
+  finishExchange();
+}
+
+void TNetCustomHTTP::finishExchange() {
+  try {
+    if (!protocol_->ComputeKeepAlive()) CloseConnection();
+  } catch (...) {
+    CloseConnection();
+  }
+}
+
+std::u16string TNetCustomHTTP::ReadResponseLine() {
+  TNetIOHandler* io = IOHandler();
+  if (io == nullptr) throw ENetNotConnected(u"Not Connected");
+  std::u16string line = io->ReadLine(TNetTextEncoding::Ascii7);
+  if (io->ReadLnTimedOut()) throw ENetReadTimeout(u"Read timed out.");
+  return line;
+}
+
+void TNetCustomHTTP::processCookies() {
+  if (cookieManager_ == nullptr && AllowCookies) {
+    ownedCookieManager_ = std::make_unique<TNetCookieManager>();
+    cookieManager_ = ownedCookieManager_.get();
+  }
+  if (cookieManager_ == nullptr) return;
+  const TNetHeaderList& headers = Response().WireHeaders();
+  for (int i = 0; i < headers.Count(); ++i) {
+    const std::u16string name = headers.NameAt(i);
+    if (rt::sameTextAscii(name, u"Set-cookie") || rt::sameTextAscii(name, u"Set-cookie2")) {
+      cookieManager_->AddServerCookie(headers.ValueAt(i), CurrentURL().Host);
+    }
+  }
+}
+
+void TNetCustomHTTP::ResolveTarget() {
+  TNetHTTPRequest& request = Request();
+  TNetURI& current = CurrentURL();
+  TNetURI target;
+  target.ParseURL(request.RequestTarget);
+
+  if (!target.Username.empty()) {
+    request.Username = target.Username;
+    request.Password = target.Password;
+  }
+  current.Username = request.Username;
+  current.Password = request.Password;
+
+  current.Path = TNetURI::MergePath(current.Path, target.Path, u'/');
+  current.Document = target.Document;
+  current.Parameters = target.Parameters;
+  if (!target.Host.empty()) current.Host = target.Host;
+
+  if (!target.Scheme.empty()) {
+    current.Scheme = target.Scheme;
+  } else {
+    current.Scheme = rt::sameTextAscii(current.Scheme, u"https") ? u"https" : u"http";
+  }
+
+  if (!target.Port.empty()) {
+    current.Port = target.Port;
+  } else if (rt::sameTextAscii(target.Scheme, u"http")) {
+    current.Port = u"80";
+  } else if (rt::sameTextAscii(target.Scheme, u"https")) {
+    current.Port = u"443";
+  } else if (current.Port.empty()) {
+    throw ENetUnknownProtocol(u"Unknown Protocol");
+  }
+
+  request.RequestTarget = current.TargetText();
+  if (rt::sameTextAscii(request.RequestMethod, u"OPTIONS") && target.Document == u"*") request.RequestTarget = u"*";
+
+  request.AddressFamily = target.AddressFamily;
+  current.AddressFamily = target.AddressFamily;
+
+  if (isOneOf(request.RequestMethod, {u"TRACE", u"PUT", u"OPTIONS", u"DELETE"}) &&
+      ProtocolVersion != TNetHTTPProtocolVersion::pv1_1) {
+    throw ENetException(u"Request method requires HTTP version 1.1");
+  }
+
+  request.SetContentLength(request.BodyStream != nullptr ? request.BodyStream->Size() : -1);
+
+  // RFC 9112 section 3.2: an IPv6 literal goes in brackets, or its colons would read as a port.
+  std::u16string host = current.Host;
+  if (current.AddressFamily == TNetIPVersion::Net_IPv6 && host.find(u':') != std::u16string::npos) {
+    host = u"[" + host + u"]";
+  }
+  if (current.Port != u"80") host += u":" + current.Port;
+  request.Host = host;
+}
+
+TNetConnectionMode TNetCustomHTTP::SelectEndpoint() {
+  TNetURI& current = CurrentURL();
+  if (auto* stack = dynamic_cast<TNetIOHandlerStack*>(IOHandler())) {
+    if (stack->Binding().HandleAllocated() && stack->Binding().IPVersion() != current.AddressFamily && IsConnected()) {
+      CloseConnection();
+    }
+  }
+  const std::u16string host = current.Host;
+  const long long port = portNumber(current.Port, 80);
+  if ((!rt::sameTextAscii(Host, host) || Port != port) && IsConnected()) CloseConnection();
+  // No TLS-capable handler exists in this client, so https can never be served.
+  if (rt::sameTextAscii(current.Scheme, u"HTTPS")) throw ENetIOHandlerPropInvalid(u"IOHandler value is not valid");
+  if (port > 65535) throw ERangeError(u"Range check error");
+  Host = host;
+  Port = static_cast<int>(port);
+  return TNetConnectionMode::cmDirect;
+}
+
+void TNetCustomHTTP::OpenAndSend() {
+  TNetHTTPRequest& request = Request();
+  request.ConnectionMode = SelectEndpoint();
+  if (ProtocolVersion == TNetHTTPProtocolVersion::pv1_0 && request.Connection.empty()) request.Connection = u"keep-alive";
+  if (rt::lowerCase(request.AcceptEncoding).find(u"identity") == std::u16string::npos) {
+    request.AcceptEncoding = request.AcceptEncoding.empty() ? u"identity" : request.AcceptEncoding + u", identity";
+  }
+  ensureConnected();
+  protocol_->SendRequestHead();
+  if (request.BodyStream != nullptr) IOHandler()->SendStream(*request.BodyStream, 0);
+}
+
+void TNetCustomHTTP::ensureConnected() {
+  if (!protocol_->ComputeKeepAlive()) CloseConnection();
+  if (IOHandler() != nullptr) IOHandler()->CheckClosed(false, false);
+  if (!IsConnected()) {
+    IPVersion = CurrentURL().AddressFamily;
+    OpenConnection();
+  }
+}
+
+}  // namespace net

@@ -1,0 +1,404 @@
+// The HTTP exchange end to end against the scripted loopback server: the request as it goes on
+// the wire, and how each kind of response is read and judged.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "http/NetExceptions.h"
+#include "http/TNetHTTP.h"
+#include "platform/LocalTime.h"
+#include "runtime/TStringStream.h"
+#include "runtime/Text.h"
+#include "tests/support/ScriptedServer.h"
+
+using namespace net;
+using testsupport::ScriptedServer;
+
+namespace {
+
+std::u16string u16url(const ScriptedServer& server, const std::string& path) { return rt::u16(server.url(path)); }
+
+std::string hostOf(const ScriptedServer& server) { return "127.0.0.1:" + std::to_string(server.port()); }
+
+// The head a fresh client writes for a POST, with the given content headers.
+std::string freshPostHead(const std::string& target, const std::string& host, const std::string& contentHeaders) {
+  return "POST " + target + " HTTP/1.0\r\n" + "Connection: keep-alive\r\n" + contentHeaders + "Host: " + host +
+         "\r\n" + "Accept: text/html, */*\r\n" + "Accept-Encoding: identity\r\n" +
+         "User-Agent: Mozilla/3.0 (compatible; Talvenook)\r\n\r\n";
+}
+
+// Plays one response to one POST and returns what the client stored; `error` gets the protocol
+// error when one is raised.
+struct Outcome {
+  std::string body;
+  bool raised = false;
+  std::u16string message;
+  int code = 0;
+  std::u16string errorText;
+  bool connectedAfter = false;
+};
+
+Outcome postAgainst(ScriptedServer::Script script, std::string bodySinkStart = "") {
+  ScriptedServer server;
+  server.addConnection(std::move(script));
+  TNetHTTP http;
+  http.ReadTimeout = 5000;
+  rt::TStringStream sink(bodySinkStart);
+  sink.Seek(0, rt::SeekOrigin::End);
+  rt::TStringStream body("x=1");
+  Outcome outcome;
+  try {
+    http.PostStream(u16url(server, "/p"), body, sink);
+  } catch (const ENetHTTPProtocolException& error) {
+    outcome.raised = true;
+    outcome.message = error.Message();
+    outcome.code = error.ErrorCode();
+    outcome.errorText = error.ErrorMessage();
+  }
+  outcome.body = sink.DataString();
+  outcome.connectedAfter = http.IsConnected();
+  return outcome;
+}
+
+ScriptedServer::Script reply(const std::string& bytes) { return ScriptedServer::Script().readRequest().send(bytes); }
+
+}  // namespace
+
+// The existence query's form POST, byte for byte, from a fresh client.
+TEST(TNetHTTPWireTest, FormPostIsWireExact) {
+  ScriptedServer server;
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n{\"success\":true}"));
+  TNetHTTP http;
+  http.Request().ContentEncoding = u"UTF-8";
+  rt::TStringList fields;
+  fields.Add(u"&name=My App");
+  fields.Add(u"version=1.2.3.4");
+  rt::TStringStream reply;
+  http.PostStrings(u16url(server, "/index.php?r=sw/exist"), fields, reply);
+
+  const std::string body = "&name=My%20App&version=1.2.3.4";
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0],
+            freshPostHead("/index.php?r=sw/exist", hostOf(server),
+                          "Content-Encoding: UTF-8\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                          "Content-Length: " + std::to_string(body.size()) + "\r\n") +
+                body);
+  EXPECT_EQ(reply.DataString(), "{\"success\":true}");
+  EXPECT_EQ(reply.Position(), 16);
+  EXPECT_EQ(http.Response().StatusLine, u"HTTP/1.1 200 OK");
+  EXPECT_EQ(http.Response().StatusCode, 200);
+  // The server did not ask to keep the connection, so the client closed it.
+  EXPECT_FALSE(http.IsConnected());
+}
+
+// A stream POST sends the whole stream from position 0 with its whole size, after a head in the
+// header order; a client set to HTTP/1.1 still posts 1.0 unless told to keep its version.
+TEST(TNetHTTPWireTest, StreamPostIsWireExact) {
+  std::string payload;
+  for (int i = 0; i < 70000; ++i) payload += static_cast<char>(i % 256);
+  ScriptedServer server;
+  server.addConnection(reply("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  TNetHTTP http;
+  http.ProtocolVersion = TNetHTTPProtocolVersion::pv1_1;
+  http.Request().ContentType = u"multipart/form-data; boundary=-----=_Part";
+  http.Request().CustomHeaders().Add(u"X-Extra: 1");
+  rt::TStringStream body(payload);
+  body.Seek(1234, rt::SeekOrigin::Beginning);
+  rt::TStringStream reply;
+  http.PostStream(u16url(server, "/index.php?r=sw/upload"), body, reply);
+  EXPECT_EQ(server.requests().at(0),
+            freshPostHead("/index.php?r=sw/upload", hostOf(server),
+                          "Content-Type: multipart/form-data; boundary=-----=_Part\r\nContent-Length: 70000\r\n"
+                          "X-Extra: 1\r\n") +
+                payload);
+  EXPECT_EQ(http.ProtocolVersion, TNetHTTPProtocolVersion::pv1_1);  // restored after the POST
+
+  // hoKeepOrigProtocol: the request line says 1.1 and (on a new client) no Connection is added.
+  TNetHTTP keep;
+  keep.HTTPOptions.Include(TNetHTTPOption::hoKeepOrigProtocol);
+  rt::TStringStream small("abc");
+  keep.PostStream(u16url(server, "/k"), small, reply);
+  const std::string second = server.requests().at(1);
+  EXPECT_EQ(second.substr(0, second.find("\r\n")), "POST /k HTTP/1.1");
+  EXPECT_EQ(second.find("Connection:"), std::string::npos);
+}
+
+// Host with and without the port; URLs the client refuses before anything is sent.
+TEST(TNetHTTPWireTest, HostHeaderAndRefusedUrls) {
+  TNetHTTP http;
+  auto hostFor = [&](const std::u16string& url) {
+    http.Request().RequestTarget = url;
+    http.ResolveTarget();
+    return http.Request().Host;
+  };
+  EXPECT_EQ(hostFor(u"http://example.com/a"), u"example.com");
+  EXPECT_EQ(hostFor(u"http://example.com:8080/a"), u"example.com:8080");
+  EXPECT_EQ(hostFor(u"http://example.com:080/a"), u"example.com:080");
+  EXPECT_EQ(hostFor(u"http://[::1]:8080/a"), u"[::1]:8080");
+
+  ScriptedServer server;
+  TNetHTTP fresh;
+  rt::TStringStream body("a=b");
+  rt::TStringStream sink;
+  try {
+    fresh.PostStream(u"https://127.0.0.1:" + rt::intToText(server.port()) + u"/", body, sink);
+    ADD_FAILURE() << "https accepted";
+  } catch (const ENetIOHandlerPropInvalid& error) {
+    EXPECT_EQ(error.Message(), u"IOHandler value is not valid");
+  }
+  // PUT is accepted with HTTP/1.1 and refused with 1.0.
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  fresh.ExecuteRequest(u"PUT", u16url(server, "/"), &body, &sink);
+  EXPECT_EQ(server.requests().at(0).substr(0, 15), "PUT / HTTP/1.1\r");
+  fresh.ProtocolVersion = TNetHTTPProtocolVersion::pv1_0;
+  try {
+    fresh.ExecuteRequest(u"DELETE", u16url(server, "/"), nullptr, &sink);
+    ADD_FAILURE() << "DELETE on 1.0 accepted";
+  } catch (const ENetException& error) {
+    EXPECT_EQ(error.Message(), u"Request method requires HTTP version 1.1");
+  }
+  TNetHTTP other;
+  try {
+    other.PostStream(u"ftp://127.0.0.1/x", body, sink);
+    ADD_FAILURE() << "ftp accepted";
+  } catch (const ENetUnknownProtocol& error) {
+    EXPECT_EQ(error.Message(), u"Unknown Protocol");
+  }
+  EXPECT_THROW(other.PostStream(u16url(server, "/"), nullptr, &sink), EAssertionFailed);
+  EXPECT_EQ(server.connections(), 1u);  // only the PUT got as far as connecting
+}
+
+// Bodies: Content-Length 0, close-delimited, chunked with extensions, after interim 100s.
+TEST(TNetHTTPResponseTest, BodyForms) {
+  Outcome empty = postAgainst(reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), "old");
+  EXPECT_FALSE(empty.raised);
+  EXPECT_EQ(empty.body, "old");
+
+  Outcome closeDelimited = postAgainst(reply("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nuntil the end"));
+  EXPECT_EQ(closeDelimited.body, "until the end");
+  EXPECT_FALSE(closeDelimited.connectedAfter);
+
+  const std::string a(16, 'a'), b(5, 'b'), c(26, 'c');
+  Outcome chunked = postAgainst(reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n10\r\n" + a + "\r\n5;name=v\r\n" +
+                                      b + "\r\n1a ext\r\n" + c + "\r\n0\r\n\r\n"));
+  EXPECT_FALSE(chunked.raised);
+  EXPECT_EQ(chunked.body, a + b + c);
+
+  Outcome interim = postAgainst(reply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\nX: y\r\n\r\n"
+                                      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  EXPECT_FALSE(interim.raised);
+  EXPECT_EQ(interim.body, "ok");
+}
+
+// Statuses that are not accepted raise the protocol error: message = status line, code, decoded
+// error body; the caller's stream is never touched.
+TEST(TNetHTTPResponseTest, RefusedStatuses) {
+  Outcome notFound = postAgainst(
+      reply("HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 9\r\n\r\nnot caf\xc3\xa9"),
+      "keep");
+  EXPECT_TRUE(notFound.raised);
+  EXPECT_EQ(notFound.message, u"HTTP/1.1 404 Not Found");
+  EXPECT_EQ(notFound.code, 404);
+  EXPECT_EQ(notFound.errorText, u"not caf\u00e9");
+  EXPECT_EQ(notFound.body, "keep");
+
+  Outcome serverError = postAgainst(reply("HTTP/1.0 500 Internal Server Error\r\n\r\nbroken \xe9"));
+  EXPECT_EQ(serverError.message, u"HTTP/1.0 500 Internal Server Error");
+  EXPECT_EQ(serverError.code, 500);
+  EXPECT_EQ(serverError.errorText, u"broken \u00e9");  // no charset: one character per byte
+
+  Outcome redirect = postAgainst(reply("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n"));
+  EXPECT_EQ(redirect.message, u"HTTP/1.1 302 Found");
+  EXPECT_EQ(redirect.code, 302);
+
+  Outcome okWithLocation = postAgainst(reply("HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nok"));
+  EXPECT_TRUE(okWithLocation.raised);
+  EXPECT_EQ(okWithLocation.code, 200);
+  EXPECT_EQ(okWithLocation.body, "");
+
+  Outcome unauthorized = postAgainst(reply("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+                                           "Content-Length: 0\r\n\r\n"));
+  EXPECT_EQ(unauthorized.code, 401);
+
+  Outcome noNumber = postAgainst(reply("HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n"));
+  EXPECT_TRUE(noNumber.raised);
+  EXPECT_EQ(noNumber.code, -1);
+  EXPECT_EQ(noNumber.message, u"HTTP/1.1 OK");
+}
+
+// 304 and 1xx other than 100 fail after a short wait for a body, not after the read time-out.
+TEST(TNetHTTPResponseTest, NotModifiedAndInterimOtherThan100) {
+  for (const char* status : {"HTTP/1.1 304 Not Modified", "HTTP/1.1 101 Switching Protocols"}) {
+    const long long started = platform::tickCount();
+    Outcome outcome = postAgainst(ScriptedServer::Script().readRequest().send(std::string(status) + "\r\n\r\n").delay(3000));
+    EXPECT_TRUE(outcome.raised) << status;
+    EXPECT_EQ(outcome.message, rt::u16(status));
+    EXPECT_LT(platform::tickCount() - started, 1500) << status;
+  }
+}
+
+// Peer closes: during the header block (the block just ends), during a body by length (the body
+// ends with the complete blocks), during a chunked body (an error).
+TEST(TNetHTTPResponseTest, PeerCloses) {
+  Outcome inHeaders = postAgainst(reply("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"));
+  EXPECT_FALSE(inHeaders.raised);
+  EXPECT_EQ(inHeaders.body, "");
+
+  std::string sent(50000, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 26);
+  Outcome inBody = postAgainst(
+      ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").delay(50).send(sent));
+  EXPECT_FALSE(inBody.raised);
+  EXPECT_LT(inBody.body.size(), sent.size());
+  EXPECT_EQ(inBody.body, sent.substr(0, inBody.body.size()));
+  EXPECT_FALSE(inBody.connectedAfter);
+
+  ScriptedServer server;
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123456789"));
+  TNetHTTP http;
+  rt::TStringStream body("b");
+  rt::TStringStream sink;
+  EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetConnClosedGracefully);
+  EXPECT_FALSE(http.IsConnected());
+}
+
+// Keep-alive verdicts: a POST (HTTP/1.0) keeps the connection only for "Connection: keep-alive";
+// an HTTP/1.1 request keeps it unless "Connection: close"; a kept connection carries the next
+// request, and a new POST always starts on a fresh connection.
+TEST(TNetHTTPResponseTest, KeepAliveVerdicts) {
+  EXPECT_TRUE(postAgainst(ScriptedServer::Script()
+                              .readRequest()
+                              .send("HTTP/1.1 200 OK\r\nConnection:  Keep-Alive \r\nContent-Length: 1\r\n\r\nk")
+                              .delay(1000))
+                  .connectedAfter);
+  EXPECT_FALSE(postAgainst(ScriptedServer::Script()
+                               .readRequest()
+                               .send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nk")
+                               .delay(1000))
+                   .connectedAfter);
+
+  ScriptedServer server;
+  server.addConnection(ScriptedServer::Script()
+                           .readRequest()
+                           .send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nSet-Cookie: sid=42; Path=/\r\n\r\n1")
+                           .readRequest()
+                           .send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\n2"));
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\n3").delay(1000));
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n4"));
+  TNetHTTP http;
+  rt::TStringStream sink;
+  http.ExecuteRequest(u"GET", u16url(server, "/one"), nullptr, &sink);
+  EXPECT_TRUE(http.IsConnected());
+  http.ExecuteRequest(u"GET", u16url(server, "/two"), nullptr, &sink);
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(sink.DataString(), "12");
+  EXPECT_EQ(server.connections(), 1u);
+  rt::TStringStream body("p");
+  http.PostStream(u16url(server, "/three"), body, sink);
+  EXPECT_TRUE(http.IsConnected());
+  http.PostStream(u16url(server, "/four"), body, sink);  // disconnects first
+  EXPECT_EQ(server.connections(), 3u);
+  EXPECT_EQ(sink.DataString(), "1234");
+  // The cookie set by the first response went back on the later requests, and only there.
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
+  EXPECT_NE(requests[1].find("\r\nCookie: sid=42\r\n"), std::string::npos);
+  EXPECT_NE(requests[3].find("\r\nCookie: sid=42\r\n"), std::string::npos);
+}
+
+// Lines: a 16385-byte header line is refused; so is a header block beyond the line limit.
+TEST(TNetHTTPResponseTest, LineLimits) {
+  ScriptedServer server;
+  server.addConnection(reply("HTTP/1.1 200 OK\r\nX-Long: " + std::string(16385, 'l') + "\r\n\r\n"));
+  TNetHTTP http;
+  rt::TStringStream body("b");
+  rt::TStringStream sink;
+  try {
+    http.PostStream(u16url(server, "/"), body, sink);
+    ADD_FAILURE() << "long line accepted";
+  } catch (const ENetReadLnMaxLineLengthExceeded& error) {
+    EXPECT_EQ(error.Message(), u"Max line length exceeded.");
+  }
+  EXPECT_FALSE(http.IsConnected());
+
+  // Exactly HeaderLineLimit lines are fine.
+  std::string lines;
+  for (int i = 0; i < 255; ++i) lines += "X-" + std::to_string(i) + ": v\r\n";
+  Outcome full = postAgainst(reply("HTTP/1.1 200 OK\r\n" + lines + "\r\nbody"));
+  EXPECT_FALSE(full.raised);
+  EXPECT_EQ(full.body, "body");
+}
+
+// Hostile servers: an endless header block, a 2 GB Content-Length, an endless chunk-size line
+// and a silent server end with an error or a bounded result, in bounded time and memory.
+TEST(TNetHTTPResponseTest, HostileServers) {
+  {
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\n").sendForever("X-Junk: 1\r\n"));
+    TNetHTTP http;
+    rt::TStringStream body("b");
+    rt::TStringStream sink;
+    try {
+      http.PostStream(u16url(server, "/"), body, sink);
+      ADD_FAILURE() << "endless header block accepted";
+    } catch (const ENetException& error) {
+      EXPECT_EQ(error.Message(), u"Too many header lines.");
+    }
+    EXPECT_EQ(sink.Size(), 0);
+  }
+  {
+    // The server announces 2 GB, sends a little, then stays silent: the read times out and the
+    // client never reserved memory for the announced length.
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::Script()
+                             .readRequest()
+                             .send("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n")
+                             .send(std::string(100000, 'z'))
+                             .delay(5000));
+    TNetHTTP http;
+    http.ReadTimeout = 300;
+    rt::TStringStream body("b");
+    rt::TStringStream sink;
+    try {
+      http.PostStream(u16url(server, "/"), body, sink);
+      ADD_FAILURE() << "no time-out";
+    } catch (const ENetReadTimeout& error) {
+      EXPECT_EQ(error.Message(), u"Read timed out.");
+    }
+    EXPECT_LE(sink.Size(), 100000);
+    EXPECT_LT(sink.Capacity(), 1 << 20);
+  }
+  {
+    // The same announcement with a close: the body simply ends.
+    Outcome closed = postAgainst(
+        ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\nshort"));
+    EXPECT_FALSE(closed.raised);
+    EXPECT_LE(closed.body.size(), 5u);
+  }
+  {
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::Script()
+                             .readRequest()
+                             .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+                             .sendForever("ffffffff"));
+    TNetHTTP http;
+    rt::TStringStream body("b");
+    rt::TStringStream sink;
+    EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetReadLnMaxLineLengthExceeded);
+  }
+  {
+    // A server that accepts and never answers: the read time-out ends the call.
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::Script().readRequest().delay(5000));
+    TNetHTTP http;
+    http.ReadTimeout = 200;
+    http.ConnectTimeout = 1000;
+    rt::TStringStream body("b");
+    rt::TStringStream sink;
+    const long long started = platform::tickCount();
+    EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetReadTimeout);
+    EXPECT_LT(platform::tickCount() - started, 2000);
+  }
+}
