@@ -23,6 +23,8 @@ class TMemoryStream : public TStream {
   // The stored bytes (Size() of them); valid until the next write or resize.
   const std::uint8_t* Memory() const { return data_.get(); }
   std::uint8_t* Memory() { return data_.get(); }
+  // The number of stored bytes; the same as Size(), readable through a const stream.
+  std::int64_t DataSize() const { return size_; }
   std::int64_t Capacity() const { return capacity_; }
   // Empties the stream and releases its memory.
   void Clear();

@@ -12,7 +12,7 @@ TStringStream::TStringStream(std::string_view bytes) {
 
 std::string TStringStream::DataString() const {
   if (Memory() == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(const_cast<TStringStream*>(this)->Size()));
+  return std::string(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(DataSize()));
 }
 
 std::u16string TStringStream::DataText() const { return platform::fromAnsi(DataString()); }

@@ -170,7 +170,7 @@ TEST_F(TableTest, BlobsAreCopiedAndEmptyOnesAreNone) {
   auto table = query("SELECT * FROM b ORDER BY rowid");
   const rt::TMemoryStream* blob = table->BlobAt(0);
   ASSERT_NE(blob, nullptr);
-  EXPECT_EQ(const_cast<rt::TMemoryStream*>(blob)->Size(), 3);
+  EXPECT_EQ(blob->DataSize(), 3);
   EXPECT_EQ(const_cast<rt::TMemoryStream*>(blob)->Position(), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob->Memory()), 3), std::string("\0\xFF" "A", 3));
   EXPECT_EQ(table->BlobTextAt(0).size(), 3u);
