@@ -1,6 +1,7 @@
 // The version text of an executable.
 #include "imaging/FileVersion.h"
 
+#include <exception>
 #include <new>
 
 #include "platform/DebugChannel.h"
@@ -20,6 +21,8 @@ std::u16string fileVersionText(const std::u16string& path) {
     platform::debugOutput(u"ResponseStream: " + error.Message());
   } catch (const std::bad_alloc&) {
     platform::debugOutput(u"ResponseStream: Out of memory");
+  } catch (const std::exception& error) {
+    platform::debugOutput(u"ResponseStream: " + rt::fromUtf8(error.what()));
   }
   return u"0.0.0.0";
 }
