@@ -3,6 +3,7 @@
 #include "imaging/IconWriter.h"
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "imaging/EInvalidGraphic.h"
@@ -136,6 +137,7 @@ platform::BitmapInfoHeader DescribeBitmap(platform::BitmapHandle bitmap, int col
     header.height = description.bitmap.height;
   }
   // A section stored top-down says so with a negative height; the file wants bottom-up rows.
+  if (header.height == std::numeric_limits<std::int32_t>::min()) throw EInvalidGraphic(kBitmapNotValid);
   if (header.height < 0) header.height = -header.height;
 
   if (colours == 2) {
