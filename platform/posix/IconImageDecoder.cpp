@@ -82,7 +82,7 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   auto entryIs = [&](unsigned i, std::uint8_t value) {
     return table[i * 4] == value && table[i * 4 + 1] == value && table[i * 4 + 2] == value;
   };
-  if (bits == 1 && usable == 2 && entryIs(0, 0x00) && entryIs(1, 0xFF)) {
+  if (bits == 1 && tableEntries == 2 && entryIs(0, 0x00) && entryIs(1, 0xFF)) {
     image.monochrome = true;
     image.xorBits.resize(pixels);
     for (int y = 0; y < height; ++y) {

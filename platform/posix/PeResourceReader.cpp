@@ -51,12 +51,13 @@ struct ImageEntry {
 
 // The entry nearest 48x48 (|w - 48| + |h - 48|), then the deepest (a stored 0 ranks lowest),
 // then the first listed. Size always beats depth.
+int distanceFrom48(const ImageEntry& e) { return std::abs(e.width - 48) + std::abs(e.height - 48); }
+
 std::size_t chooseImage(const std::vector<ImageEntry>& entries) {
   std::size_t best = 0;
   for (std::size_t i = 1; i < entries.size(); ++i) {
-    const auto distance = [](const ImageEntry& e) { return std::abs(e.width - 48) + std::abs(e.height - 48); };
-    const int d = distance(entries[i]);
-    const int bestD = distance(entries[best]);
+    const int d = distanceFrom48(entries[i]);
+    const int bestD = distanceFrom48(entries[best]);
     if (d < bestD || (d == bestD && entries[i].bitCount > entries[best].bitCount)) best = i;
   }
   return best;
