@@ -2,18 +2,22 @@
 #include "app/LiveUploadOperations.h"
 
 #include "catalog/operateREDU.h"
+#include "imaging/FileVersion.h"
+#include "imaging/TIcon.h"
+#include "platform/Bitmaps.h"
 #include "platform/FileSystem.h"
-#include "runtime/Exception.h"
 
 namespace app {
 namespace {
 
-// Icon extraction is not available yet on this platform: no row yields a handle, so the pass
-// skips every row and this object is never asked to save.
-class UnavailableIconObject : public IIconObject {
+// The pass's icon object: the ICO writer's icon, fed with the platform's icon handles.
+class IconObject : public IIconObject {
  public:
-  void AssignHandle(IconHandle) override {}
-  void SaveIconFile(const std::u16string&) override { throw rt::Exception(u"Icon image is not valid"); }
+  void AssignHandle(IconHandle handle) override { icon_.AssignHandle(reinterpret_cast<platform::IconHandle>(handle)); }
+  void SaveIconFile(const std::u16string& path) override { icon_.SaveIconFile(path); }
+
+ private:
+  imaging::TIcon icon_;
 };
 
 }  // namespace
@@ -28,13 +32,17 @@ bool LiveUploadOperations::directoryExists(const std::u16string& path) { return 
 
 void LiveUploadOperations::createDirectory(const std::u16string& path) { platform::createDirectory(path); }
 
-IconHandle LiveUploadOperations::extractIcon(const std::u16string&) { return 0; }
-
-std::unique_ptr<IIconObject> LiveUploadOperations::createIconObject() {
-  return std::make_unique<UnavailableIconObject>();
+IconHandle LiveUploadOperations::extractIcon(const std::u16string& path) {
+  return reinterpret_cast<IconHandle>(platform::extractIcon(path, 0, 48, 48, platform::kLoadTransparent));
 }
 
-std::u16string LiveUploadOperations::fileVersionText(const std::u16string&) { return u"0.0.0.0"; }
+std::unique_ptr<IIconObject> LiveUploadOperations::createIconObject() {
+  return std::make_unique<IconObject>();
+}
+
+std::u16string LiveUploadOperations::fileVersionText(const std::u16string& path) {
+  return imaging::fileVersionText(path);
+}
 
 bool LiveUploadOperations::iconExists(const std::u16string&, const std::u16string&) { return false; }
 

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempFolder.h"
 
@@ -70,6 +71,43 @@ TEST_F(ProgramRun, ASecondInstanceExitsAtOnceWithoutReadingAnything) {
   const auto later = testsupport::runProgram(program, runtimeDir.path());
   EXPECT_EQ(later.exitCode, 0);
   EXPECT_NE(later.errorOutput.find("Error executing SQL"), std::string::npos);
+}
+
+// Every row whose executable has an icon gets image/<row number>.ico, a 48x48 32-bit ICO; a row
+// without one uses up its number. Rows already sent are not selected.
+TEST_F(ProgramRun, WritesAnIconFileForEveryPendingRowWithAnIcon) {
+  testsupport::PeWriter writer;
+  std::vector<std::uint32_t> pixels(32 * 32, 0xFF2080C0);
+  const std::string image = testsupport::bmpIconImage(32, 32, 32, {}, pixels);
+  testsupport::IconDirEntry entry;
+  entry.width = entry.height = 32;
+  entry.bytes = static_cast<std::uint32_t>(image.size());
+  writer.add(3, 1, image);
+  writer.add(14, 1, testsupport::iconGroup({entry}));
+  writer.writeTo(folder.path() / "app.exe");
+
+  fs::create_directories(folder.path() / "DB");
+  sqlite3* db = nullptr;
+  sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db);
+  const std::string exe = (folder.path() / "app.exe").string();
+  const std::string sql =
+      "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
+      "INSERT INTO software_data VALUES (1, 'One', '" + exe + "', '0', '1');"
+      "INSERT INTO software_data VALUES (2, 'Missing', '" + exe + ".gone', '0', '1');"
+      "INSERT INTO software_data VALUES (3, 'Sent', '" + exe + "', '1', '1');"
+      "INSERT INTO software_data VALUES (4, 'Three', '" + exe + "', '0', '1');";
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  const auto result = testsupport::runProgram(program, runtimeDir.path());
+  EXPECT_EQ(result.exitCode, 0);
+  std::vector<std::string> images;
+  for (const auto& file : fs::directory_iterator(folder.path() / "image")) images.push_back(file.path().filename().string());
+  std::sort(images.begin(), images.end());
+  EXPECT_EQ(images, (std::vector<std::string>{"0.ico", "2.ico"}));
+  const std::string ico = testsupport::readFileBytes(folder.path() / "image" / "0.ico");
+  EXPECT_EQ(ico.size(), 9662u);
+  EXPECT_EQ(ico, testsupport::readFileBytes(folder.path() / "image" / "2.ico"));
 }
 
 }  // namespace
