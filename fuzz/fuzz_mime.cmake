@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_mime PRIVATE talvenook_service talvenook_platform)
