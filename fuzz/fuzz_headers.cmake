@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_headers PRIVATE talvenook_http)
