@@ -87,9 +87,17 @@ std::u16string TNetHeaderList::NameAt(int index) const {
   return line.substr(0, at);
 }
 
+bool TNetHeaderList::nameMatches(int index, std::u16string_view key, std::u16string_view name) const {
+  const std::u16string_view line = (*this)[index];
+  const std::size_t at = key.empty() ? std::u16string_view::npos : line.find(key);
+  const std::u16string_view lineName = at == std::u16string_view::npos ? std::u16string_view() : line.substr(0, at);
+  return rt::sameTextAscii(lineName, name);
+}
+
 int TNetHeaderList::FindName(std::u16string_view name) const {
+  const std::u16string key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
-    if (rt::sameTextAscii(NameAt(i), name)) return i;
+    if (nameMatches(i, key, name)) return i;
   return -1;
 }
 
@@ -144,8 +152,9 @@ void TNetHeaderList::SetHeader(std::u16string_view name, std::u16string_view val
 }
 
 void TNetHeaderList::ExtractAll(std::u16string_view name, rt::TStringList& target) const {
+  const std::u16string key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
-    if (rt::sameTextAscii(NameAt(i), name)) target.Add(ValueAt(i));
+    if (nameMatches(i, key, name)) target.Add(ValueAt(i));
 }
 
 rt::TStringList TNetHeaderList::FoldLine(std::u16string_view line, int width) {

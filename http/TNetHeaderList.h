@@ -64,6 +64,9 @@ class TNetHeaderList : public rt::TStringList {
   static rt::TStringList FoldLine(std::u16string_view line, int width);
 
  private:
+  // True when line `index` is named `name` (case-insensitive); `key` is the separator without
+  // its trailing blanks.
+  bool nameMatches(int index, std::u16string_view key, std::u16string_view name) const;
   // Number of continuation lines directly after `index`.
   int continuationCount(int index) const;
 
