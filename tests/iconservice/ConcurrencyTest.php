@@ -5,7 +5,6 @@ declare(strict_types=1);
 
 namespace IconService\Tests;
 
-use IconService\Storage;
 use PHPUnit\Framework\TestCase;
 
 final class ConcurrencyTest extends TestCase
@@ -28,8 +27,7 @@ final class ConcurrencyTest extends TestCase
                 $this->assertSame($unique + $shared, $result['ok'] ?? null, "client $c: " . json_encode($result) . "\n" . $server->log());
             }
 
-            $data = $server->dataFolder;
-            $storage = new Storage("sqlite:$data/icons.sqlite", null, null, "$data/icons");
+            $storage = $server->storage();
             $this->assertSame($clients * $unique + $shared, $storage->count());
             $rows = $storage->newest(0, 10000);
             $this->assertSame(count($rows), count(array_unique(array_column($rows, 'name'))));

@@ -199,7 +199,6 @@ final class ServiceTest extends TestCase
 
     private function storage(): \IconService\Storage
     {
-        $data = self::$server->dataFolder;
-        return new \IconService\Storage("sqlite:$data/icons.sqlite", null, null, "$data/icons");
+        return self::$server->storage();
     }
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the icon service's storage tests against a real PostgreSQL server that this script starts
-# in a temporary folder and stops again on every exit path. Used by `make test-pg`.
+# Runs the icon service's tests against a real PostgreSQL server that this script starts in a
+# temporary folder and stops again on every exit path: the storage tests directly, and the
+# service tests with php -S storing into PostgreSQL. Used by `make test-pg`.
 # PostgreSQL refuses to run as root, so as root the server runs as user "nobody".
 set -euo pipefail
 
@@ -34,4 +35,4 @@ trap stop EXIT
 
 echo "PostgreSQL $("$bin/postgres" --version | awk '{print $3}') on 127.0.0.1:$port"
 TALVENOOK_TEST_PG_DSN="pgsql:host=127.0.0.1;port=$port;dbname=postgres" TALVENOOK_TEST_PG_USER=postgres \
-  timeout 300 phpunit --configuration "$here/phpunit.xml" --testsuite storage
+  timeout 300 phpunit --configuration "$here/phpunit.xml" --testsuite service

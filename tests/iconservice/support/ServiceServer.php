@@ -1,6 +1,8 @@
 <?php
 // Runs the icon service under `php -S` on a free loopback port with a data folder of its own,
 // for the duration of a test class. The server is always stopped, also when a test fails.
+// With TALVENOOK_TEST_PG_DSN set (make test-pg) the service stores into a fresh PostgreSQL
+// database of that server instead of SQLite.
 declare(strict_types=1);
 
 namespace IconService\Tests;
@@ -13,6 +15,9 @@ final class ServiceServer
     public readonly string $dataFolder;
     private $process;
     private string $log;
+    private string $dsn;
+    private ?string $user = null;
+    private ?string $pgDatabase = null;
 
     /**
      * Starts the server. $workers > 1 lets it serve requests in parallel processes.
@@ -31,6 +36,12 @@ final class ServiceServer
         $env = getenv() + [];
         $env['TALVENOOK_ICONSERVICE_DATA'] = $this->dataFolder;
         $env['PHP_CLI_SERVER_WORKERS'] = (string) $workers;
+        $this->dsn = "sqlite:{$this->dataFolder}/icons.sqlite";
+        if (getenv('TALVENOOK_TEST_PG_DSN')) {
+            $this->createPostgresDatabase();
+            $env['TALVENOOK_ICONSERVICE_DSN'] = $this->dsn;
+            $env['TALVENOOK_ICONSERVICE_DB_USER'] = (string) $this->user;
+        }
         $env = $environment + $env;
         $this->process = proc_open($command, [0 => ['file', '/dev/null', 'r'], 1 => ['file', $this->log, 'a'],
             2 => ['file', $this->log, 'a']], $pipes, null, $env);
@@ -43,6 +54,12 @@ final class ServiceServer
     public function http(): RawHttp
     {
         return new RawHttp('127.0.0.1', $this->port);
+    }
+
+    /** The service's storage, opened directly (for checks behind the service's back). */
+    public function storage(): \IconService\Storage
+    {
+        return new \IconService\Storage($this->dsn, $this->user, null, $this->dataFolder . '/icons');
     }
 
     public function baseUrl(): string
@@ -76,6 +93,9 @@ final class ServiceServer
             proc_terminate($this->process, SIGKILL);
         }
         proc_close($this->process);
+        if ($this->pgDatabase !== null) {
+            $this->postgresAdmin()->exec("DROP DATABASE IF EXISTS {$this->pgDatabase} WITH (FORCE)");
+        }
         TempFolder::remove($this->dataFolder);
         @unlink($this->log);
     }
@@ -83,6 +103,19 @@ final class ServiceServer
     public function __destruct()
     {
         $this->stop();
+    }
+
+    private function createPostgresDatabase(): void
+    {
+        $this->user = getenv('TALVENOOK_TEST_PG_USER') ?: null;
+        $this->pgDatabase = 'iconservice_' . bin2hex(random_bytes(6));
+        $this->postgresAdmin()->exec("CREATE DATABASE {$this->pgDatabase} ENCODING 'UTF8' TEMPLATE template0");
+        $this->dsn = preg_replace('/dbname=[^;]*/', "dbname={$this->pgDatabase}", getenv('TALVENOOK_TEST_PG_DSN'));
+    }
+
+    private function postgresAdmin(): \PDO
+    {
+        return new \PDO(getenv('TALVENOOK_TEST_PG_DSN'), $this->user, null, [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION]);
     }
 
     private function waitUntilListening(): void
