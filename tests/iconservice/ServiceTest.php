@@ -98,7 +98,10 @@ final class ServiceTest extends TestCase
         $first = IconFactory::ico([['data' => IconFactory::pngImage(48, 3), 'size' => 48]]);
         $second = IconFactory::programIcon(9);
         $this->assertSame(200, $this->upload('Replaced App', '3.1.0.0', $first)['status']);
-        $this->assertSame(200, $this->upload('Replaced App', '3.1.0.0', $second)['status']);
+        // The program names the file part with its full path: Windows backslashes, spaces, UTF-8.
+        $reply = self::$http->postUpload(self::UPLOAD, ['name' => 'Replaced App', 'version' => '3.1.0.0'], $second,
+            'C:\\Program Files (x86)\\Talvenook Café\\image\\0.ico', 'image/vnd.microsoft.icon');
+        $this->assertSame(200, $reply['status'], $reply['body']);
 
         $rows = array_values(array_filter($this->storage()->newest(0, 1000),
             static fn (array $row): bool => $row['name'] === 'Replaced App'));
