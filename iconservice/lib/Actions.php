@@ -61,7 +61,8 @@ final class Actions
         }
         header('Content-Type: image/x-icon');
         header('Content-Length: ' . strlen($bytes));
-        header('Cache-Control: public, max-age=300');
+        // A second upload replaces the icon under the same id: let browsers ask again each time.
+        header('Cache-Control: no-cache');
         header('X-Content-Type-Options: nosniff');
         echo $bytes;
     }

@@ -73,7 +73,9 @@ final class Storage
             $upsert->execute();
             $this->db->commit();
         } catch (\Throwable $error) {
-            $this->db->rollBack();
+            if ($this->db->inTransaction()) {
+                $this->db->rollBack();
+            }
             throw $error;
         }
     }
