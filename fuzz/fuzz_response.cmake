@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_response PRIVATE talvenook_http)
