@@ -6,6 +6,7 @@
 #include "imaging/TIcon.h"
 #include "platform/Bitmaps.h"
 #include "platform/FileSystem.h"
+#include "service/IconService.h"
 
 namespace app {
 namespace {
@@ -44,10 +45,13 @@ std::u16string LiveUploadOperations::fileVersionText(const std::u16string& path)
   return imaging::fileVersionText(path);
 }
 
-bool LiveUploadOperations::iconExists(const std::u16string&, const std::u16string&) { return false; }
+bool LiveUploadOperations::iconExists(const std::u16string& name, const std::u16string& version) {
+  return service::iconExists(name, version);
+}
 
-bool LiveUploadOperations::uploadIcon(const std::u16string&, const std::u16string&, const std::u16string&) {
-  return false;
+bool LiveUploadOperations::uploadIcon(const std::u16string& name, const std::u16string& iconPath,
+                                      const std::u16string& version) {
+  return service::uploadIcon(name, iconPath, version);
 }
 
 void LiveUploadOperations::updateColumn(const std::u16string& column, const std::u16string& value,
