@@ -114,7 +114,11 @@ TDateTime localNow() {
 }
 
 std::u16string internetDateText(TDateTime localTime) {
-  const double utc = localTime - localOffset();
+  // Keep the text within years 1..9999 whatever the value holds.
+  constexpr double kFirstDay = -693593.0, kLastDay = 2958465.0;  // 0001-01-01, 9999-12-31
+  double utc = localTime - localOffset();
+  if (!(utc >= kFirstDay)) utc = kFirstDay;
+  if (utc >= kLastDay + 1) utc = kLastDay + 86399.0 / kSecondsPerDay;
   const double sinceEpoch = (utc - kUnixEpoch) * kSecondsPerDay;
   const auto totalSeconds = static_cast<std::int64_t>(std::floor(sinceEpoch + 0.5));
   std::int64_t days = totalSeconds / 86400;

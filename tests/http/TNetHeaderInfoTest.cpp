@@ -231,6 +231,8 @@ TEST(TNetResponseHeaderInfo, DatesAndExpires) {
   EXPECT_NEAR(net::parseInternetDate(u"Sun Nov  6 08:49:37 1994"), imf, 1e-9);
   EXPECT_NEAR(net::parseInternetDate(u"Sun, 06 Nov 1994 10:49:37 +0200"), imf, 1e-9);
   EXPECT_EQ(net::parseInternetDate(u"yesterday"), 0);
+  // Values out of the calendar's range still give a well-formed text.
+  EXPECT_EQ(net::internetDateText(1e300).substr(5), u"31 Dec 9999 23:59:59 GMT");
   EXPECT_EQ(net::parseInternetDate(u"Sun, 32 Nov 1994 08:49:37 GMT"), 0);
 
   TNetResponseHeaderInfo response;
