@@ -45,9 +45,10 @@ void TMemoryStream::SetSize(std::int64_t size) {
 
 void TMemoryStream::Reserve(std::int64_t capacity) {
   if (capacity <= capacity_) return;
-  auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<size_t>(capacity));
-  if (size_ > 0) std::memcpy(grown.get(), data_.get(), static_cast<size_t>(size_));
-  data_ = std::move(grown);
+  void* grown = std::realloc(data_.get(), static_cast<size_t>(capacity));
+  if (grown == nullptr) throw std::bad_alloc();
+  static_cast<void>(data_.release());
+  data_.reset(static_cast<std::uint8_t*>(grown));
   capacity_ = capacity;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -32,7 +33,12 @@ class TMemoryStream : public TStream {
   void Reserve(std::int64_t capacity);
 
  private:
-  std::unique_ptr<std::uint8_t[]> data_;
+  // The block comes from malloc/realloc, so that growing a large stream can extend it in place
+  // (the C library remaps big blocks) instead of holding the old and the new block at once.
+  struct FreeBlock {
+    void operator()(std::uint8_t* block) const noexcept { std::free(block); }
+  };
+  std::unique_ptr<std::uint8_t, FreeBlock> data_;
   std::int64_t capacity_ = 0;
   std::int64_t size_ = 0;
   std::int64_t position_ = 0;
