@@ -57,6 +57,14 @@ class IJsonValue : public std::enable_shared_from_this<IJsonValue> {
   virtual TJsonArray* Elements() = 0;
 };
 
+// Used when freeing trees: true when `value` is the last reference to an object or array, whose
+// children the caller must then release without recursion.
+inline bool isLastContainerReference(const JsonRef& value) {
+  if (!value || value.use_count() != 1) return false;
+  const TJsonKind kind = value->Kind();
+  return kind == TJsonKind::Object || kind == TJsonKind::Array;
+}
+
 // The kind of a possibly absent value: none counts as the null kind.
 inline TJsonKind KindOf(const JsonRef& value) { return value ? value->Kind() : TJsonKind::Null; }
 

@@ -1,6 +1,7 @@
 // The element list of array values.
 #include "json/TJsonArray.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace json {
@@ -13,7 +14,12 @@ std::size_t TJsonArray::Append(JsonRef value) {
 
 void TJsonArray::Put(std::size_t index, JsonRef value) {
   if (index >= capacity_) capacity_ = index >= capacity_ * 2 ? index + 1 : capacity_ * 2;
-  if (slots_.size() < capacity_) slots_.resize(capacity_);
+  // Storage follows the elements in use (amortised by the vector's own growth); the capacity
+  // above is the list's growth rule, and no more memory than it allows is ever taken.
+  if (index >= slots_.size()) {
+    if (index >= slots_.capacity()) slots_.reserve(std::min(capacity_, std::max(index + 1, 2 * slots_.capacity())));
+    slots_.resize(index + 1);
+  }
   slots_[index] = std::move(value);
   if (index >= length_) length_ = index + 1;
 }
@@ -23,9 +29,9 @@ JsonRef TJsonArray::Get(std::size_t index) const {
   return slots_[index];
 }
 
-void TJsonArray::DetachAll(std::vector<JsonRef>& into) {
+void TJsonArray::ReleaseAll(std::vector<JsonRef>& into) {
   for (std::size_t i = 0; i < length_; ++i) {
-    if (slots_[i]) into.push_back(std::move(slots_[i]));
+    if (isLastContainerReference(slots_[i])) into.push_back(std::move(slots_[i]));
   }
   slots_.clear();
   length_ = 0;

@@ -25,14 +25,15 @@ class TJsonArray {
   // The element at `index`; none at or beyond the length (and for an empty slot).
   JsonRef Get(std::size_t index) const;
 
-  // Moves every element reference into `into` and empties the list (used to free deep trees
-  // without recursion).
-  void DetachAll(std::vector<JsonRef>& into);
+  // Empties the list. Children that are the last reference to a container are moved into
+  // `into`, for the caller to empty in turn; all other references are released on the spot. This
+  // is how trees are freed without recursion.
+  void ReleaseAll(std::vector<JsonRef>& into);
 
  private:
   std::size_t length_ = 0;
   std::size_t capacity_ = kInitialCapacity;
-  std::vector<JsonRef> slots_;  // allocated to capacity_ on the first store
+  std::vector<JsonRef> slots_;  // grows with the elements stored, up to capacity_
 };
 
 }  // namespace json

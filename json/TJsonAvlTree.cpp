@@ -115,11 +115,13 @@ int heightOf(const TJsonAvlEntry* entry) {
   return 1 + std::max(heightOf(entry->left.get()), heightOf(entry->right.get()));
 }
 
-void detachFrom(Slot& slot, std::vector<JsonRef>& into) {
+// Frees the subtree bottom-up; recursion follows the tree's height only.
+void releaseFrom(Slot& slot, std::vector<JsonRef>& into) {
   if (!slot) return;
-  detachFrom(slot->left, into);
-  detachFrom(slot->right, into);
-  if (slot->value) into.push_back(std::move(slot->value));
+  releaseFrom(slot->left, into);
+  releaseFrom(slot->right, into);
+  if (isLastContainerReference(slot->value)) into.push_back(std::move(slot->value));
+  slot.reset();
 }
 
 }  // namespace
@@ -142,9 +144,8 @@ const TJsonAvlEntry* TJsonAvlTree::Find(std::uint32_t hash, std::u16string_view 
 
 int TJsonAvlTree::Height() const { return heightOf(root_.get()); }
 
-void TJsonAvlTree::DetachAll(std::vector<JsonRef>& into) {
-  detachFrom(root_, into);
-  root_.reset();
+void TJsonAvlTree::ReleaseAll(std::vector<JsonRef>& into) {
+  releaseFrom(root_, into);
   count_ = 0;
 }
 

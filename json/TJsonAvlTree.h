@@ -34,8 +34,10 @@ class TJsonAvlTree {
   // Levels of the tree (0 when empty); at most about 1.44 log2(Count() + 2).
   int Height() const;
 
-  // Moves every value reference into `into` and empties the tree.
-  void DetachAll(std::vector<JsonRef>& into);
+  // Empties the tree. Children that are the last reference to a container are moved into
+  // `into`, for the caller to empty in turn; all other references are released on the spot. This
+  // is how trees are freed without recursion.
+  void ReleaseAll(std::vector<JsonRef>& into);
 
  protected:
   // Stores `value` under (hash, name). An entry with the same name takes the new value (the

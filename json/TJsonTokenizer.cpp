@@ -87,14 +87,19 @@ std::u16string_view upToNul(const std::u16string& text) {
 
 // An optional sign and decimal digits; stops without complaint at the first character that does
 // not fit or at a digit that would overflow, keeping what it has read ("-" is 0, "1-2" is 1).
-std::int64_t toIntegerLenient(std::u16string_view text) {
+// The character at `skip` (if any) is passed over as if it were not there.
+std::int64_t toIntegerLenient(std::u16string_view text, std::size_t skip = std::u16string_view::npos) {
   std::size_t i = 0;
+  const auto at = [&](std::size_t index) -> char16_t {
+    if (index >= skip) ++index;
+    return index < text.size() ? text[index] : u'\0';
+  };
   bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  if (at(i) == u'+' || at(i) == u'-') negative = at(i++) == u'-';
   const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
   std::uint64_t magnitude = 0;
-  for (; i < text.size() && isDigit(text[i]); ++i) {
-    const unsigned digit = text[i] - u'0';
+  for (; isDigit(at(i)); ++i) {
+    const unsigned digit = at(i) - u'0';
     if (magnitude > (limit - digit) / 10) break;
     magnitude = magnitude * 10 + digit;
   }
@@ -106,15 +111,20 @@ std::int64_t toIntegerLenient(std::u16string_view text) {
 // The longest prefix that reads as a decimal floating-point number; 0 when there is none. Numbers
 // too large for a double become infinite, too small ones zero. Never reports an error.
 double toDoubleLenient(std::u16string_view text) {
-  std::size_t i = 0;
-  if (i < text.size() && text[i] == u'+') ++i;  // from_chars takes no "+"
-  std::string narrow;  // the buffer holds only digits, signs, "." and "e"
-  narrow.reserve(text.size() - i);
-  for (; i < text.size(); ++i) narrow.push_back(static_cast<char>(text[i]));
+  if (!text.empty() && text[0] == u'+') text.remove_prefix(1);  // from_chars takes no "+"
+  // The text holds only digits, signs, "." and "e"; short ones are narrowed on the stack.
+  char shortText[64];
+  std::string longText;
+  char* narrow = shortText;
+  if (text.size() > sizeof shortText) {
+    longText.resize(text.size());
+    narrow = longText.data();
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) narrow[i] = static_cast<char>(text[i]);
   double value = 0;
-  const auto [end, error] = std::from_chars(narrow.data(), narrow.data() + narrow.size(), value);
+  const auto [end, error] = std::from_chars(narrow, narrow + text.size(), value);
   if (error == std::errc::result_out_of_range) {
-    const std::string_view taken(narrow.data(), static_cast<std::size_t>(end - narrow.data()));
+    const std::string_view taken(narrow, static_cast<std::size_t>(end - narrow));
     const std::size_t exponent = taken.find_first_of("eE");
     const bool tiny = exponent != std::string_view::npos && exponent + 1 < taken.size() && taken[exponent + 1] == '-';
     value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
@@ -162,6 +172,21 @@ JsonRef TJsonTokenizer::run(const char16_t* chars, std::size_t count, bool termi
   for (;;) {
     char16_t c = u'\0';
     if (offset < count) {
+      // The body of a quoted string or name is taken in one go up to the next quote, backslash or
+      // U+0000, which the states then handle one by one.
+      const State state = levels_[depth_].state;
+      if (state == State::QuotedString || state == State::QuotedMemberName) {
+        std::size_t end = offset;
+        while (end < count && chars[end] != quote_ && chars[end] != u'\\' && chars[end] != u'\0') {
+          countPosition(chars[end]);
+          ++end;
+        }
+        if (end > offset) {
+          buffer_.append(chars + offset, end - offset);
+          offset = end;
+          continue;
+        }
+      }
       c = chars[offset];
     } else if (!terminated) {
       const Level& level = levels_[0];
@@ -646,9 +671,7 @@ void TJsonTokenizer::makeNumber(Level& level) {
     return;
   }
   if (decimals_ >= 0) {
-    std::u16string digits = buffer_;
-    digits.erase(digits.find(u'.'), 1);
-    const std::int64_t count = toIntegerLenient(digits);
+    const std::int64_t count = toIntegerLenient(buffer_, buffer_.find(u'.'));
     std::int64_t scale = 1;
     for (int i = decimals_; i < 4; ++i) scale *= 10;
     std::int64_t scaled = 0;

@@ -6,39 +6,46 @@
 #include <vector>
 
 #include "json/JsonParse.h"
-#include "json/TJsonArray.h"
-#include "json/TJsonMemberTable.h"
 
 namespace json {
 
 std::atomic<std::int64_t> TJsonValue::liveCount_{0};
 
 TJsonValue::TJsonValue(TJsonKind kind) : kind_(kind) {
-  if (kind == TJsonKind::Object) members_ = std::make_unique<TJsonMemberTable>();
-  if (kind == TJsonKind::Array) elements_ = std::make_unique<TJsonArray>();
+  if (kind == TJsonKind::Object) payload_.emplace<TJsonMemberTable>();
+  if (kind == TJsonKind::Array) payload_.emplace<TJsonArray>();
+  if (kind == TJsonKind::String) payload_.emplace<std::u16string>();
   liveCount_.fetch_add(1, std::memory_order_relaxed);
 }
 
-// A tree is freed level by level through a work list instead of each container freeing its
-// children from inside its own destructor, so no tree depth can exhaust the call stack. A child
-// that someone else still references keeps its children.
+// A tree is freed through a work list instead of each container freeing its children from inside
+// its own destructor, so no tree depth can exhaust the call stack. Containers are emptied into
+// the list (leaves are released on the spot); a child that someone else still references keeps
+// its children.
 TJsonValue::~TJsonValue() {
   liveCount_.fetch_sub(1, std::memory_order_relaxed);
-  if (!members_ && !elements_) return;
+  TJsonMemberTable* table = Members();
+  TJsonArray* list = Elements();
+  if (table == nullptr && list == nullptr) return;
   try {
     std::vector<JsonRef> pending;
-    if (members_) members_->DetachAll(pending);
-    if (elements_) elements_->DetachAll(pending);
+    if (table != nullptr) table->ReleaseAll(pending);
+    if (list != nullptr) list->ReleaseAll(pending);
     while (!pending.empty()) {
       JsonRef child = std::move(pending.back());
       pending.pop_back();
-      if (child.use_count() != 1) continue;
-      if (TJsonMemberTable* table = child->Members()) table->DetachAll(pending);
-      if (TJsonArray* list = child->Elements()) list->DetachAll(pending);
+      if (TJsonMemberTable* childTable = child->Members()) childTable->ReleaseAll(pending);
+      if (TJsonArray* childList = child->Elements()) childList->ReleaseAll(pending);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory for the work list: what is left is freed by the containers themselves.
   }
+}
+
+const std::u16string& TJsonValue::Text() const {
+  static const std::u16string empty;
+  const std::u16string* text = std::get_if<std::u16string>(&payload_);
+  return text != nullptr ? *text : empty;
 }
 
 JsonRef TJsonValue::Create(TJsonKind kind) { return std::make_shared<TJsonValue>(kind); }
@@ -69,7 +76,7 @@ JsonRef TJsonValue::FromCurrency(std::int64_t tenThousandths) {
 
 JsonRef TJsonValue::FromText(std::u16string text) {
   auto result = std::make_shared<TJsonValue>(TJsonKind::String);
-  result->text_ = std::move(text);
+  result->payload_ = std::move(text);
   return result;
 }
 
@@ -80,7 +87,7 @@ bool TJsonValue::ToBool() const {
     case TJsonKind::Double: return scalar_.real != 0.0;
     case TJsonKind::Currency:
     case TJsonKind::Integer: return scalar_.whole != 0;
-    case TJsonKind::String: return !text_.empty();
+    case TJsonKind::String: return !Text().empty();
     case TJsonKind::Object:
     case TJsonKind::Array:
     case TJsonKind::Method: return true;

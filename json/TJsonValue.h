@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <variant>
 
 #include "json/IJsonValue.h"
+#include "json/TJsonArray.h"
+#include "json/TJsonMemberTable.h"
 
 namespace json {
 
@@ -40,9 +43,9 @@ class TJsonValue final : public IJsonValue {
   double Double() const override { return kind_ == TJsonKind::Double ? scalar_.real : 0.0; }
   std::int64_t Currency() const override { return kind_ == TJsonKind::Currency ? scalar_.whole : 0; }
   std::int64_t Integer() const override { return kind_ == TJsonKind::Integer ? scalar_.whole : 0; }
-  const std::u16string& Text() const override { return text_; }
-  TJsonMemberTable* Members() override { return members_.get(); }
-  TJsonArray* Elements() override { return elements_.get(); }
+  const std::u16string& Text() const override;
+  TJsonMemberTable* Members() override { return std::get_if<TJsonMemberTable>(&payload_); }
+  TJsonArray* Elements() override { return std::get_if<TJsonArray>(&payload_); }
 
  private:
   static std::atomic<std::int64_t> liveCount_;
@@ -53,9 +56,8 @@ class TJsonValue final : public IJsonValue {
     double real;
     std::int64_t whole;  // currency count or integer
   } scalar_{};
-  std::u16string text_;
-  std::unique_ptr<TJsonMemberTable> members_;
-  std::unique_ptr<TJsonArray> elements_;
+  // Kept inside the value, so that a container costs one allocation.
+  std::variant<std::monostate, std::u16string, TJsonMemberTable, TJsonArray> payload_;
 };
 
 }  // namespace json

@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_json PRIVATE talvenook_json talvenook_runtime)
