@@ -4,15 +4,19 @@
 namespace net {
 
 TNetTCPConnection::~TNetTCPConnection() {
+  if (ioHandler_ == nullptr) return;
   try {
-    if (ioHandler_ != nullptr) ioHandler_->Close();
+    ioHandler_->Close();
   } catch (...) {
   }
+  // A borrowed handler outlives us: it must not report to this connection any more.
+  ioHandler_->OnStatus = nullptr;
 }
 
 void TNetTCPConnection::SetIOHandler(TNetIOHandler* handler) {
   if (ioHandler_ == handler) return;
   if (ioHandler_ != nullptr && ioHandler_->Opened()) ioHandler_->Close();
+  if (ioHandler_ != nullptr) ioHandler_->OnStatus = nullptr;
   ownedHandler_.reset();
   ioHandler_ = handler;
 }

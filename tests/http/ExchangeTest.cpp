@@ -402,3 +402,60 @@ TEST(TNetHTTPResponseTest, HostileServers) {
     EXPECT_LT(platform::tickCount() - started, 2000);
   }
 }
+
+// What a fresh client never does on its own but the settings allow: following a redirect (the
+// sink restarts at its old position), repeating a 401 with credentials, IPv6 endpoints; and the
+// status reports of an exchange.
+TEST(TNetHTTPExchangeTest, RedirectsAuthorizationIPv6AndStatus) {
+  {
+    ScriptedServer server;
+    server.addConnection(reply("HTTP/1.1 302 Found\r\nLocation: /b?x=1\r\nContent-Length: 4\r\n\r\njunk"));
+    server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"));
+    TNetHTTP http;
+    http.HandleRedirects = true;
+    rt::TStringStream body("p=1");
+    rt::TStringStream sink("prefix");
+    sink.Seek(0, rt::SeekOrigin::End);
+    http.PostStream(u16url(server, "/a/start"), body, sink);
+    EXPECT_EQ(sink.DataString(), "prefixfinal");
+    EXPECT_EQ(http.RedirectCount, 1);
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[1].substr(0, 22), "POST /b?x=1 HTTP/1.0\r\n");
+    EXPECT_EQ(server.requests()[1].substr(server.requests()[1].size() - 3), "p=1");
+  }
+  {
+    ScriptedServer server;
+    server.addConnection(reply("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest x\r\n"
+                               "WWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n"));
+    server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nin"));
+    TNetHTTP http;
+    http.HTTPOptions.Include(TNetHTTPOption::hoInProcessAuth);
+    http.Request().Username = u"user";
+    http.Request().Password = u"pass";
+    rt::TStringStream body("p=1");
+    rt::TStringStream sink;
+    http.PostStream(u16url(server, "/secret"), body, sink);
+    EXPECT_EQ(sink.DataString(), "in");
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[0].find("Authorization:"), std::string::npos);
+    EXPECT_NE(server.requests()[1].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos);
+  }
+  {
+    ScriptedServer server(ScriptedServer::Family::IPv6);
+    server.addConnection(reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nv6\r\n0\r\n\r\n"));
+    TNetHTTP http;
+    std::vector<std::u16string> reports;
+    http.OnStatus = [&](TNetStatus, const std::u16string& text) { reports.push_back(text); };
+    rt::TStringStream body("p=1");
+    rt::TStringStream sink;
+    http.PostStream(rt::u16(server.url("/six")), body, sink);
+    EXPECT_EQ(sink.DataString(), "v6");
+    EXPECT_NE(server.requests().at(0).find("\r\nHost: [::1]:" + std::to_string(server.port()) + "\r\n"), std::string::npos);
+    // The server's close may be noticed first ("Disconnected." once more); the order holds.
+    ASSERT_GE(reports.size(), 5u);
+    const std::vector<std::u16string> opening {u"Connecting to ::1.", u"Connected.", u"Chunk Started"};
+    EXPECT_EQ(std::vector<std::u16string>(reports.begin(), reports.begin() + 3), opening);
+    EXPECT_EQ(reports[reports.size() - 2], u"Disconnecting.");
+    EXPECT_EQ(reports.back(), u"Disconnected.");
+  }
+}

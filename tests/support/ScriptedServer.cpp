@@ -62,22 +62,32 @@ ScriptedServer::Script& ScriptedServer::Script::reset() {
   return *this;
 }
 
-ScriptedServer::ScriptedServer() {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedServer::ScriptedServer(Family family) : family_(family) {
+  const int domain = family == Family::IPv6 ? AF_INET6 : AF_INET;
+  listener_ = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
   const int on = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 64) != 0) {
+  sockaddr_storage address {};
+  socklen_t length = 0;
+  if (family == Family::IPv6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_addr = in6addr_loopback;
+    length = sizeof(sockaddr_in6);
+  } else {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+    in4->sin_family = AF_INET;
+    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof(sockaddr_in);
+  }
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 64) != 0) {
     ::close(listener_);
     throw std::runtime_error("ScriptedServer: bind/listen failed");
   }
-  socklen_t length = sizeof address;
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  port_ = family == Family::IPv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                                 : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   thread_ = std::thread([this] { serve(); });
 }
 
@@ -88,7 +98,8 @@ ScriptedServer::~ScriptedServer() {
 }
 
 std::string ScriptedServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  const std::string host = family_ == Family::IPv6 ? "[::1]" : "127.0.0.1";
+  return "http://" + host + ":" + std::to_string(port_) + path;
 }
 
 void ScriptedServer::addConnection(Script script) {

@@ -1,4 +1,4 @@
-// A scripted loopback peer for socket tests: listens on 127.0.0.1 at an ephemeral port, runs in
+// A scripted loopback peer for socket tests: listens on 127.0.0.1 (or ::1) at an ephemeral port, runs in
 // its own thread, and plays one script per accepted connection (read a request, send bytes,
 // wait, close, ...). It records the exact bytes each connection received, so tests can compare
 // a request byte for byte.
@@ -66,15 +66,18 @@ class ScriptedServer {
     std::vector<Step> steps_;
   };
 
-  // Starts listening and serving; raises std::runtime_error when the socket cannot be set up.
-  ScriptedServer();
+  enum class Family { IPv4, IPv6 };
+
+  // Starts listening on 127.0.0.1 (or ::1 for IPv6) and serving; raises std::runtime_error when
+  // the socket cannot be set up.
+  explicit ScriptedServer(Family family = Family::IPv4);
   // Stops the thread and closes every socket.
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>" + path.
+  // "http://127.0.0.1:<port>" + path ("http://[::1]:<port>" + path for IPv6).
   std::string url(const std::string& path = "/") const;
 
   // Queues the script for the next connection that has no script yet.
@@ -103,6 +106,7 @@ class ScriptedServer {
 
   int listener_ = -1;
   int port_ = 0;
+  Family family_;
   std::atomic<bool> stopping_ {false};
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
