@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
-# End-to-end: the real talvenook against the reference icon service under php -S on
-# 127.0.0.1:8750 (the program's compiled-in service address, so this port must be free).
+# End-to-end: the real talvenook against the reference icon service under php -S.
 #   1. A catalogue of sample software (spaces, "&", "+", "=", CJK, accented letters): one pass
 #      marks every row; the service stores each icon byte for byte as written in image/ and each
 #      name exactly as catalogued.
 #   2. A second pass finds nothing pending: no request reaches the service, nothing changes.
 #   3. Two new rows whose uploads the service turns down (a JSON refusal with 200, and a 400):
 #      both stay pending, nothing is stored for them, the other rows stay marked.
-# Usage: tests/e2e/talvenook_service_e2e.sh BUILD_FOLDER
-# Needs BUILD_FOLDER/app/talvenook and BUILD_FOLDER/tests/iconservice/make_sample_pe.
-# To run it from CTest, add to tests/iconservice/CMakeLists.txt:
-#   add_test(NAME talvenook_service_e2e COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/talvenook_service_e2e.sh ${CMAKE_BINARY_DIR})
-#   set_tests_properties(talvenook_service_e2e PROPERTIES TIMEOUT 600 RESOURCE_LOCK port_8750)
+# Usage: tests/e2e/talvenook_service_e2e.sh BUILD_FOLDER [REDIRECT_LIBRARY]
+# Needs BUILD_FOLDER/app/talvenook and BUILD_FOLDER/tests/iconservice/make_sample_pe. Without
+# REDIRECT_LIBRARY the service listens on 127.0.0.1:8750, the program's compiled-in address, which
+# must then be free; with it (the connect-redirecting preload library of tests/e2e) the service
+# gets a free port and the program's connects are sent there.
 set -uo pipefail
 shopt -s nullglob
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(realpath -m "${1:?usage: $0 BUILD_FOLDER}")
+build=$(realpath -m "${1:?usage: $0 BUILD_FOLDER [REDIRECT_LIBRARY]}")
+redirect=${2:-}
 program="$build/app/talvenook"
 generator="$build/tests/iconservice/make_sample_pe"
 # shellcheck source=../../tools/service_control.sh
@@ -49,10 +49,16 @@ cp "$program" "$work/talvenook"
 pending=$("$root/tools/sample_catalogue.sh" "$work" "$generator") || exit 1
 catalogue="$work/DB/REDU.sqlite"
 store="$work/service-data/icons.sqlite"
-start_icon_service 8750 "$work/service-data" "$work/service.log" "$root/tests/e2e/reject_router.php" || exit 1
+port=8750
+preload=()
+if [ -n "$redirect" ]; then
+  port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
+  preload=(env "LD_PRELOAD=$redirect" "TALVENOOK_E2E_SERVICE_PORT=$port")
+fi
+start_icon_service "$port" "$work/service-data" "$work/service.log" "$root/tests/e2e/reject_router.php" || exit 1
 
 run_pass() {  # run_pass N: one pass; its debug channel goes to pass-N.log
-  (cd "$work" && XDG_RUNTIME_DIR="$work/run" timeout -k 5 300 ./talvenook) 2>"$work/pass-$1.log"
+  (cd "$work" && XDG_RUNTIME_DIR="$work/run" timeout -k 5 300 "${preload[@]}" ./talvenook) 2>"$work/pass-$1.log"
   check "pass $1 exit code" 0 $?
 }
 requests() { grep -c 'POST /index.php?r=sw/' "$work/service.log" || true; }
