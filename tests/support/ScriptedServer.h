@@ -14,8 +14,10 @@
 //   ... client POSTs to server.url("/index.php?r=sw/exist") ...
 //   EXPECT_EQ(server.requests().at(0), "POST /index.php?r=sw/exist HTTP/1.0\r\n...");
 //
-// Every wait inside the server is bounded by its stop flag: destroying the server ends the
-// thread promptly even in the middle of a script.
+// After the last step the server sends its FIN and waits up to half a second for the client to
+// close (so unread request bytes do not turn the close into a reset) before it accepts the next
+// connection. Every wait inside the server is bounded by its stop flag: destroying the server
+// ends the thread promptly even in the middle of a script.
 #pragma once
 
 #include <atomic>
