@@ -136,9 +136,8 @@ double toDoubleLenient(std::u16string_view text) {
 
 }  // namespace
 
-TJsonTokenizer::TJsonTokenizer() {
-  for (Level& level : levels_) resetLevel(level);
-}
+// Only the top level is made ready here: every deeper level is reset as it is entered.
+TJsonTokenizer::TJsonTokenizer() { resetLevel(levels_[0]); }
 
 void TJsonTokenizer::resetLevel(Level& level) {
   level.state = State::SkipWhitespace;

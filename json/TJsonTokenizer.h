@@ -81,8 +81,8 @@ class TJsonTokenizer {
   void countPosition(char16_t c);
 
   struct Level {
-    State state;
-    State saved;  // the state to enter once whitespace has been skipped
+    State state{};
+    State saved{};  // the state to enter once whitespace has been skipped
     JsonRef current;
     JsonRef handedUp;  // the finished value of the level above
     std::u16string pendingName;

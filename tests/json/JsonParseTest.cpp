@@ -315,6 +315,19 @@ TEST(JsonParse, Chunks) {
   EXPECT_TRUE(list->Elements()->Get(1)->Boolean());
 }
 
+// Huge strings and long numbers are read whole, without error.
+TEST(JsonParse, LargeTokens) {
+  const std::string digits(100000, '7');
+  rt::TStringStream numbers("[" + digits + "," + digits + ".5," + digits + "e-99999,\"" + std::string(2000000, 's') + "\"]");
+  const JsonRef value = ParseFromStream(numbers);
+  ASSERT_EQ(KindOf(value), TJsonKind::Array);
+  EXPECT_EQ(value->Elements()->Get(0)->Integer(), 7777777777777777777);  // stops before overflowing
+  EXPECT_EQ(value->Elements()->Get(1)->Kind(), TJsonKind::Double);     // too large for currency
+  EXPECT_EQ(value->Elements()->Get(1)->Double(), HUGE_VAL);
+  EXPECT_DOUBLE_EQ(value->Elements()->Get(2)->Double(), 7.777777777777778);
+  EXPECT_EQ(value->Elements()->Get(3)->Text().size(), 2000000u);
+}
+
 TEST(JsonParse, LineAndColumn) {
   TJsonTokenizer tokenizer;
   const std::u16string text = u"[1,\n\t2,\n  3]";
