@@ -334,6 +334,35 @@ TEST(PeResourceReader, ReadsIcoFilesAndRefusesOtherPaths) {
   }
 }
 
+// Only the bytes needed are read: a large file whose resources sit at its end costs no more
+// than a small one.
+TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
+  class CountingSource final : public platform::posix::ByteSource {
+   public:
+    explicit CountingSource(const std::string& bytes)
+        : inner_({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+      read += out.size();
+      return inner_.readAt(offset, out);
+    }
+    mutable std::uint64_t read = 0;
+
+   private:
+    MemoryByteSource inner_;
+  };
+  PeWriter pe;
+  pe.add(kIcon, 1, solid(48, 0x123456));
+  pe.add(kGroup, 1, testsupport::iconGroup({entry(48, 32, 1)}));
+  pe.add(kVersion, 1, testsupport::versionResource(0x00010002, 0x00030004, u"1.2.3.4"));
+  pe.setFiller(16u << 20);
+  const std::string bytes = pe.build();
+  const CountingSource source(bytes);
+  ASSERT_TRUE(platform::posix::extractIcon48(source));
+  ASSERT_TRUE(platform::posix::readFileVersion(source));
+  EXPECT_LT(source.read, 16u * 1024);  // the image itself is 9 KB
+}
+
 // Damaged files: truncated anywhere, offsets past the end, loops in the tree, absurd counts and
 // sizes. Each gives no icon and no version, without crashing, hanging or allocating without bound.
 TEST(PeResourceReader, RefusesDamagedFiles) {
