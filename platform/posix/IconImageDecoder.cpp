@@ -52,8 +52,7 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   // Top-down (negative height) icon images do not exist in the format; refuse them.
   if (width <= 0 || width > kMaxIconSide || storedHeight < 2 || storedHeight / 2 > kMaxIconSide) return std::nullopt;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return std::nullopt;
-  // Icon images are stored uncompressed; run-length and bit-field images are refused (Windows
-  // does not draw them as icons either).
+  // Icon images are stored uncompressed; run-length and bit-field images are refused.
   if (compression != kCompressionNone) return std::nullopt;
   if (coloursUsed > 256) return std::nullopt;
   const int height = storedHeight / 2;
