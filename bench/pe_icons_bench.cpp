@@ -3,6 +3,7 @@
 //   OurExtractAndSave   per executable: the 48x48 icon out of the executable (platform::extractIcon,
 //                       i.e. the resource reader, decoding and scaling) and its ICO file written by
 //                       imaging::TIcon::SaveIconFile.
+//   OurExtractOnly      the resource reader alone (decoded and scaled 48x48 pixels, no ICO).
 //   WrestoolIcotool     per executable: `wrestool -x --type=14` writes the icon group as an .ico
 //                       file, then `icotool -x` decodes that file's images to PNG. Two process
 //                       starts per executable; no shell in between.
@@ -156,6 +157,16 @@ void OurExtractAndSave(benchmark::State& state) {
                                                             benchmark::Counter::kInvert);
 }
 
+void OurExtractOnly(benchmark::State& state) {
+  Corpus& c = corpus();
+  std::vector<std::u16string> paths;
+  for (const fs::path& exe : c.executables) paths.push_back(rt::fromUtf8(exe.string()));
+  for (auto _ : state) {
+    for (const std::u16string& path : paths) benchmark::DoNotOptimize(platform::posix::extractIcon48(path));
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kCorpusSize);
+}
+
 void WrestoolIcotool(benchmark::State& state) {
   Corpus& c = corpus();
   const std::string out = (c.folder / "out").string();
@@ -191,6 +202,7 @@ void WrestoolFromSize(benchmark::State& state) {
 }
 
 BENCHMARK(OurExtractAndSave)->Unit(benchmark::kMillisecond);
+BENCHMARK(OurExtractOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(WrestoolIcotool)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(OurExtractFromSize)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(WrestoolFromSize)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
