@@ -49,6 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   for (const auto& type : filled.TypeList())
     if (type.find_first_of(u"\r\n") != std::u16string::npos) std::abort();
   if (filled.LookupMimeType(u"x.ico").empty() || filled.LookupMimeType(rt::fromUtf8(text)).empty()) std::abort();
+  // The single lookup (which filters the platform pass by extension) agrees with the filled table.
+  const int step = filled.ExtensionList().Count() / 16 + 1;
+  for (int i = filled.ExtensionList().Count() - 1; i >= 0; i -= step) {
+    const std::u16string path = u"dir/x" + filled.ExtensionList()[i];
+    if (service::MimeTypeForFile(path) != filled.LookupMimeType(path)) std::abort();
+  }
 
   // The same bytes as pair lines.
   rt::TStringList lines;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -15,8 +16,9 @@ using ContentTypeSink = std::function<void(const std::u16string& extension, cons
 // Calls `sink` once per registration, in the order in which a later registration of the same
 // extension is meant to replace an earlier one. A missing table gives no call; a malformed
 // entry (a value of the wrong kind, a garbled line) is skipped like a missing one, so this never
-// fails.
-void enumerateContentTypes(const ContentTypeSink& sink);
+// fails. With a non-empty `onlyExtension` (leading "."), only the registrations of that extension
+// are reported, compared without regard to ASCII case; the others are not even decoded.
+void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view onlyExtension = {});
 
 // Tests: where the system's table is a file, read `path` instead; an empty path restores the
 // system's own table. Has no effect where the table is not a file.

@@ -334,6 +334,19 @@ constexpr char16_t kDefaultType[] = u"application/octet-stream";
 
 std::u16string nameOf(const std::u16string& line) { return line.substr(0, line.find(u'=')); }
 
+// The lower-case extension of a path: the text from its last "." on, when no "\", ":" or "/"
+// follows it ("/" separates folders on POSIX systems as "\" does on Windows; a dot in a folder
+// name is not the file's extension on either).
+std::u16string extensionOf(std::u16string_view path) {
+  const auto dot = path.rfind(u'.');
+  if (dot == std::u16string_view::npos || path.find_first_of(u"\\:/", dot) != std::u16string_view::npos) return {};
+  return rt::lowerCase(path.substr(dot));
+}
+
+bool sameLowerCase(std::u16string_view text, const std::u16string& lower) {
+  return text.size() == lower.size() && rt::lowerCase(text) == lower;
+}
+
 }  // namespace
 
 void FillMimeList(rt::TStringList* list, bool fromPlatform) {
@@ -383,13 +396,7 @@ int TNetMimeTable::indexOf(const std::u16string& lowerExtension) const {
 }
 
 std::u16string TNetMimeTable::LookupMimeType(std::u16string_view path) {
-  std::u16string extension;
-  const auto dot = path.rfind(u'.');
-  // "/" separates folders on POSIX systems as "\" does on Windows; a dot in a folder name is not
-  // the file's extension on either.
-  if (dot != std::u16string_view::npos && path.find_first_of(u"\\:/", dot) == std::u16string_view::npos)
-    extension = rt::lowerCase(path.substr(dot));
-
+  const std::u16string extension = extensionOf(path);
   int at = indexOf(extension);
   if (at < 0) {
     EnsureFilled();
@@ -430,9 +437,26 @@ void TNetMimeTable::AddMimePair(std::u16string_view extension, std::u16string_vi
   types_.Add(std::move(type));
 }
 
+// The answer of a freshly filled table asked once, found without building the table: the platform's
+// last registration of the extension (each one replaces the line of its extension), else the
+// first built-in line for it (the earlier line wins), else the default. Every upload asks once,
+// so this keeps the per-upload cost to one read of the platform's table.
 std::u16string MimeTypeForFile(std::u16string_view path) {
-  TNetMimeTable table(true);
-  return table.LookupMimeType(path);
+  const std::u16string extension = extensionOf(path);
+  if (extension.empty()) return kDefaultType;
+  std::u16string registered;
+  platform::enumerateContentTypes(
+      [&](const std::u16string& name, const std::u16string& type) {
+        if (!type.empty() && sameLowerCase(name, extension)) registered = rt::lowerCase(type);
+      },
+      extension);
+  if (!registered.empty()) return registered;
+  for (const char* line : kBuiltInLines) {
+    const std::u16string text = rt::u16(line);
+    const auto separator = text.find(u'=');
+    if (sameLowerCase(std::u16string_view(text).substr(0, separator), extension)) return text.substr(separator + 1);
+  }
+  return kDefaultType;
 }
 
 }  // namespace service

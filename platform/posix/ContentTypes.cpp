@@ -2,7 +2,9 @@
 // type per line followed by the extensions that map to it, "#" starting a comment.
 #include "platform/ContentTypes.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,15 +22,18 @@ std::u16string& tableOverride() {
 }
 
 // RFC 9110, section 5.6.2: tchar.
-bool isTokenChar(char c) {
-  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
+constexpr std::array<bool, 256> kTokenChars = [] {
+  std::array<bool, 256> table {};
+  for (int c = '0'; c <= '9'; ++c) table[c] = true;
+  for (int c = 'a'; c <= 'z'; ++c) table[c] = table[c - 32] = true;
+  for (const char c : std::string_view("!#$%&'*+-.^_`|~")) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
 
 bool isToken(std::string_view text) {
   if (text.empty()) return false;
-  for (char c : text)
-    if (!isTokenChar(c)) return false;
+  for (const char c : text)
+    if (!kTokenChars[static_cast<unsigned char>(c)]) return false;
   return true;
 }
 
@@ -45,70 +50,87 @@ bool isMediaType(std::string_view text) {
 bool isExtension(std::string_view text) {
   if (!text.empty() && text.front() == '.') text.remove_prefix(1);
   if (text.empty()) return false;
-  for (char c : text) {
+  for (const char c : text) {
     if (c <= ' ' || c > '~') return false;
     if (c == '=' || c == '/' || c == '\\' || c == ':') return false;
   }
   return true;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-// Splits one line into words; a word starting with "#" ends the line.
-template <typename Visit>
-void forEachWord(std::string_view line, Visit visit) {
-  size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && isBlank(line[at])) ++at;
-    if (at >= line.size() || line[at] == '#') return;
-    const size_t start = at;
-    while (at < line.size() && !isBlank(line[at])) ++at;
-    if (!visit(line.substr(start, at - start))) return;
+// `word` (with or without its leading ".") names `wanted` (with its leading "."), ignoring ASCII case.
+bool namesExtension(std::string_view word, std::u16string_view wanted) {
+  if (!word.empty() && word.front() == '.') word.remove_prefix(1);
+  if (word.size() + 1 != wanted.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    char16_t a = static_cast<unsigned char>(word[i]);
+    char16_t b = wanted[i + 1];
+    if (a >= u'A' && a <= u'Z') a += 32;
+    if (b >= u'A' && b <= u'Z') b += 32;
+    if (a != b) return false;
   }
+  return true;
 }
 
-void parseLine(std::string_view line, const ContentTypeSink& sink) {
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The next word of `line` from `at`, or an empty view at the end of the line or at a comment.
+std::string_view nextWord(std::string_view line, size_t& at) {
+  while (at < line.size() && isBlank(line[at])) ++at;
+  if (at >= line.size() || line[at] == '#') return {};
+  const size_t start = at;
+  while (at < line.size() && !isBlank(line[at])) ++at;
+  return line.substr(start, at - start);
+}
+
+void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16string_view onlyExtension) {
+  size_t at = 0;
+  const std::string_view typeWord = nextWord(line, at);
+  if (typeWord.empty()) return;
+  bool typeChecked = false;
   std::u16string type;
-  bool first = true;
-  forEachWord(line, [&](std::string_view word) {
-    if (first) {
-      first = false;
-      if (!isMediaType(word)) return false;  // a garbled line: skip all of it
-      type = fromAnsi(word);
-      return true;
+  for (std::string_view word = nextWord(line, at); !word.empty(); word = nextWord(line, at)) {
+    if (!onlyExtension.empty() && !namesExtension(word, onlyExtension)) continue;
+    if (!typeChecked) {
+      if (!isMediaType(typeWord)) return;  // a garbled line: skip all of it
+      type = fromAnsi(typeWord);
+      typeChecked = true;
     }
-    if (!isExtension(word)) return true;  // a garbled extension: skip just that one
+    if (!isExtension(word)) continue;  // a garbled extension: skip just that one
     std::u16string extension = fromAnsi(word);
     if (extension.front() != u'.') extension.insert(extension.begin(), u'.');
     sink(extension, type);
-    return true;
-  });
+  }
 }
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+std::string readWhole(const std::string& path) {
+  std::string content;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return content;
+  char block[16384];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) content.append(block, got);
+  return content;
+}
+
 }  // namespace
 
-void enumerateContentTypes(const ContentTypeSink& sink) {
+void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view onlyExtension) {
+  // Our own entries are visible ASCII: a wanted extension with anything else cannot match.
+  for (const char16_t c : onlyExtension)
+    if (c <= u' ' || c > u'~') return;
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return;
-  std::string line;
-  char block[8192];
-  size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-    for (size_t i = 0; i < got; ++i) {
-      if (block[i] != '\n') {
-        line.push_back(block[i]);
-        continue;
-      }
-      parseLine(line, sink);
-      line.clear();
-    }
+  const std::string content = readWhole(path);
+  std::string_view rest(content);
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    parseLine(rest.substr(0, end), sink, onlyExtension);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
   }
-  if (!line.empty()) parseLine(line, sink);
 }
 
 void setContentTypesFile(std::u16string path) { tableOverride() = std::move(path); }

@@ -162,3 +162,25 @@ TEST_F(MimeTable, PlatformRegistrationOfARepeatedExtensionWins) {
 }
 
 }  // namespace
+
+namespace {
+
+// A single lookup, made without building the whole table, answers what a filled table answers
+// for every extension it holds, with the test's table and with the system's own.
+TEST_F(MimeTable, SingleLookupAgreesWithTheFilledTable) {
+  for (const bool systemTable : {false, true}) {
+    if (systemTable) {
+      platform::setContentTypesFile(u"");
+    } else {
+      useTypesFile("image/vnd.microsoft.icon ico\naudio/mpeg mp3 MP2\nx/first dup\nx/second DUP\nbad dup2=\n");
+    }
+    TNetMimeTable table(true);
+    ASSERT_GE(table.ExtensionList().Count(), 311);
+    for (int i = 0; i < table.ExtensionList().Count(); ++i) {
+      const std::u16string path = u"C:\\dir.d/file" + rt::upperCase(table.ExtensionList()[i]);
+      ASSERT_EQ(service::MimeTypeForFile(path), table.LookupMimeType(path)) << rt::toUtf8(path);
+    }
+  }
+}
+
+}  // namespace
