@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "json/JsonParse.h"
+#include "json/TJsonMemberTable.h"
 #include "json/TJsonValue.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
@@ -20,6 +22,31 @@ void lookUp(const json::JsonRef& value, const std::u16string& key) {
   if (json::JsonRef found = value->ValueAt(key)) {
     found->ToBool();
     found->ValueAt(key);
+  }
+}
+
+// Names cut from the input (at each 0x2C byte) go into a member table; every name must then give
+// the last value put under it, whatever rotations the puts caused.
+void checkMemberTable(std::string_view bytes) {
+  json::TJsonMemberTable table;
+  std::unordered_map<std::u16string, std::int64_t> expected;
+  std::int64_t serial = 0;
+  std::size_t start = 0;
+  while (start <= bytes.size()) {
+    std::size_t end = bytes.find(',', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::u16string name = rt::fromBytes8(bytes.substr(start, end - start));
+    if (name.find(u'\0') == std::u16string::npos) {  // names meet the table cut at U+0000
+      expected[name] = serial;
+      table.Put(name, json::TJsonValue::FromInteger(serial));
+      ++serial;
+    }
+    start = end + 1;
+  }
+  if (table.Count() != expected.size()) __builtin_trap();
+  for (const auto& [name, value] : expected) {
+    const json::JsonRef found = table.Get(name);
+    if (!found || found->Integer() != value) __builtin_trap();
   }
 }
 
@@ -54,5 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     object->ValueAt(text);
     object->ValueAt(rt::fromBytes8(document));
   }
+  checkMemberTable(document);
   return 0;
 }

@@ -1,14 +1,18 @@
-// The AVL tree under the member table. Recursion here follows the tree's height, which the
-// balancing keeps logarithmic in the member count, never the depth of a document.
+// The AVL tree under the member table. Entries sit in one array and link by index; insertion
+// recurses along one search path, whose length the balancing keeps logarithmic in the member
+// count (never the depth of a document).
 #include "json/TJsonAvlTree.h"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <utility>
 
 namespace json {
 namespace {
 
-using Slot = std::unique_ptr<TJsonAvlEntry>;
+constexpr std::uint32_t kNone = TJsonAvlEntry::kNone;
+constexpr std::size_t kFirstEntries = 4;
 
 // Names compare unit by unit; a comparison stops at a U+0000 (the end of a name counts as one).
 int compareNames(std::u16string_view a, std::u16string_view b) {
@@ -25,128 +29,133 @@ int compareKey(std::uint32_t hash, std::u16string_view name, const TJsonAvlEntry
   return compareNames(name, entry.name);
 }
 
+}  // namespace
+
 // The left subtree of `slot` grew past the right by two: rotate it back into balance.
-void rebalanceLeft(Slot& slot) {
-  Slot left = std::move(slot->left);
-  if (left->balance < 0) {  // single right rotation
-    slot->left = std::move(left->right);
-    slot->balance = 0;
-    left->balance = 0;
-    left->right = std::move(slot);
-    slot = std::move(left);
+void TJsonAvlTree::rebalanceLeft(std::uint32_t& slot) {
+  const std::uint32_t top = slot;
+  const std::uint32_t left = entries_[top].left;
+  if (entries_[left].balance < 0) {  // single right rotation
+    entries_[top].left = entries_[left].right;
+    entries_[left].right = top;
+    entries_[top].balance = 0;
+    entries_[left].balance = 0;
+    slot = left;
     return;
   }
   // double rotation: the left child's right child becomes the root of this subtree
-  Slot pivot = std::move(left->right);
-  left->right = std::move(pivot->left);
-  slot->left = std::move(pivot->right);
-  left->balance = pivot->balance > 0 ? -1 : 0;
-  slot->balance = pivot->balance < 0 ? 1 : 0;
-  pivot->balance = 0;
-  pivot->left = std::move(left);
-  pivot->right = std::move(slot);
-  slot = std::move(pivot);
+  const std::uint32_t pivot = entries_[left].right;
+  const std::int8_t pivotBalance = entries_[pivot].balance;
+  entries_[left].right = entries_[pivot].left;
+  entries_[top].left = entries_[pivot].right;
+  entries_[pivot].left = left;
+  entries_[pivot].right = top;
+  entries_[left].balance = pivotBalance > 0 ? -1 : 0;
+  entries_[top].balance = pivotBalance < 0 ? 1 : 0;
+  entries_[pivot].balance = 0;
+  slot = pivot;
 }
 
-void rebalanceRight(Slot& slot) {
-  Slot right = std::move(slot->right);
-  if (right->balance > 0) {  // single left rotation
-    slot->right = std::move(right->left);
-    slot->balance = 0;
-    right->balance = 0;
-    right->left = std::move(slot);
-    slot = std::move(right);
+void TJsonAvlTree::rebalanceRight(std::uint32_t& slot) {
+  const std::uint32_t top = slot;
+  const std::uint32_t right = entries_[top].right;
+  if (entries_[right].balance > 0) {  // single left rotation
+    entries_[top].right = entries_[right].left;
+    entries_[right].left = top;
+    entries_[top].balance = 0;
+    entries_[right].balance = 0;
+    slot = right;
     return;
   }
-  Slot pivot = std::move(right->left);
-  right->left = std::move(pivot->right);
-  slot->right = std::move(pivot->left);
-  right->balance = pivot->balance < 0 ? 1 : 0;
-  slot->balance = pivot->balance > 0 ? -1 : 0;
-  pivot->balance = 0;
-  pivot->right = std::move(right);
-  pivot->left = std::move(slot);
-  slot = std::move(pivot);
+  const std::uint32_t pivot = entries_[right].left;
+  const std::int8_t pivotBalance = entries_[pivot].balance;
+  entries_[right].left = entries_[pivot].right;
+  entries_[top].right = entries_[pivot].left;
+  entries_[pivot].right = right;
+  entries_[pivot].left = top;
+  entries_[right].balance = pivotBalance < 0 ? 1 : 0;
+  entries_[top].balance = pivotBalance > 0 ? -1 : 0;
+  entries_[pivot].balance = 0;
+  slot = pivot;
 }
 
-// Inserts below `slot`; returns true when the subtree grew in height. `added` reports a new entry.
-bool insertAt(Slot& slot, std::uint32_t hash, std::u16string& name, JsonRef& value, bool& added) {
-  if (!slot) {
-    slot = std::make_unique<TJsonAvlEntry>();
-    slot->name = std::move(name);
-    slot->hash = hash;
-    slot->value = std::move(value);
-    added = true;
+// Inserts below `slot`; returns true when the subtree grew in height. The entry array has room
+// for one more entry, so `slot` (which may lie inside it) stays valid.
+bool TJsonAvlTree::insertAt(std::uint32_t& slot, std::uint32_t hash, std::u16string& name, JsonRef& value) {
+  if (slot == kNone) {
+    TJsonAvlEntry& entry = entries_.emplace_back();
+    entry.name = std::move(name);
+    entry.value = std::move(value);
+    entry.hash = hash;
+    slot = static_cast<std::uint32_t>(entries_.size() - 1);
     return true;
   }
-  const int order = compareKey(hash, name, *slot);
+  const int order = compareKey(hash, name, entries_[slot]);
   if (order == 0) {
-    JsonRef previous = std::exchange(slot->value, std::move(value));
+    JsonRef previous = std::exchange(entries_[slot].value, std::move(value));
     return false;  // `previous` is released here, after the entry holds the new value
   }
   if (order < 0) {
-    if (!insertAt(slot->left, hash, name, value, added)) return false;
-    if (slot->balance > 0) {
-      slot->balance = 0;
+    if (!insertAt(entries_[slot].left, hash, name, value)) return false;
+    TJsonAvlEntry& entry = entries_[slot];
+    if (entry.balance > 0) {
+      entry.balance = 0;
       return false;
     }
-    if (slot->balance == 0) {
-      slot->balance = -1;
+    if (entry.balance == 0) {
+      entry.balance = -1;
       return true;
     }
     rebalanceLeft(slot);
     return false;
   }
-  if (!insertAt(slot->right, hash, name, value, added)) return false;
-  if (slot->balance < 0) {
-    slot->balance = 0;
+  if (!insertAt(entries_[slot].right, hash, name, value)) return false;
+  TJsonAvlEntry& entry = entries_[slot];
+  if (entry.balance < 0) {
+    entry.balance = 0;
     return false;
   }
-  if (slot->balance == 0) {
-    slot->balance = 1;
+  if (entry.balance == 0) {
+    entry.balance = 1;
     return true;
   }
   rebalanceRight(slot);
   return false;
 }
 
-int heightOf(const TJsonAvlEntry* entry) {
-  if (entry == nullptr) return 0;
-  return 1 + std::max(heightOf(entry->left.get()), heightOf(entry->right.get()));
-}
-
-// Frees the subtree bottom-up; recursion follows the tree's height only.
-void releaseFrom(Slot& slot, std::vector<JsonRef>& into) {
-  if (!slot) return;
-  releaseFrom(slot->left, into);
-  releaseFrom(slot->right, into);
-  if (isLastContainerReference(slot->value)) into.push_back(std::move(slot->value));
-  slot.reset();
-}
-
-}  // namespace
-
 void TJsonAvlTree::Insert(std::uint32_t hash, std::u16string name, JsonRef value) {
-  bool added = false;
-  insertAt(root_, hash, name, value, added);
-  if (added) ++count_;
+  if (entries_.size() == entries_.capacity()) {
+    if (entries_.size() >= kNone - 1) throw std::bad_alloc();  // index links are 32-bit
+    entries_.reserve(std::max(kFirstEntries, 2 * entries_.size()));
+  }
+  insertAt(root_, hash, name, value);
 }
 
 const TJsonAvlEntry* TJsonAvlTree::Find(std::uint32_t hash, std::u16string_view name) const {
-  const TJsonAvlEntry* entry = root_.get();
-  while (entry != nullptr) {
-    const int order = compareKey(hash, name, *entry);
-    if (order == 0) return entry;
-    entry = order < 0 ? entry->left.get() : entry->right.get();
+  std::uint32_t index = root_;
+  while (index != kNone) {
+    const TJsonAvlEntry& entry = entries_[index];
+    const int order = compareKey(hash, name, entry);
+    if (order == 0) return &entry;
+    index = order < 0 ? entry.left : entry.right;
   }
   return nullptr;
 }
 
-int TJsonAvlTree::Height() const { return heightOf(root_.get()); }
+int TJsonAvlTree::heightOf(std::uint32_t index) const {
+  if (index == kNone) return 0;
+  return 1 + std::max(heightOf(entries_[index].left), heightOf(entries_[index].right));
+}
+
+int TJsonAvlTree::Height() const { return heightOf(root_); }
 
 void TJsonAvlTree::ReleaseAll(std::vector<JsonRef>& into) {
-  releaseFrom(root_, into);
-  count_ = 0;
+  for (TJsonAvlEntry& entry : entries_) {
+    if (isLastContainerReference(entry.value)) into.push_back(std::move(entry.value));
+  }
+  entries_.clear();
+  entries_.shrink_to_fit();
+  root_ = kNone;
 }
 
 }  // namespace json

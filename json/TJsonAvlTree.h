@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,12 +13,16 @@
 
 namespace json {
 
+// One member. Entries live in their tree's entry array and link to each other by index, so a
+// table costs a handful of allocations however many members it holds.
 struct TJsonAvlEntry {
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
   std::u16string name;
-  std::uint32_t hash = 0;
   JsonRef value;
-  std::unique_ptr<TJsonAvlEntry> left;
-  std::unique_ptr<TJsonAvlEntry> right;
+  std::uint32_t hash = 0;
+  std::uint32_t left = kNone;
+  std::uint32_t right = kNone;
   std::int8_t balance = 0;  // height of right minus height of left: -1, 0 or +1
 };
 
@@ -30,13 +33,13 @@ class TJsonAvlTree {
   TJsonAvlTree& operator=(const TJsonAvlTree&) = delete;
 
   // Entries in the tree.
-  std::size_t Count() const { return count_; }
+  std::size_t Count() const { return entries_.size(); }
   // Levels of the tree (0 when empty); at most about 1.44 log2(Count() + 2).
   int Height() const;
 
-  // Empties the tree. Children that are the last reference to a container are moved into
-  // `into`, for the caller to empty in turn; all other references are released on the spot. This
-  // is how trees are freed without recursion.
+  // Empties the tree. Values that are the last reference to a container are moved into `into`,
+  // for the caller to empty in turn; all other references are released on the spot. This is how
+  // trees of values are freed without recursion.
   void ReleaseAll(std::vector<JsonRef>& into);
 
  protected:
@@ -47,8 +50,13 @@ class TJsonAvlTree {
   const TJsonAvlEntry* Find(std::uint32_t hash, std::u16string_view name) const;
 
  private:
-  std::unique_ptr<TJsonAvlEntry> root_;
-  std::size_t count_ = 0;
+  bool insertAt(std::uint32_t& slot, std::uint32_t hash, std::u16string& name, JsonRef& value);
+  void rebalanceLeft(std::uint32_t& slot);
+  void rebalanceRight(std::uint32_t& slot);
+  int heightOf(std::uint32_t index) const;
+
+  std::vector<TJsonAvlEntry> entries_;
+  std::uint32_t root_ = TJsonAvlEntry::kNone;
 };
 
 }  // namespace json
