@@ -53,7 +53,8 @@ port=8750
 preload=()
 if [ -n "$redirect" ]; then
   port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
-  preload=(env "LD_PRELOAD=$redirect" "TALVENOOK_E2E_SERVICE_PORT=$port")
+  # A sanitizer build must accept the preload library ahead of its own runtime.
+  preload=(env "LD_PRELOAD=$redirect" "TALVENOOK_E2E_SERVICE_PORT=$port" "ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0")
 fi
 start_icon_service "$port" "$work/service-data" "$work/service.log" "$root/tests/e2e/reject_router.php" || exit 1
 
