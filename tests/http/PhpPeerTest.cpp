@@ -1,13 +1,6 @@
 // Form POSTs decoded by a peer nobody here wrote: PHP's built-in web server runs form_echo.php,
 // which answers with the fields PHP decoded. Every field must come back exactly as sent.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -15,67 +8,13 @@
 #include <string>
 
 #include "http/TNetHTTP.h"
-#include "platform/LocalTime.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/PhpServer.h"
 
 using namespace net;
 
 namespace {
-
-int freeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool accepting(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
-}
-
-// `php -S 127.0.0.1:<port> -t <this folder>`, started in the constructor and stopped (and
-// reaped) in the destructor.
-class PhpServer {
- public:
-  PhpServer() : port_(freeLoopbackPort()) {
-    const std::string folder = std::filesystem::path(__FILE__).parent_path().string();
-    const std::string listen = "127.0.0.1:" + std::to_string(port_);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int quiet = open("/dev/null", O_WRONLY);
-      dup2(quiet, 1);
-      dup2(quiet, 2);
-      execlp("php", "php", "-n", "-S", listen.c_str(), "-t", folder.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    const long long until = platform::tickCount() + 10000;
-    while (!accepting(port_) && platform::tickCount() < until) platform::sleepMilliseconds(50);
-  }
-  ~PhpServer() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  int port() const { return port_; }
-  bool running() const { return pid_ > 0 && accepting(port_); }
-
- private:
-  int port_;
-  pid_t pid_ = -1;
-};
 
 std::string fromHex(const std::string& hex) {
   std::string bytes;
@@ -98,7 +37,7 @@ std::map<std::string, std::string> decodedFields(const std::string& reply) {
 }  // namespace
 
 TEST(PhpPeerTest, FormFieldsArriveAsSent) {
-  PhpServer php;
+  testsupport::PhpServer php(std::filesystem::path(__FILE__).parent_path());
   ASSERT_TRUE(php.running()) << "php -S did not start";
   const std::u16string url = u"http://127.0.0.1:" + rt::intToText(php.port()) + u"/form_echo.php?r=sw/exist";
 

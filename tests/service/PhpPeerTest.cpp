@@ -1,14 +1,7 @@
 // The service calls decoded by a peer nobody here wrote: PHP's built-in web server runs
 // peer/index.php, which answers with what PHP's own form and multipart parsers made of each
 // request. The reply comes back through the debug channel's "ResponseStream: " line.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -16,73 +9,12 @@
 #include "json/JsonParse.h"
 #include "platform/ContentTypes.h"
 #include "platform/DebugChannel.h"
-#include "platform/LocalTime.h"
 #include "runtime/Text.h"
 #include "service/IconService.h"
+#include "tests/support/PhpServer.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
-
-bool accepting(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
-}
-
-int freeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// `php -n -S 127.0.0.1:<port> -t peer/`, up for the lifetime of the object. A port taken in the
-// meantime by someone else is retried with another one.
-class PhpServer {
- public:
-  PhpServer() {
-    const std::string root = (std::filesystem::path(__FILE__).parent_path() / "peer").string();
-    for (int attempt = 0; attempt < 5 && !running(); ++attempt) {
-      stop();
-      port_ = freeLoopbackPort();
-      const std::string listen = "127.0.0.1:" + std::to_string(port_);
-      pid_ = fork();
-      if (pid_ == 0) {
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, 1);
-        dup2(quiet, 2);
-        execlp("php", "php", "-n", "-S", listen.c_str(), "-t", root.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      const long long until = platform::tickCount() + 5000;
-      while (!accepting(port_) && platform::tickCount() < until && alive()) platform::sleepMilliseconds(50);
-    }
-  }
-  ~PhpServer() { stop(); }
-  bool running() const { return pid_ > 0 && accepting(port_); }
-  std::u16string base() const { return u"http://127.0.0.1:" + rt::intToText(port_) + u"/"; }
-
- private:
-  bool alive() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
 
 std::string hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -96,13 +28,13 @@ std::string hex(const std::string& bytes) {
 
 class PhpPeer : public testing::Test {
  protected:
-  PhpServer php;
+  testsupport::PhpServer php{std::filesystem::path(__FILE__).parent_path() / "peer"};
   testsupport::TempFolder folder;
   std::vector<std::u16string> debugLines;
   service::ServiceCallSettings settings;
 
   PhpPeer() {
-    settings.baseAddress = php.base();
+    settings.baseAddress = rt::fromUtf8(php.base());
     settings.readTimeout = 10000;
     platform::setDebugSink([this](const std::u16string& line) { debugLines.push_back(line); });
     platform::setContentTypesFile(folder.file("absent.types"));
