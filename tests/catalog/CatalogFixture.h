@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "catalog/ESQLiteException.h"
 #include "runtime/Text.h"
 #include "tests/support/TempFolder.h"
 
@@ -62,5 +63,17 @@ class CatalogTest : public ::testing::Test {
 
   testsupport::TempFolder folder_;
 };
+
+// The message of the ESQLiteException that `action` raises (fails the test when none is raised).
+template <typename Action>
+std::u16string raisedMessage(Action&& action) {
+  try {
+    action();
+  } catch (const catalog::ESQLiteException& error) {
+    return error.Message();
+  }
+  ADD_FAILURE() << "no ESQLiteException was raised";
+  return {};
+}
 
 }  // namespace catalogtest

@@ -14,19 +14,8 @@ namespace catalog {
 namespace {
 
 using catalogtest::CatalogTest;
+using catalogtest::raisedMessage;
 using catalogtest::RawConnection;
-
-// The message of the ESQLiteException that `action` raises (fails the test when none is raised).
-template <typename Action>
-std::u16string raisedMessage(Action&& action) {
-  try {
-    action();
-  } catch (const ESQLiteException& error) {
-    return error.Message();
-  }
-  ADD_FAILURE() << "no ESQLiteException was raised";
-  return {};
-}
 
 // Result code descriptions: the table's own wording (including its spelling) and the unknown form.
 TEST(SQLiteErrorCodeText, DescribesKnownCodesAndNamesUnknownOnes) {

@@ -13,18 +13,8 @@ namespace catalog {
 namespace {
 
 using catalogtest::CatalogTest;
+using catalogtest::raisedMessage;
 using catalogtest::RawConnection;
-
-template <typename Action>
-std::u16string raisedMessage(Action&& action) {
-  try {
-    action();
-  } catch (const ESQLiteException& error) {
-    return error.Message();
-  }
-  ADD_FAILURE() << "no ESQLiteException was raised";
-  return {};
-}
 
 class TableTest : public CatalogTest {
  protected:

@@ -14,18 +14,8 @@ namespace catalog {
 namespace {
 
 using catalogtest::CatalogTest;
+using catalogtest::raisedMessage;
 using catalogtest::RawConnection;
-
-template <typename Action>
-std::u16string raisedMessage(Action&& action) {
-  try {
-    action();
-  } catch (const ESQLiteException& error) {
-    return error.Message();
-  }
-  ADD_FAILURE() << "no ESQLiteException was raised";
-  return {};
-}
 
 const std::u16string kFilter = u"pin = '0' AND exticon = '1'";
 
