@@ -68,7 +68,26 @@ Measure measureHere(char** argv, char** env) {
   const auto started = std::chrono::steady_clock::now();
   pid_t child = 0;
   Measure measure;
-  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv, env);
+  // PASS_BENCH_WRAP (e.g. "strace -c -o /tmp/pass.strace") runs the measured process under a
+  // profiler; the figures then include the profiler's own cost.
+  std::vector<std::string> words;
+  if (const char* wrap = std::getenv("PASS_BENCH_WRAP"); wrap != nullptr && std::strchr(argv[0], '/') != nullptr) {
+    std::string word;
+    for (const char* c = wrap;; ++c) {
+      if (*c == ' ' || *c == '\0') {
+        if (!word.empty()) words.push_back(word);
+        word.clear();
+        if (*c == '\0') break;
+      } else {
+        word += *c;
+      }
+    }
+  }
+  std::vector<char*> wrapped;
+  for (auto& word : words) wrapped.push_back(word.data());
+  for (char** a = argv; *a != nullptr; ++a) wrapped.push_back(*a);
+  wrapped.push_back(nullptr);
+  const int spawned = posix_spawnp(&child, wrapped[0], &actions, nullptr, wrapped.data(), env);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return measure;
   int status = 0;
@@ -90,6 +109,8 @@ Measure runProcess(const std::vector<std::string>& argv, const std::vector<std::
   for (const auto& a : launch) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  const std::string wrap = std::getenv("PASS_BENCH_WRAP") != nullptr ? std::string("PASS_BENCH_WRAP=") + std::getenv("PASS_BENCH_WRAP") : "";
+  if (!wrap.empty()) envp.push_back(const_cast<char*>(wrap.c_str()));
   envp.push_back(nullptr);
   int pipeFds[2];
   Measure measure;

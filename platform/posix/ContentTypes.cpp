@@ -3,11 +3,15 @@
 #include "platform/ContentTypes.h"
 
 #include <array>
-#include <cstdio>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/TextCodePage.h"
 
@@ -102,18 +106,55 @@ void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16strin
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
+// The whole table in one block sized from the file's length, so it is read in one or two calls
+// and never copied while it grows (a table that grows meanwhile is still read to its end).
 std::string readWhole(const std::string& path) {
   std::string content;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return content;
-  char block[16384];
-  size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) content.append(block, got);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return content;
+  struct stat info {};
+  content.resize(fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384);
+  size_t used = 0;
+  for (;;) {
+    if (used == content.size()) content.resize(content.size() * 2);
+    const ssize_t got = ::read(fd, content.data() + used, content.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    used += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  content.resize(used);
   return content;
+}
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// The first position from `from` where `text` holds `lowered` (lower case, not empty), ignoring
+// ASCII case; npos when there is none. Eight bytes at a time are tested for the first character
+// with the usual zero-byte test on the bytes OR 0x20 (which folds ASCII case, and lets a few
+// other bytes through, all then checked one by one).
+size_t findIgnoringCase(std::string_view text, size_t from, std::string_view lowered) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  const std::uint64_t first = kOnes * static_cast<unsigned char>(lowered.front() | 0x20);
+  for (size_t at = from; at + lowered.size() <= text.size(); ++at) {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (at + 8 <= text.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
+        const std::uint64_t x = (word | 0x20 * kOnes) ^ first;
+        const std::uint64_t zeroBytes = (x - kOnes) & ~x & 0x80 * kOnes;
+        if (zeroBytes == 0) {
+          at += 7;
+          continue;
+        }
+        at += static_cast<size_t>(std::countr_zero(zeroBytes) / 8);
+      }
+    }
+    size_t i = 0;
+    while (i < lowered.size() && lowerAscii(text[at + i]) == lowered[i]) ++i;
+    if (i == lowered.size()) return at;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -125,6 +166,22 @@ void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view only
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
   const std::string content = readWhole(path);
   std::string_view rest(content);
+  // For one extension, only the lines holding its text (in any case) can name it; the others
+  // are skipped without being split into words. The lines are still visited in order.
+  std::string wanted;
+  if (!onlyExtension.empty())
+    for (const char16_t c : onlyExtension.substr(1)) wanted += lowerAscii(static_cast<char>(c));
+  if (!wanted.empty()) {
+    for (size_t hit = findIgnoringCase(rest, 0, wanted); hit != std::string_view::npos;) {
+      const size_t begin = rest.rfind('\n', hit) + 1;  // npos + 1 == 0: the first line
+      const size_t end = rest.find('\n', hit);
+      parseLine(rest.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin), sink,
+                onlyExtension);
+      if (end == std::string_view::npos) break;
+      hit = findIgnoringCase(rest, end + 1, wanted);
+    }
+    return;
+  }
   while (!rest.empty()) {
     const size_t end = rest.find('\n');
     parseLine(rest.substr(0, end), sink, onlyExtension);

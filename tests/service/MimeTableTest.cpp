@@ -184,3 +184,42 @@ TEST_F(MimeTable, SingleLookupAgreesWithTheFilledTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The one-extension pass reports exactly the registrations the full pass reports for that
+// extension, in the same order, whatever the text around it: lines built from words that hold
+// the extension's text in other cases, inside longer words, after a comment mark, at every byte
+// offset, with and without a final line break.
+TEST_F(MimeTable, OneExtensionPassMatchesTheFullPass) {
+  const char* words[] = {"ico", "ICO", "iCo", "icon", "pico", ".ico", "#", "#ico", "x/ico", "bad/", "ic", "o", "\t"};
+  const char* types[] = {"image/x-icon", "x/ico", "bad", "#", "ico"};
+  std::string text;
+  unsigned seed = 7;
+  auto next = [&seed](unsigned range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % range;
+  };
+  for (int line = 0; line < 300; ++line) {
+    text += std::string(next(9), ' ') + types[next(5)];
+    for (unsigned n = next(5); n > 0; --n) text += std::string(1 + next(2), ' ') + words[next(13)];
+    text += next(4) == 0 ? "\r\n" : "\n";
+  }
+  text += "image/last ico";  // no final line break
+  useTypesFile(text);
+
+  using Calls = std::vector<std::pair<std::u16string, std::u16string>>;
+  Calls all;
+  platform::enumerateContentTypes([&all](const std::u16string& e, const std::u16string& t) { all.emplace_back(e, t); });
+  for (const std::u16string wanted : {u".ico", u".ICO", u".icon", u".o", u".pico", u".ic"}) {
+    Calls expected, got;
+    for (const auto& call : all)
+      if (rt::sameTextAscii(call.first, wanted)) expected.push_back(call);
+    platform::enumerateContentTypes([&got](const std::u16string& e, const std::u16string& t) { got.emplace_back(e, t); },
+                                    wanted);
+    EXPECT_EQ(got, expected) << rt::toUtf8(wanted);
+    if (wanted == u".ico") EXPECT_GT(expected.size(), 20u);
+  }
+}
+
+}  // namespace
