@@ -109,7 +109,8 @@ Measure runProcess(const std::vector<std::string>& argv, const std::vector<std::
   for (const auto& a : launch) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  const std::string wrap = std::getenv("PASS_BENCH_WRAP") != nullptr ? std::string("PASS_BENCH_WRAP=") + std::getenv("PASS_BENCH_WRAP") : "";
+  const char* wrapWith = std::getenv("PASS_BENCH_WRAP");
+  const std::string wrap = wrapWith != nullptr ? std::string("PASS_BENCH_WRAP=") + wrapWith : "";
   if (!wrap.empty()) envp.push_back(const_cast<char*>(wrap.c_str()));
   envp.push_back(nullptr);
   int pipeFds[2];

@@ -76,6 +76,25 @@ DecodedIcon scaleIconTo48(const IconPixels& image) {
   DecodedIcon icon;
   icon.bgra.assign(static_cast<std::size_t>(kIconSide) * kIconSide * 4, 0);
   icon.mask.assign(static_cast<std::size_t>(kIconSide) * kIconSide, 0);
+  if (image.width <= kIconSide && image.height <= kIconSide) {
+    // Copying or enlarging: every block is one source pixel, whose averages are the pixel itself
+    // (colour * alpha / alpha rounds back to the colour), so it is taken as it is. The common
+    // 48x48 image thus costs no divisions.
+    for (int oy = 0; oy < kIconSide; ++oy) {
+      for (int ox = 0; ox < kIconSide; ++ox) {
+        const std::size_t at = static_cast<std::size_t>(rows[oy].first) * image.width + columns[ox].first;
+        const std::uint8_t* p = image.bgra.data() + at * 4;
+        std::uint8_t* out = icon.bgra.data() + (static_cast<std::size_t>(oy) * kIconSide + ox) * 4;
+        const bool maskedOut = image.mask[at] == 1;
+        out[0] = p[0];
+        out[1] = p[1];
+        out[2] = p[2];
+        icon.mask[static_cast<std::size_t>(oy) * kIconSide + ox] = maskedOut ? 1 : 0;
+        out[3] = image.hasAlpha ? p[3] : (maskedOut ? 0 : 255);
+      }
+    }
+    return icon;
+  }
   for (int oy = 0; oy < kIconSide; ++oy) {
     for (int ox = 0; ox < kIconSide; ++ox) {
       unsigned long long weighted[3] = {0, 0, 0}, plain[3] = {0, 0, 0}, alphaSum = 0;

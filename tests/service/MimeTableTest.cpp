@@ -215,8 +215,8 @@ TEST_F(MimeTable, OneExtensionPassMatchesTheFullPass) {
     Calls expected, got;
     for (const auto& call : all)
       if (rt::sameTextAscii(call.first, wanted)) expected.push_back(call);
-    platform::enumerateContentTypes([&got](const std::u16string& e, const std::u16string& t) { got.emplace_back(e, t); },
-                                    wanted);
+    platform::enumerateContentTypes(
+        [&got](const std::u16string& e, const std::u16string& t) { got.emplace_back(e, t); }, wanted);
     EXPECT_EQ(got, expected) << rt::toUtf8(wanted);
     if (wanted == u".ico") EXPECT_GT(expected.size(), 20u);
   }
