@@ -32,7 +32,7 @@ IconPixels noisyImage(int width, int height, bool hasAlpha, unsigned seed) {
 // unchanged, alpha its own (or 255/0 from the mask), the mask bit copied. Sizes cover the
 // common 48x48, exact multiples and uneven ratios, with and without alpha.
 TEST(IconScaler, CopyingAndEnlargingTakeThePixelUnderEachCentre) {
-  for (const auto [width, height] : {std::pair {48, 48}, {16, 16}, {32, 32}, {20, 13}, {1, 48}, {47, 3}}) {
+  for (const auto& [width, height] : {std::pair {48, 48}, {16, 16}, {32, 32}, {20, 13}, {1, 48}, {47, 3}}) {
     for (const bool hasAlpha : {true, false}) {
       const IconPixels image = noisyImage(width, height, hasAlpha, static_cast<unsigned>(width * 100 + height));
       const auto icon = platform::posix::scaleIconTo48(image);
