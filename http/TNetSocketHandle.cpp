@@ -27,6 +27,7 @@ void TNetSocketHandle::AllocateSocket() {
   TNetStack::Check(platform::socketCreate(family(), created));
   std::lock_guard guard(lock_);
   handle_ = created;
+  peerFinished_ = false;
 }
 
 void TNetSocketHandle::SetReuseAddress(bool reuse) { TNetStack::Check(platform::socketSetReuseAddress(handle_, reuse)); }
@@ -80,6 +81,7 @@ std::size_t TNetSocketHandle::Send(const void* data, std::size_t count) {
 std::size_t TNetSocketHandle::Receive(void* buffer, std::size_t count) {
   std::size_t received = 0;
   TNetStack::Check(platform::socketReceive(handle_, buffer, count, received));
+  if (received == 0 && count > 0) peerFinished_ = true;
   return received;
 }
 
@@ -92,9 +94,10 @@ bool TNetSocketHandle::Readable(long long timeoutMilliseconds) {
 void TNetSocketHandle::CloseSocket() {
   std::lock_guard guard(lock_);
   if (handle_ == platform::kNoSocket) return;
-  platform::socketShutdownSend(handle_);
+  if (!peerFinished_) platform::socketShutdownSend(handle_);
   platform::socketClose(handle_);
   handle_ = platform::kNoSocket;
+  peerFinished_ = false;
 }
 
 }  // namespace net

@@ -48,7 +48,9 @@ class TNetSocketHandle {
   // True when the socket turned readable within the time (< 0 = no limit).
   bool Readable(long long timeoutMilliseconds);
 
-  // Shuts down the sending side and closes the handle (nothing when none is allocated).
+  // Shuts down the sending side and closes the handle (nothing when none is allocated). Once a
+  // receive has seen the peer's end of data, the close alone sends the same FIN (the receive
+  // queue is empty, so no reset), and the separate shutdown is left out.
   void CloseSocket();
 
   const std::u16string& PeerIP() const { return peerIP_; }
@@ -68,6 +70,7 @@ class TNetSocketHandle {
   int localPort_ = 0;
   std::u16string peerIP_;
   int peerPort_ = 0;
+  bool peerFinished_ = false;  // a receive returned 0: the peer sent its FIN
 };
 
 }  // namespace net

@@ -6,11 +6,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -129,11 +129,10 @@ int pollOne(SocketHandle handle, short events, long long timeoutMilliseconds, bo
   }
 }
 
+// FIONBIO sets or clears just the non-blocking flag in one call (no read of the other flags).
 int setBlocking(SocketHandle handle, bool blocking) {
-  const int flags = fcntl(static_cast<int>(handle), F_GETFL, 0);
-  if (flags < 0) return lastError();
-  const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  if (wanted != flags && fcntl(static_cast<int>(handle), F_SETFL, wanted) < 0) return lastError();
+  int nonBlocking = blocking ? 0 : 1;
+  if (ioctl(static_cast<int>(handle), FIONBIO, &nonBlocking) != 0) return lastError();
   return 0;
 }
 
