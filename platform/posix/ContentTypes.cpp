@@ -13,6 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/TextCodePage.h"
 
 namespace platform {
@@ -129,31 +133,36 @@ std::string readWhole(const std::string& path) {
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
+bool matchesAt(std::string_view text, size_t at, std::string_view lowered) {
+  for (size_t i = 0; i < lowered.size(); ++i)
+    if (lowerAscii(text[at + i]) != lowered[i]) return false;
+  return true;
+}
+
 // The first position from `from` where `text` holds `lowered` (lower case, not empty), ignoring
-// ASCII case; npos when there is none. Eight bytes at a time are tested for the first character
-// with the usual zero-byte test on the bytes OR 0x20 (which folds ASCII case, and lets a few
-// other bytes through, all then checked one by one).
+// ASCII case; npos when there is none. With SSE2, sixteen positions are tested at a time for the
+// first and the last character together, both sides OR 0x20 (which folds ASCII case and lets a
+// few other bytes through); only those hits are compared in full.
 size_t findIgnoringCase(std::string_view text, size_t from, std::string_view lowered) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  const std::uint64_t first = kOnes * static_cast<unsigned char>(lowered.front() | 0x20);
-  for (size_t at = from; at + lowered.size() <= text.size(); ++at) {
-    if constexpr (std::endian::native == std::endian::little) {
-      if (at + 8 <= text.size()) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + at, 8);
-        const std::uint64_t x = (word | 0x20 * kOnes) ^ first;
-        const std::uint64_t zeroBytes = (x - kOnes) & ~x & 0x80 * kOnes;
-        if (zeroBytes == 0) {
-          at += 7;
-          continue;
-        }
-        at += static_cast<size_t>(std::countr_zero(zeroBytes) / 8);
-      }
+  size_t at = from;
+  const size_t n = lowered.size();
+#if defined(__SSE2__)
+  const __m128i fold = _mm_set1_epi8(0x20);
+  const __m128i first = _mm_set1_epi8(static_cast<char>(lowered.front() | 0x20));
+  const __m128i last = _mm_set1_epi8(static_cast<char>(lowered.back() | 0x20));
+  for (; at + n - 1 + 16 <= text.size(); at += 16) {
+    const auto* block = reinterpret_cast<const __m128i*>(text.data() + at);
+    const auto* blockOfLast = reinterpret_cast<const __m128i*>(text.data() + at + n - 1);
+    const __m128i a = _mm_cmpeq_epi8(_mm_or_si128(_mm_loadu_si128(block), fold), first);
+    const __m128i b = _mm_cmpeq_epi8(_mm_or_si128(_mm_loadu_si128(blockOfLast), fold), last);
+    for (unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(a, b))); hits != 0; hits &= hits - 1) {
+      const size_t candidate = at + static_cast<size_t>(std::countr_zero(hits));
+      if (matchesAt(text, candidate, lowered)) return candidate;
     }
-    size_t i = 0;
-    while (i < lowered.size() && lowerAscii(text[at + i]) == lowered[i]) ++i;
-    if (i == lowered.size()) return at;
   }
+#endif
+  for (; at + n <= text.size(); ++at)
+    if (matchesAt(text, at, lowered)) return at;
   return std::string_view::npos;
 }
 
