@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -110,25 +111,36 @@ void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16strin
   }
 }
 
-// The whole table in one block sized from the file's length, so it is read in one or two calls
-// and never copied while it grows (a table that grows meanwhile is still read to its end).
-std::string readWhole(const std::string& path) {
-  std::string content;
+// The whole table in one block sized from the file's length (left uninitialised: the reads fill
+// it), so it is read in one or two calls and never copied while it grows (a table that grows
+// meanwhile is still read to its end).
+struct TableText {
+  std::unique_ptr<char[]> bytes;
+  size_t length = 0;
+  std::string_view view() const { return {bytes.get(), length}; }
+};
+
+TableText readWhole(const std::string& path) {
+  TableText table;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return content;
+  if (fd < 0) return table;
   struct stat info {};
-  content.resize(fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384);
-  size_t used = 0;
+  size_t capacity = fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
+  table.bytes = std::make_unique_for_overwrite<char[]>(capacity);
   for (;;) {
-    if (used == content.size()) content.resize(content.size() * 2);
-    const ssize_t got = ::read(fd, content.data() + used, content.size() - used);
+    if (table.length == capacity) {
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+      std::memcpy(larger.get(), table.bytes.get(), table.length);
+      table.bytes = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t got = ::read(fd, table.bytes.get() + table.length, capacity - table.length);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    used += static_cast<size_t>(got);
+    table.length += static_cast<size_t>(got);
   }
   ::close(fd);
-  content.resize(used);
-  return content;
+  return table;
 }
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -173,8 +185,8 @@ void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view only
   for (const char16_t c : onlyExtension)
     if (c <= u' ' || c > u'~') return;
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
-  const std::string content = readWhole(path);
-  std::string_view rest(content);
+  const TableText content = readWhole(path);
+  std::string_view rest = content.view();
   // For one extension, only the lines holding its text (in any case) can name it; the others
   // are skipped without being split into words. The lines are still visited in order.
   std::string wanted;
