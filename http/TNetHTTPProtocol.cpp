@@ -85,7 +85,7 @@ TNetHTTPProtocol::TNetHTTPProtocol(TNetCustomHTTP& owner)
       request_(std::make_unique<TNetHTTPRequest>(&owner)),
       response_(std::make_unique<TNetHTTPResponse>(&owner)) {}
 
-void TNetHTTPProtocol::SendRequestHead() {
+void TNetHTTPProtocol::SendRequestHead(bool send) {
   TNetHTTPRequest& request = *request_;
   request.BuildHeaderLines();
   if (owner_.CookieManager() != nullptr) {
@@ -102,7 +102,7 @@ void TNetHTTPProtocol::SendRequestHead() {
       if (!line.empty()) io.WriteLine(line, TNetTextEncoding::Ascii7);
     }
     io.WriteLine(u"", TNetTextEncoding::Ascii7);
-    io.EndBufferedWrite();
+    if (send) io.EndBufferedWrite();
   } catch (...) {
     io.DiscardBufferedWrite();
     throw;

@@ -25,8 +25,10 @@ class TNetHTTPProtocol {
   TNetHTTPResponse& Response() { return *response_; }
 
   // Builds the header lines and sends request line, headers and the empty line in one send
-  // (7-bit ASCII). On failure nothing queued is sent and the error is re-raised.
-  void SendRequestHead();
+  // (7-bit ASCII). On failure nothing queued is sent and the error is re-raised. With `send`
+  // false the head is left in the handler's buffered write, for the caller to add the body to
+  // and end.
+  void SendRequestHead(bool send = true);
 
   // Reads the header lines after the status line, at most HeaderLineLimit of them (0 or less =
   // no limit), and parses them into the response fields. A peer close while reading ends the

@@ -2,6 +2,8 @@
 // the wire, and how each kind of response is read and judged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "http/NetExceptions.h"
@@ -122,6 +124,59 @@ TEST(TNetHTTPWireTest, StreamPostIsWireExact) {
   const std::string second = server.requests().at(1);
   EXPECT_EQ(second.substr(0, second.find("\r\n")), "POST /k HTTP/1.1");
   EXPECT_EQ(second.find("Connection:"), std::string::npos);
+}
+
+// A body whose reading fails part-way (it says 100 bytes, then gives `given` and no more): the
+// head and whatever was read still reach the server before "No data to read." is raised, for a
+// body that goes out in one send with the head and for one sent block by block after it.
+TEST(TNetHTTPWireTest, BodyThatCannotBeReadStillSendsTheHead) {
+  class ShortStream final : public rt::TStream {
+   public:
+    ShortStream(std::int64_t announced, std::string given) : announced_(announced), given_(std::move(given)) {}
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+      const std::int64_t n = std::min<std::int64_t>(count, static_cast<std::int64_t>(given_.size()) - taken_);
+      if (n <= 0) return 0;
+      std::memcpy(buffer, given_.data() + taken_, static_cast<std::size_t>(n));
+      taken_ += n;
+      position_ += n;
+      return n;
+    }
+    std::int64_t Write(const void*, std::int64_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, rt::SeekOrigin origin) override {
+      position_ = origin == rt::SeekOrigin::Beginning ? offset
+                  : origin == rt::SeekOrigin::Current ? position_ + offset
+                                                      : announced_ + offset;
+      return position_;
+    }
+
+   private:
+    std::int64_t announced_, position_ = 0, taken_ = 0;
+    std::string given_;
+  };
+  for (const std::int64_t announced : {std::int64_t {100}, std::int64_t {100000}}) {
+    for (const std::string given : {"", "abcdefghij"}) {
+      ScriptedServer server;
+      server.addConnection(ScriptedServer::Script().readUntilClose());
+      const std::u16string message = [&] {
+        TNetHTTP http;
+        ShortStream body(announced, given);
+        rt::TStringStream reply;
+        try {
+          http.PostStream(u16url(server, "/p"), body, reply);
+        } catch (const ENetException& error) {
+          return error.Message();
+        }
+        return std::u16string(u"<no error>");
+      }();
+      EXPECT_EQ(message, u"No data to read.");
+      ASSERT_TRUE(server.waitForFinished(1, 5000));
+      EXPECT_EQ(server.received(0),
+                freshPostHead("/p", hostOf(server),
+                              "Content-Length: " + std::to_string(announced) + "\r\n") +
+                    given)
+          << announced << " " << given;
+    }
+  }
 }
 
 // Host with and without the port; URLs the client refuses before anything is sent.
