@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "http/TNetTextEncoding.h"
@@ -69,7 +71,27 @@ class TNetBuffer {
     return encoding == TNetTextEncoding::Default ? encoding_ : encoding;
   }
 
-  std::vector<std::uint8_t> bytes_;
+  // Bytes past size_ are only ever written before they are read, so growing the block leaves
+  // them uninitialised: a fresh 32 KB receive block is not zero-filled first.
+  template <typename T>
+  struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+      using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* place) noexcept {
+      ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+      ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+  };
+  std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> bytes_;
   std::size_t head_ = 0;
   std::size_t size_ = 0;
   TNetTextEncoding encoding_;

@@ -56,7 +56,7 @@ class FileByteSource final : public ByteSource {
 
   mutable NativeFile file_;
   std::uint64_t size_ = 0;
-  mutable std::array<Window, 2> windows_ {};
+  mutable std::array<Window, 2> windows_;  // bytes left uninitialised until a read fills them
   mutable unsigned uses_ = 0;
 };
 
