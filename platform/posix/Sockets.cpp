@@ -186,7 +186,10 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
     int pending = 0;
     socklen_t size = sizeof pending;
     if (getsockopt(static_cast<int>(handle), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return lastError();
-    if (pending != 0) return winsockNumber(pending);
+    // A reset that arrives between the handshake and this check means the connection was made
+    // (a refused one reports ECONNREFUSED): a blocking connect would have succeeded as well, so
+    // the reset is left to surface on the first send or receive.
+    if (pending != 0 && pending != ECONNRESET) return winsockNumber(pending);
   }
   return setBlocking(handle, true);
 }
