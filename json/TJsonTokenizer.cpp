@@ -222,6 +222,12 @@ void TJsonTokenizer::countPosition(char16_t c) {
   }
 }
 
+TJsonTokenizer::Step TJsonTokenizer::skipWhitespaceThen(Level& level, State next, Step step) {
+  level.saved = next;
+  level.state = State::SkipWhitespace;
+  return step;
+}
+
 TJsonTokenizer::Step TJsonTokenizer::fail(TJsonStatus status) {
   status_ = status;
   return Step::Stop;
@@ -279,16 +285,12 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
         return Step::Consume;
       }
       makeNumber(level);
-      level.saved = State::Done;
-      level.state = State::SkipWhitespace;
-      return Step::Again;
+      return skipWhitespaceThen(level, State::Done, Step::Again);
 
     case State::QuotedString:
       if (c == quote_) {
         level.current = TJsonValue::FromText(buffer_);
-        level.saved = State::Done;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
       if (c == u'\\') {
         level.saved = State::QuotedString;
@@ -355,9 +357,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
 
     case State::ArrayElementStart:
       if (c == u']') {  // an empty array, or a trailing comma
-        level.saved = State::Done;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
       if (depth_ >= kLevels - 1) return fail(TJsonStatus::Depth);
       level.state = State::ArrayAppend;
@@ -365,27 +365,19 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
       return Step::Again;
     case State::ArrayAppend:
       level.current->Elements()->Append(std::move(level.handedUp));
-      level.saved = State::ArraySeparator;
-      level.state = State::SkipWhitespace;
-      return Step::Again;
+      return skipWhitespaceThen(level, State::ArraySeparator, Step::Again);
     case State::ArraySeparator:
       if (c == u']') {
-        level.saved = State::Done;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
       if (c == u',') {
-        level.saved = State::ArrayElementStart;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::ArrayElementStart, Step::Consume);
       }
       return fail(TJsonStatus::ArraySeparator);
 
     case State::MemberStart:
       if (c == u'}') {  // an empty object, or a trailing comma
-        level.saved = State::Done;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
       if (c == u'"' || c == u'\'') {
         quote_ = c;
@@ -400,9 +392,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
     case State::QuotedMemberName:
       if (c == quote_) {
         level.pendingName.assign(upToNul(buffer_));
-        level.saved = State::MemberNameEnd;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::MemberNameEnd, Step::Consume);
       }
       if (c == u'\\') {
         level.saved = State::QuotedMemberName;
@@ -414,9 +404,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
     case State::BareMemberName:
       if (c == u'\0' || c == u':') {  // untrimmed: a bare name may hold and end in spaces
         level.pendingName.assign(upToNul(buffer_));
-        level.saved = State::MemberNameEnd;
-        level.state = State::SkipWhitespace;
-        return Step::Again;
+        return skipWhitespaceThen(level, State::MemberNameEnd, Step::Again);
       }
       if (c == u'\\') {
         level.saved = State::BareMemberName;
@@ -427,9 +415,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
       return Step::Consume;
     case State::MemberNameEnd:
       if (c != u':') return fail(TJsonStatus::MemberNameEnd);
-      level.saved = State::MemberValue;
-      level.state = State::SkipWhitespace;
-      return Step::Consume;
+      return skipWhitespaceThen(level, State::MemberValue, Step::Consume);
     case State::MemberValue:
       if (depth_ >= kLevels - 1) return fail(TJsonStatus::Depth);
       level.state = State::MemberStore;
@@ -438,19 +424,13 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
     case State::MemberStore:
       level.current->Members()->Put(std::move(level.pendingName), std::move(level.handedUp));
       level.pendingName.clear();
-      level.saved = State::MemberSeparator;
-      level.state = State::SkipWhitespace;
-      return Step::Again;
+      return skipWhitespaceThen(level, State::MemberSeparator, Step::Again);
     case State::MemberSeparator:
       if (c == u'}') {
-        level.saved = State::Done;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
       if (c == u',') {
-        level.saved = State::MemberStart;
-        level.state = State::SkipWhitespace;
-        return Step::Consume;
+        return skipWhitespaceThen(level, State::MemberStart, Step::Consume);
       }
       return fail(TJsonStatus::MemberSeparator);
 
@@ -505,15 +485,11 @@ TJsonTokenizer::Step TJsonTokenizer::valueStart(Level& level, char16_t c) {
   }
   if (c == u'[') {
     level.current = TJsonValue::Create(TJsonKind::Array);
-    level.saved = State::ArrayElementStart;
-    level.state = State::SkipWhitespace;
-    return Step::Consume;
+    return skipWhitespaceThen(level, State::ArrayElementStart, Step::Consume);
   }
   if (c == u'{') {
     level.current = TJsonValue::Create(TJsonKind::Object);
-    level.saved = State::MemberStart;
-    level.state = State::SkipWhitespace;
-    return Step::Consume;
+    return skipWhitespaceThen(level, State::MemberStart, Step::Consume);
   }
   buffer_.clear();
   level.state = State::BareWord;
@@ -541,9 +517,7 @@ TJsonTokenizer::Step TJsonTokenizer::nullLiteral(Level& level, char16_t c) {
     return Step::Consume;
   }
   level.current = TJsonValue::Create(TJsonKind::Null);
-  level.saved = State::Done;
-  level.state = State::SkipWhitespace;
-  return Step::Again;
+  return skipWhitespaceThen(level, State::Done, Step::Again);
 }
 
 TJsonTokenizer::Step TJsonTokenizer::booleanLiteral(Level& level, char16_t c) {
@@ -564,9 +538,7 @@ TJsonTokenizer::Step TJsonTokenizer::booleanLiteral(Level& level, char16_t c) {
       return Step::Consume;
     }
     level.current = TJsonValue::FromBool(literal == kTrue);
-    level.saved = State::Done;
-    level.state = State::SkipWhitespace;
-    return Step::Again;
+    return skipWhitespaceThen(level, State::Done, Step::Again);
   }
   buffer_.pop_back();
   level.state = State::BareWord;
@@ -595,9 +567,7 @@ TJsonTokenizer::Step TJsonTokenizer::bareWord(Level& level, char16_t c) {
     std::u16string_view word = upToNul(buffer_);
     while (!word.empty() && (word.back() == u'\n' || word.back() == u'\r' || word.back() == u' ')) word.remove_suffix(1);
     level.current = TJsonValue::FromText(std::u16string(word));
-    level.saved = State::Done;
-    level.state = State::SkipWhitespace;
-    return Step::Again;
+    return skipWhitespaceThen(level, State::Done, Step::Again);
   }
   if (c == u'\\') {
     level.saved = State::BareWord;

@@ -76,6 +76,9 @@ class TJsonTokenizer {
   Step afterName(Level& level, char16_t c);
   Step indexClose(Level& level, char16_t c);
   Step fail(TJsonStatus status);
+  // Skips white space (and comments), then goes on in `next`; `step` says whether the current
+  // character is consumed first.
+  static Step skipWhitespaceThen(Level& level, State next, Step step);
   void makeNumber(Level& level);
   bool endsBareWord(char16_t c) const;
   void countPosition(char16_t c);
