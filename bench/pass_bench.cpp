@@ -140,14 +140,7 @@ void writeExecutable(const fs::path& path, unsigned seed) {
   std::vector<std::uint32_t> pixels(48 * 48);
   for (std::size_t i = 0; i < pixels.size(); ++i)
     pixels[i] = 0xFF000000u | ((i * 7 + seed * 40) & 0xFF) << 16 | ((i / 48 * 5) & 0xFF) << 8 | (seed & 0xFF);
-  const std::string image = testsupport::bmpIconImage(48, 48, 32, {}, pixels);
-  testsupport::IconDirEntry entry;
-  entry.bytes = static_cast<std::uint32_t>(image.size());
-  testsupport::PeWriter writer;
-  writer.add(3, 1, image);
-  writer.add(14, 1, testsupport::iconGroup({entry}));
-  writer.add(16, 1, testsupport::versionResource(0x00010002, 0x00030000 + seed, u"1.2.3"));
-  writer.writeTo(path);
+  testsupport::writeIconExecutable(path, 48, pixels, 0x00010002, 0x00030000 + seed, u"1.2.3");
 }
 
 // The program folder: the binary, DB/REDU.sqlite with kRows pending rows, and the executables.

@@ -76,15 +76,8 @@ TEST_F(ProgramRun, ASecondInstanceExitsAtOnceWithoutReadingAnything) {
 // Every row whose executable has an icon gets image/<row number>.ico, a 48x48 32-bit ICO; a row
 // without one uses up its number. Rows already sent are not selected.
 TEST_F(ProgramRun, WritesAnIconFileForEveryPendingRowWithAnIcon) {
-  testsupport::PeWriter writer;
-  std::vector<std::uint32_t> pixels(32 * 32, 0xFF2080C0);
-  const std::string image = testsupport::bmpIconImage(32, 32, 32, {}, pixels);
-  testsupport::IconDirEntry entry;
-  entry.width = entry.height = 32;
-  entry.bytes = static_cast<std::uint32_t>(image.size());
-  writer.add(3, 1, image);
-  writer.add(14, 1, testsupport::iconGroup({entry}));
-  writer.writeTo(folder.path() / "app.exe");
+  const std::vector<std::uint32_t> pixels(32 * 32, 0xFF2080C0);
+  testsupport::writeIconExecutable(folder.path() / "app.exe", 32, pixels, 0x00010000, 0, u"1.0");
 
   fs::create_directories(folder.path() / "DB");
   sqlite3* db = nullptr;

@@ -36,14 +36,7 @@ const std::string kHeld = R"({"success":true,"exist":true})";
 void writeExecutable(const fs::path& path, std::uint32_t colour) {
   std::vector<std::uint32_t> pixels(48 * 48, colour);
   for (int i = 0; i < 48; ++i) pixels[static_cast<size_t>(i * 48 + i)] = 0xFF000000;
-  const std::string image = testsupport::bmpIconImage(48, 48, 32, {}, pixels);
-  testsupport::IconDirEntry entry;
-  entry.bytes = static_cast<std::uint32_t>(image.size());
-  testsupport::PeWriter writer;
-  writer.add(3, 1, image);
-  writer.add(14, 1, testsupport::iconGroup({entry}));
-  writer.add(16, 1, testsupport::versionResource((1u << 16) | 2u, (3u << 16) | 4u, u"1.2.3.4"));
-  writer.writeTo(path);
+  testsupport::writeIconExecutable(path, 48, pixels, (1u << 16) | 2u, (3u << 16) | 4u, u"1.2.3.4");
 }
 
 struct Row {

@@ -460,4 +460,17 @@ void PeWriter::write(std::ostream& out) {
   layout_.fileSize = rsrc.rawAt + rsrc.rawSize;
 }
 
+void writeIconExecutable(const std::filesystem::path& path, int side, const std::vector<std::uint32_t>& pixels,
+                         std::uint32_t versionHigh, std::uint32_t versionLow, const std::u16string& versionText) {
+  const std::string image = bmpIconImage(side, side, 32, {}, pixels);
+  IconDirEntry entry;
+  entry.width = entry.height = side;
+  entry.bytes = static_cast<std::uint32_t>(image.size());
+  PeWriter writer;
+  writer.add(3, 1, image);
+  writer.add(14, 1, iconGroup({entry}));
+  writer.add(16, 1, versionResource(versionHigh, versionLow, versionText));
+  writer.writeTo(path);
+}
+
 }  // namespace testsupport

@@ -104,4 +104,10 @@ class PeWriter {
 void putU16(std::string& bytes, std::uint64_t at, std::uint16_t value);
 void putU32(std::string& bytes, std::uint64_t at, std::uint32_t value);
 
+// The common fixture: a PE32 executable whose only icon group holds `pixels` (0xAARRGGBB, top row
+// first) as one square 32-bit BMP image of `side` pixels, and whose version resource carries the
+// file-version words `versionHigh` and `versionLow` with `versionText` in its string table.
+void writeIconExecutable(const std::filesystem::path& path, int side, const std::vector<std::uint32_t>& pixels,
+                         std::uint32_t versionHigh, std::uint32_t versionLow, const std::u16string& versionText);
+
 }  // namespace testsupport
