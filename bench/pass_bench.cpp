@@ -209,44 +209,41 @@ void report(benchmark::State& state, const Measure& m) {
   state.counters["peak_MB"] = static_cast<double>(m.peakKilobytes) / 1024.0;
 }
 
-void WholePass(benchmark::State& state) {
-  Setup& s = setup();
-  const int port = responder().port();
+// Runs `command` once per iteration on a fresh catalogue; every row must end up marked.
+void measureRuns(benchmark::State& state, Setup& s, const std::vector<std::string>& command,
+                 const std::vector<std::string>& environment, Measure& last) {
   for (auto _ : state) {
     state.PauseTiming();
     s.resetCatalogue();
     state.ResumeTiming();
-    const Measure m = runProcess({s.program.string()},
-                                 {"XDG_RUNTIME_DIR=" + s.runtimeDir.path().string(), "LD_PRELOAD=" PASS_BENCH_REDIRECT,
-                                  "TALVENOOK_E2E_SERVICE_PORT=" + std::to_string(port)});
+    const Measure m = runProcess(command, environment);
     if (m.exitCode != 0 || s.marked() != kRows) {
-      const std::string why = "the pass marked " + std::to_string(s.marked()) + " rows of " + std::to_string(kRows);
+      const std::string why = "exit code " + std::to_string(m.exitCode) + ", " + std::to_string(s.marked()) +
+                              " rows of " + std::to_string(kRows) + " marked";
       state.SkipWithError(why.c_str());
       return;
     }
     report(state, m);
-    lastPass = m;
+    last = m;
   }
+}
+
+void WholePass(benchmark::State& state) {
+  Setup& s = setup();
+  const int port = responder().port();
+  measureRuns(state, s, {s.program.string()},
+              {"XDG_RUNTIME_DIR=" + s.runtimeDir.path().string(), "LD_PRELOAD=" PASS_BENCH_REDIRECT,
+               "TALVENOOK_E2E_SERVICE_PORT=" + std::to_string(port)},
+              lastPass);
 }
 
 void CurlFloor(benchmark::State& state) {
   Setup& s = setup();
   const int port = responder().port();
-  for (auto _ : state) {
-    state.PauseTiming();
-    s.resetCatalogue();
-    state.ResumeTiming();
-    const Measure m = runProcess({selfPath(), "--curl-floor", "http://127.0.0.1:" + std::to_string(port) + "/",
-                                  s.folder.path().string(), std::to_string(kRows)},
-                                 {});
-    if (m.exitCode != 0 || s.marked() != kRows) {
-      const std::string why = "the floor did not mark every row (exit code " + std::to_string(m.exitCode) + ")";
-      state.SkipWithError(why.c_str());
-      return;
-    }
-    report(state, m);
-    lastFloor = m;
-  }
+  measureRuns(state, s,
+              {selfPath(), "--curl-floor", "http://127.0.0.1:" + std::to_string(port) + "/", s.folder.path().string(),
+               std::to_string(kRows)},
+              {}, lastFloor);
 }
 
 BENCHMARK(WholePass)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
