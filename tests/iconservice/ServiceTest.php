@@ -112,6 +112,23 @@ final class ServiceTest extends TestCase
         $this->assertSame($second, $icon['body']);
     }
 
+    // A replacement keeps the row's id, so the icon's address stays the same: it must be served
+    // for revalidation (no-cache), never with a lifetime that lets a browser keep the old icon.
+    public function testReplacedIconIsNeverServedFromCache(): void
+    {
+        $this->assertSame(200, $this->upload('Cached App', '1.0', IconFactory::programIcon(21))['status']);
+        $id = $this->rowOf('Cached App')['id'];
+        $first = self::$http->get("/index.php?r=sw/icon&id=$id");
+        $this->assertSame('no-cache', $first['headers']['cache-control'] ?? null);
+        $this->assertSame(IconFactory::programIcon(21), $first['body']);
+
+        $this->assertSame(200, $this->upload('Cached App', '1.0', IconFactory::programIcon(22))['status']);
+        $this->assertSame($id, $this->rowOf('Cached App')['id']);
+        $second = self::$http->get("/index.php?r=sw/icon&id=$id");
+        $this->assertSame('no-cache', $second['headers']['cache-control'] ?? null);
+        $this->assertSame(IconFactory::programIcon(22), $second['body']);
+    }
+
     // Refused uploads answer 4xx with a clear error and leave nothing behind: afterwards the
     // service still wants an icon for that name and version.
     public function testRefusedUploadsStoreNothing(): void
@@ -198,6 +215,14 @@ final class ServiceTest extends TestCase
     private function upload(string $name, string $version, string $icon): array
     {
         return self::$http->postUpload(self::UPLOAD, ['name' => $name, 'version' => $version], $icon);
+    }
+
+    private function rowOf(string $name): array
+    {
+        $rows = array_values(array_filter($this->storage()->newest(0, 1000),
+            static fn (array $row): bool => $row['name'] === $name));
+        $this->assertCount(1, $rows, $name);
+        return $rows[0];
     }
 
     private function storage(): \IconService\Storage

@@ -107,6 +107,29 @@ final class StorageTest extends TestCase
         $this->assertSame([], glob(sys_get_temp_dir() . '/.upload-*') ?: []);
     }
 
+    // A commit the database refuses (a deferred constraint, checked only at COMMIT) ends the
+    // transaction on the server's side: the store must report the refusal itself, not a failed
+    // rollback of a transaction that is no longer there, and the connection stays usable.
+    public function testRefusedCommitReportsItsOwnError(): void
+    {
+        if (str_starts_with($this->dsn, 'sqlite:')) {
+            $this->markTestSkipped('covered for SQLite by the full-disk test of the service');
+        }
+        $storage = $this->storage();
+        $storage->store('Kept', '1', IconFactory::programIcon(1));
+        $this->database()->exec('ALTER TABLE talvenook_icons ADD CONSTRAINT one_per_size UNIQUE (icon_size)'
+            . ' DEFERRABLE INITIALLY DEFERRED');
+        try {
+            $storage->store('Same size', '1', IconFactory::programIcon(2));
+            $this->fail('the store succeeded');
+        } catch (\PDOException $error) {
+            $this->assertStringContainsString('one_per_size', $error->getMessage());
+        }
+        $this->assertFalse($storage->exists('Same size', '1'));
+        $storage->store('Kept', '1', IconFactory::programIcon(3));
+        $this->assertSame(IconFactory::programIcon(3), $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+    }
+
     // Several processes storing at once, partly the same names: every store succeeds, nothing
     // is lost and no name and version is stored twice.
     public function testConcurrentProcessesLoseNothing(): void
