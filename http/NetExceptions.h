@@ -24,6 +24,8 @@ TALVENOOK_NET_ERROR(ENetPortRequired, ENetException)
 TALVENOOK_NET_ERROR(ENetNotConnected, ENetException)
 TALVENOOK_NET_ERROR(ENetConnClosedGracefully, ENetException)
 TALVENOOK_NET_ERROR(ENetReadTimeout, ENetException)
+// The whole exchange outlasted its deadline (a peer trickling bytes, or replying without end).
+TALVENOOK_NET_ERROR(ENetExchangeTimeout, ENetReadTimeout)
 TALVENOOK_NET_ERROR(ENetConnectTimeout, ENetException)
 TALVENOOK_NET_ERROR(ENetConnectException, ENetException)
 TALVENOOK_NET_ERROR(ENetNoDataToRead, ENetException)
@@ -42,6 +44,10 @@ TALVENOOK_NET_ERROR(ENetWinsockStubError, ENetException)
 // URLs and protocol.
 TALVENOOK_NET_ERROR(ENetURIException, ENetException)
 TALVENOOK_NET_ERROR(ENetUnknownProtocol, ENetException)
+// A reply that breaks its own framing (a malformed chunk size, chunk data longer than announced).
+TALVENOOK_NET_ERROR(ENetMalformedReply, ENetException)
+// A reply larger than the client agreed to keep.
+TALVENOOK_NET_ERROR(ENetReplyTooLarge, ENetException)
 
 #undef TALVENOOK_NET_ERROR
 

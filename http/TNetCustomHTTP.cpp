@@ -6,6 +6,7 @@
 #include "http/FormEncoding.h"
 #include "http/NetExceptions.h"
 #include "http/TNetIOHandlerStack.h"
+#include "platform/LocalTime.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 
@@ -18,6 +19,10 @@ bool isOneOf(std::u16string_view method, std::initializer_list<std::u16string_vi
   }
   return false;
 }
+
+// RFC 9110 section 15.2: every 1xx reply but 101 (a protocol switch) is interim, and the final
+// reply follows it on the same connection.
+bool isInterim(int code) { return code >= 100 && code <= 199 && code != 101; }
 
 // The port text as a number; `fallback` when it is not a valid decimal integer.
 long long portNumber(std::u16string_view text, long long fallback) {
@@ -91,15 +96,13 @@ void TNetCustomHTTP::ExecuteRequest(std::u16string_view method, std::u16string_v
   request.RequestMethod = std::u16string(method);
   request.BodyStream = body;
   response.BodySink = sink;
+  Deadline = ExchangeTimeout > 0 ? platform::tickCount() + ExchangeTimeout : 0;
+  if (IOHandler() != nullptr) IOHandler()->Deadline = Deadline;
   try {
     for (;;) {
       ResolveTarget();
       OpenAndSend();
-      do {
-        response.StatusLine = ReadResponseLine();
-        protocol_->ReadHeaderBlock();
-        processCookies();
-      } while (protocol_->ParseStatusCode() == 100);
+      readFinalHead();
       const TNetHTTPNextStep step = protocol_->DecideNextStep();
       if (step == TNetHTTPNextStep::nsFinish) break;
       if (step == TNetHTTPNextStep::nsFollow) {
@@ -120,12 +123,30 @@ void TNetCustomHTTP::ExecuteRequest(std::u16string_view method, std::u16string_v
   finishExchange();
 }
 
+void TNetCustomHTTP::readFinalHead() {
+  TNetHTTPResponse& response = Response();
+  // Interim replies count against the header line limit with their status lines, so a peer
+  // sending "100 Continue" without end is refused like an endless header block.
+  int interimLines = 0;
+  for (;;) {
+    response.StatusLine = ReadResponseLine();
+    const int stored = protocol_->ReadHeaderBlock(interimLines);
+    processCookies();
+    if (!isInterim(protocol_->ParseStatusCode())) return;
+    interimLines += 1 + stored;
+    if (HeaderLineLimit > 0 && interimLines >= HeaderLineLimit) throw ENetException(u"Too many header lines.");
+  }
+}
+
 void TNetCustomHTTP::finishExchange() {
   try {
     if (!protocol_->ComputeKeepAlive()) CloseConnection();
   } catch (...) {
     CloseConnection();
   }
+  // The deadline belonged to this exchange; a kept connection waits without it until the next.
+  Deadline = 0;
+  if (IOHandler() != nullptr) IOHandler()->Deadline = 0;
 }
 
 std::u16string TNetCustomHTTP::ReadResponseLine() {

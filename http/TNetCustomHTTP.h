@@ -3,6 +3,8 @@
 //   net::TNetHTTP http;                      // fresh client: no time-outs, no cookies yet
 //   http.ConnectTimeout = 15000;             // optional, milliseconds
 //   http.ReadTimeout = 60000;                // optional, milliseconds
+//   http.ExchangeTimeout = 120000;           // optional, milliseconds for the whole exchange
+//   http.MaxReplySize = 1 << 20;             // optional, bytes of reply body kept
 //   http.Request().ContentEncoding = u"UTF-8";
 //   rt::TStringStream reply;
 //   http.PostStrings(u"http://host/index.php?r=sw/exist", fields, reply);  // or PostStream
@@ -82,6 +84,13 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetHTTPProtocolVersion ProtocolVersion = TNetHTTPProtocolVersion::pv1_1;
   int RedirectMaximum = 15;
   bool HandleRedirects = false;
+  // Milliseconds the whole of one ExecuteRequest may take, connect to last byte, redirects and
+  // repeats included; 0 = no limit. Raises ENetExchangeTimeout "Exchange timed out." (or "Connect
+  // timed out.") when it passes, however the peer trickles or floods its bytes.
+  long long ExchangeTimeout = 0;
+  // Most bytes of reply body (the caller's or an error reply's) one exchange keeps; 0 = no limit.
+  // A longer body raises ENetReplyTooLarge "Reply too large." as soon as it is known to be longer.
+  std::int64_t MaxReplySize = 0;
   TNetHTTPOptions HTTPOptions {TNetHTTPOption::hoForceEncodeParams};
 
   // Hooks, all unset in a fresh client.
@@ -107,6 +116,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   friend class TNetHTTPProtocol;
   void ensureConnected();
   void processCookies();
+  // Reads status lines and header blocks until the final (not interim) reply's head.
+  void readFinalHead();
   void finishExchange();
   // A response line (7-bit ASCII); a read time-out raises ENetReadTimeout "Read timed out.".
   std::u16string ReadResponseLine();

@@ -2,31 +2,34 @@
 #include "http/TNetHTTPProtocol.h"
 
 #include <climits>
+#include <limits>
 
 #include "http/NetExceptions.h"
 #include "http/TNetAuthentication.h"
 #include "http/TNetCustomHTTP.h"
 #include "http/TNetDiscardStream.h"
+#include "http/TNetLimitedStream.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 
 namespace net {
 namespace {
 
-// The size on a chunk-size line (RFC 9112 section 7.1): hexadecimal digits up to the first space
-// or ";" (a chunk extension follows either). 0 when the digits are missing or not hexadecimal,
-// or too many to be a real size (more than 15 digits).
+// The size on a chunk-size line (RFC 9112 section 7.1): hexadecimal digits up to the first space,
+// tab or ";" (a chunk extension follows). -1 when the digits are missing or not hexadecimal, or
+// too many to be a real size (more than 15 digits): such a body cannot be framed, so it is refused
+// rather than read as ending there.
 std::int64_t chunkSize(std::u16string_view line) {
   const std::size_t cut = line.find_first_of(u" ;\t");
   if (cut != std::u16string_view::npos) line = line.substr(0, cut);
-  if (line.empty() || line.size() > 15) return 0;
+  if (line.empty() || line.size() > 15) return -1;
   std::int64_t size = 0;
   for (char16_t c : line) {
     int digit = -1;
     if (c >= u'0' && c <= u'9') digit = c - u'0';
     if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
     if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    if (digit < 0) return 0;
+    if (digit < 0) return -1;
     size = size * 16 + digit;
   }
   return size;
@@ -109,25 +112,24 @@ void TNetHTTPProtocol::SendRequestHead(bool send) {
   }
 }
 
-void TNetHTTPProtocol::ReadHeaderBlock() {
+int TNetHTTPProtocol::ReadHeaderBlock(int linesBefore) {
   TNetHTTPResponse& response = *response_;
   response.WireHeaders().Clear();
   const int limit = owner_.HeaderLineLimit;
-  try {
-    std::u16string line = owner_.ReadResponseLine();
-    int stored = 0;
-    while (!line.empty() && (limit <= 0 || stored < limit)) {
-      response.WireHeaders().Add(line);
-      ++stored;
-      line = owner_.ReadResponseLine();
-    }
-    // More header lines than the limit: the rest of the block would be taken for the body (and
-    // an endless block read forever), so such a response is refused instead.
-    if (!line.empty()) throw ENetException(u"Too many header lines.");
-  } catch (const ENetConnClosedGracefully&) {
-    owner_.CloseConnection();
+  // RFC 9112 section 8: a head without its empty line is incomplete, whatever it holds so far;
+  // the peer's close while reading it raises out of here like any other cut.
+  std::u16string line = owner_.ReadResponseLine();
+  int stored = 0;
+  while (!line.empty() && (limit <= 0 || linesBefore + stored < limit)) {
+    response.WireHeaders().Add(line);
+    ++stored;
+    line = owner_.ReadResponseLine();
   }
+  // More header lines than the limit: the rest of the block would be taken for the body (and
+  // an endless block read forever), so such a response is refused instead.
+  if (!line.empty()) throw ENetException(u"Too many header lines.");
   response.ParseHeaderLines();
+  return stored;
 }
 
 int TNetHTTPProtocol::ParseStatusCode() {
@@ -181,8 +183,9 @@ TNetHTTPNextStep TNetHTTPProtocol::DecideNextStep() {
   const int code = ParseStatusCode();
   const int statusClass = code / 100;
 
-  // A redirect (RFC 9110 section 15.4): any 3xx but 304, or any response that names a Location.
-  if ((statusClass == 3 && code != 304) || !response.Location.empty()) {
+  // A redirect (RFC 9110 section 15.4): any 3xx but 304. A Location on another status (201
+  // Created names the new resource with it) does not make that reply a redirect.
+  if (statusClass == 3 && code != 304) {
     ++owner_.RedirectCount;
     std::u16string location = response.Location;
     std::u16string method = request_->RequestMethod;
@@ -232,19 +235,16 @@ TNetHTTPNextStep TNetHTTPProtocol::DecideNextStep() {
 void TNetHTTPProtocol::ReadBody(long long wait) {
   TNetHTTPResponse& response = *response_;
   if (response.BodySink == nullptr) return;
-  rt::TStream& sink = *response.BodySink;
+  const std::int64_t limit = owner_.MaxReplySize > 0 ? owner_.MaxReplySize : std::numeric_limits<std::int64_t>::max();
+  // A reply announced longer than the client keeps fails before any of it is read.
+  if (response.ContentLength() > limit) throw ENetReplyTooLarge(u"Reply too large.");
+  TNetLimitedStream sink(*response.BodySink, limit);
   TNetIOHandler& io = *owner_.IOHandler();
 
   const std::u16string transferEncoding = rt::lowerCase(response.WireHeaders().ValueOf(u"Transfer-Encoding"));
   if (transferEncoding.find(u"chunked") != std::u16string::npos) {
     owner_.ReportStatus(TNetStatus::hsStatusText, u"Chunk Started");
-    std::int64_t size = chunkSize(owner_.ReadResponseLine());
-    while (size > 0) {
-      io.ReceiveToStream(sink, size, false);
-      owner_.ReadResponseLine();
-      size = chunkSize(owner_.ReadResponseLine());
-    }
-    owner_.ReadResponseLine();
+    readChunks(sink);
     return;
   }
   // With a positive wait, a body is only read when some of it turns up within that time.
@@ -255,16 +255,33 @@ void TNetHTTPProtocol::ReadBody(long long wait) {
   };
   if (response.ContentLength() > 0) {
     if (nothingArrives()) return;
-    try {
-      io.ReceiveToStream(sink, response.ContentLength(), false);
-    } catch (const ENetConnClosedGracefully&) {
-      // A body cut short by the peer ends with the complete blocks already stored.
-    }
+    // RFC 9112 section 8: a body that ends before its announced length is incomplete; the close
+    // raises out of here and the exchange fails.
+    io.ReceiveToStream(sink, response.ContentLength(), false);
     return;
   }
   if (!response.HasContentLength()) {
     if (nothingArrives()) return;
     io.ReceiveToStream(sink, -1, true);
+  }
+}
+
+void TNetHTTPProtocol::readChunks(rt::TStream& sink) {
+  TNetIOHandler& io = *owner_.IOHandler();
+  for (;;) {
+    const std::int64_t size = chunkSize(owner_.ReadResponseLine());
+    if (size < 0) throw ENetMalformedReply(u"Malformed chunked body.");
+    if (size == 0) break;
+    io.ReceiveToStream(sink, size, false);
+    // The chunk's data ends with its CRLF; anything else means the sizes do not frame the body.
+    if (!owner_.ReadResponseLine().empty()) throw ENetMalformedReply(u"Malformed chunked body.");
+  }
+  // The trailer section (RFC 9112 section 7.1.2): fields up to an empty line, held to the same
+  // line limit as a header block.
+  const int limit = owner_.HeaderLineLimit;
+  int lines = 0;
+  while (!owner_.ReadResponseLine().empty()) {
+    if (limit > 0 && ++lines >= limit) throw ENetException(u"Too many header lines.");
   }
 }
 

@@ -30,20 +30,25 @@ class TNetHTTPProtocol {
   // and end.
   void SendRequestHead(bool send = true);
 
-  // Reads the header lines after the status line, at most HeaderLineLimit of them (0 or less =
-  // no limit), and parses them into the response fields. A peer close while reading ends the
-  // block (the connection is closed) without error. A block with more lines than the limit
-  // raises ENetException "Too many header lines.".
-  void ReadHeaderBlock();
+  // Reads the header lines after the status line and parses them into the response fields; the
+  // block may hold HeaderLineLimit lines (0 or less = no limit) less `linesBefore`, the lines
+  // interim replies used already. Returns the number of lines read. A block with more lines
+  // raises ENetException "Too many header lines."; a peer close before the empty line that ends
+  // the block raises ENetConnClosedGracefully (a head cut short is no reply).
+  int ReadHeaderBlock(int linesBefore = 0);
   // The number after the first space of the status line; -1 when there is none. Also stored in
   // StatusCode.
   int ParseStatusCode();
   // Judges the response: reads the body into BodySink, or raises ENetHTTPProtocolException for a
-  // response that is not accepted (any status other than 2xx, any redirect the client does not
-  // follow, including a 2xx with "Location").
+  // response that is not accepted (any status other than 2xx, any redirect (3xx but 304) the
+  // client does not follow). A "Location" on any other status is only a header.
   TNetHTTPNextStep DecideNextStep();
   // Reads the body by chunks, by Content-Length or until the peer closes. `wait` > 0 first waits
-  // that many ms for unexpected content and reads nothing when none came.
+  // that many ms for unexpected content and reads nothing when none came. A body that ends before
+  // its Content-Length raises ENetConnClosedGracefully; a malformed chunk size or chunk ending
+  // raises ENetMalformedReply "Malformed chunked body."; a chunked body cut before its last chunk
+  // raises ENetConnClosedGracefully; a body longer than the client's MaxReplySize raises
+  // ENetReplyTooLarge "Reply too large.".
   void ReadBody(long long wait);
   // Reads the body into a private memory stream (not the caller's) and raises
   // ENetHTTPProtocolException: message = status line, code, decoded body.
@@ -57,6 +62,8 @@ class TNetHTTPProtocol {
 
  private:
   bool authorize();
+  // The chunks of a chunked body and its trailer section, up to the empty line that ends it.
+  void readChunks(rt::TStream& sink);
 
   TNetCustomHTTP& owner_;
   std::unique_ptr<TNetHTTPRequest> request_;

@@ -59,8 +59,24 @@ long long TNetIOHandler::effectiveReadTimeout(long long timeout) const {
   return ReadTimeout > 0 ? ReadTimeout : -1;
 }
 
+long long TNetIOHandler::waitWithinDeadline(long long timeout, bool& cut) const {
+  cut = false;
+  if (Deadline <= 0) return timeout;
+  const long long left = std::max(0LL, Deadline - platform::tickCount());
+  if (timeout >= 0 && timeout <= left) return timeout;
+  cut = true;
+  return left;
+}
+
 int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raiseOnTimeout) {
   timeout = effectiveReadTimeout(timeout);
+  bool cut = false;
+  // A read that may wait (not a mere poll) past the deadline ends the exchange, also when data
+  // is waiting: a peer that sends without end must not keep the client busy.
+  if (timeout != 0 && Deadline > 0 && platform::tickCount() >= Deadline) {
+    throw ENetExchangeTimeout(u"Exchange timed out.");
+  }
+  timeout = waitWithinDeadline(timeout, cut);
   CheckClosed(raiseIfClosed, false);
   if (!SourceAllocated()) {
     if (raiseIfClosed) throw ENetNotConnected(u"Not Connected");
@@ -70,6 +86,7 @@ int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raise
   std::size_t received = 0;
   do {
     if (!SourceReadable(timeout)) {
+      if (cut) throw ENetExchangeTimeout(u"Exchange timed out.");
       if (raiseOnTimeout) throw ENetReadTimeout(u"Read timed out.");
       return -1;
     }

@@ -32,6 +32,10 @@ class TNetIOHandler {
   int Port = 0;
   long long ConnectTimeout = 0;  // milliseconds, 0 = none
   long long ReadTimeout = -1;    // milliseconds, -1 or 0 = none
+  // The moment (platform::tickCount) by which the current exchange must be over; 0 = none. Every
+  // wait (connect, readability) is cut short at it, and a read that would wait past it raises
+  // ENetExchangeTimeout "Exchange timed out.", even while the peer keeps sending.
+  long long Deadline = 0;
   int RecvBufferSize = 32768;
   int SendBufferSize = 32768;
   int MaxLineLength = 16384;
@@ -119,6 +123,9 @@ class TNetIOHandler {
   virtual void CloseSource() = 0;
 
   void ReportStatus(TNetStatus status, const std::u16string& text);
+  // `timeout` (ms, < 0 = no limit) shortened to what is left until the Deadline; `cut` tells
+  // whether the deadline, not the timeout, is what ends the wait.
+  long long waitWithinDeadline(long long timeout, bool& cut) const;
 
  private:
   long long effectiveReadTimeout(long long timeout) const;

@@ -29,7 +29,8 @@ void TNetIOHandlerStack::ConnectSource() {
   ReportStatus(TNetStatus::hsConnecting, u"Connecting to " + address + u".");
 
   // A connect time-out of 0 means none; -1 means no limit either.
-  const long long limit = ConnectTimeout > 0 ? ConnectTimeout : -1;
+  bool cut = false;
+  const long long limit = waitWithinDeadline(ConnectTimeout > 0 ? ConnectTimeout : -1, cut);
   if (!binding_.Connect(address, Port, limit)) {
     binding_.CloseSocket();
     throw ENetConnectTimeout(u"Connect timed out.");

@@ -20,6 +20,7 @@ void TNetTCPClientCustom::OpenConnection() {
   ioHandler_->Port = Port;
   ioHandler_->ConnectTimeout = ConnectTimeout;
   ioHandler_->ReadTimeout = ReadTimeout;
+  ioHandler_->Deadline = Deadline;
   if (auto* stack = dynamic_cast<TNetIOHandlerStack*>(ioHandler_)) {
     stack->BoundIP = BoundIP;
     stack->BoundPort = BoundPort;

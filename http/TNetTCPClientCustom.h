@@ -18,6 +18,9 @@ class TNetTCPClientCustom : public TNetTCPConnection {
   long long ConnectTimeout = 0;
   // Milliseconds a read waits for data; -1 (or 0) = no limit.
   long long ReadTimeout = -1;
+  // The moment (platform::tickCount, ms) by which the current exchange must be over; 0 = none.
+  // Handed to the I/O handler with the other settings.
+  long long Deadline = 0;
   std::u16string BoundIP;
   int BoundPort = 0;
   int BoundPortMin = 0;
