@@ -25,6 +25,8 @@ constexpr char16_t kUploadAction[] = u"index.php?r=sw/upload";
 void applyTimeouts(net::TNetHTTP& http, const ServiceCallSettings& settings) {
   http.ConnectTimeout = settings.connectTimeout;
   http.ReadTimeout = settings.readTimeout;
+  http.ExchangeTimeout = settings.exchangeTimeout;
+  http.MaxReplySize = kReplyLimit;
 }
 
 // The texts reach the multipart body as the zero-terminated strings they were: an embedded

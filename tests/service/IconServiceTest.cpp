@@ -295,3 +295,62 @@ TEST_F(ServiceCalls, UploadCutsTextsAtAnEmbeddedNull) {
 }
 
 }  // namespace
+
+// --- Hostile or broken service --------------------------------------------------------------------
+
+// Replies that must never count: more than the reply limit (announced, or sent until the close),
+// cut before the end of the head or of the body, a malformed chunk size, a chunked body without
+// its last chunk, and a reply trickled past the exchange deadline. The existence query then wants
+// no upload, and the upload counts as failed; nothing of an oversized reply reaches the debug
+// channel.
+TEST_F(ServiceCalls, HostileRepliesFailBothCalls) {
+  const std::string wanted = R"({"success":true,"exist":false})";
+  const std::string oversized = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(service::kReplyLimit + 1) + "\r\n\r\n";
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::vector<std::pair<std::string, ScriptedServer::Script>> attacks = {
+      {"announced too large", ScriptedServer::Script().readRequest().send(oversized).sendFill(service::kReplyLimit + 1)},
+      {"too large until close", ScriptedServer::Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + wanted).sendFill(100'000'000, ' ')},
+      {"status line only", ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\n")},
+      {"body cut short", ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + wanted)},
+      {"chunk size zz", ScriptedServer::Script().readRequest().send(chunked + "zz\r\n" + wanted + "\r\n0\r\n\r\n")},
+      {"no last chunk", ScriptedServer::Script().readRequest().send(chunked + "1e\r\n" + wanted + "\r\n")},
+  };
+  const std::u16string icon = writeIcon("0.ico", "icon bytes");
+  for (const auto& attack : attacks) {
+    server.addConnection(attack.second);
+    server.addConnection(attack.second);
+  }
+  for (const auto& [name, script] : attacks) {
+    debugLines.clear();
+    EXPECT_FALSE(service::iconExists(u"App", u"1.0.0.0", settings)) << name;
+    EXPECT_FALSE(service::uploadIcon(u"App", icon, u"1.0.0.0", settings)) << name;
+    for (const std::u16string& line : debugLines) EXPECT_LT(line.size(), 1000u) << name;
+  }
+  EXPECT_TRUE(rewritable(icon));
+
+  // A service that trickles its reply, each byte well within the read time-out.
+  service::ServiceCallSettings shortDeadline = settings;
+  shortDeadline.exchangeTimeout = 500;
+  for (int call = 0; call < 2; ++call) {
+    ScriptedServer::Script slow;
+    slow.readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 30\r\n\r\n");
+    for (char c : wanted) slow.delay(100).send(std::string(1, c));
+    server.addConnection(slow);
+  }
+  EXPECT_FALSE(service::iconExists(u"App", u"1.0.0.0", shortDeadline));
+  EXPECT_FALSE(service::uploadIcon(u"App", icon, u"1.0.0.0", shortDeadline));
+}
+
+// Interop: interim 1xx replies before the final one, and 201 Created naming the new icon with a
+// Location, complete a good upload.
+TEST_F(ServiceCalls, EarlyHintsAndCreatedCountAsSuccess) {
+  const std::u16string icon = writeIcon("0.ico", "icon bytes");
+  server.addConnection(ScriptedServer::Script().readRequest().send(
+      "HTTP/1.1 103 Early Hints\r\nLink: </gallery.css>; rel=preload\r\n\r\n" + reply("200 OK", R"({"success":true})")));
+  server.addConnection(answer("201 Created\r\nLocation: /icons/7", R"({"success":true,"id":7})"));
+  server.addConnection(ScriptedServer::Script().readRequest().send(
+      "HTTP/1.1 103 Early Hints\r\n\r\n" + reply("200 OK", R"({"success":true,"exist":false})")));
+  EXPECT_TRUE(service::uploadIcon(u"App", icon, u"1.0.0.0", settings));
+  EXPECT_TRUE(service::uploadIcon(u"App", icon, u"1.0.0.0", settings));
+  EXPECT_TRUE(service::iconExists(u"App", u"1.0.0.0", settings));
+}
