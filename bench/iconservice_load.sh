@@ -15,26 +15,16 @@ LIMIT=${LIMIT:-600}
 root=$(cd "$(dirname "$0")/.." && pwd)
 client="$root/tests/iconservice/support/upload_client.php"
 work=$(mktemp -d /tmp/talvenook-load.XXXXXX)
-port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
-server=
+# shellcheck source=../tools/service_control.sh
+source "$root/tools/service_control.sh"
 cleanup() {
-  if [ -n "$server" ]; then
-    # php -S forks its workers as children; stop them by id, then the server itself.
-    for child in $(cat "/proc/$server/task/$server/children" 2>/dev/null); do kill "$child" 2>/dev/null || true; done
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-  fi
+  stop_icon_service
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-TALVENOOK_ICONSERVICE_DATA="$work/data" PHP_CLI_SERVER_WORKERS=$WORKERS \
-  php -S "127.0.0.1:$port" -t "$root/iconservice" >"$work/server.log" 2>&1 &
-server=$!
-for _ in $(seq 100); do
-  php -r 'exit(@fsockopen("127.0.0.1", (int) $argv[1]) ? 0 : 1);' "$port" && break
-  sleep 0.1
-done
+PHP_CLI_SERVER_WORKERS=$WORKERS start_icon_service 0 "$work/data" "$work/server.log" || exit 1
+port=$SERVICE_PORT
 
 unique=$((PER_CLIENT - SHARED))
 echo "icon service load: $CLIENTS clients x $PER_CLIENT uploads ($unique own + $SHARED shared names), php -S with $WORKERS workers, SQLite"

@@ -1,34 +1,38 @@
-# Starting and stopping the reference icon service under php -S, for tools/demo.sh and the
-# end-to-end test. Source this file; it defines:
-#   start_icon_service PORT DATA_FOLDER LOG [ROUTER]   sets SERVICE_PID; fails when PORT is taken
-#                                                      or the server does not listen within 10 s
+# Starting and stopping the reference icon service under php -S, for tools/demo.sh, the load
+# benchmark and the end-to-end test. Source this file; it defines:
+#   start_icon_service PORT DATA_FOLDER LOG [ROUTER]   runs the service's set-up, then serves its
+#                                                      document root iconservice/public on PORT;
+#                                                      PORT 0 lets the server take a free port
+#                                                      itself. Sets SERVICE_PID and SERVICE_PORT.
+#                                                      Fails when the set-up refuses (e.g. a data
+#                                                      folder inside the document root), PORT is
+#                                                      taken, or the server does not start in 10 s.
 #   stop_icon_service                                  stops the server and its workers by id
 # Only 127.0.0.1 is used.
 
 tools_folder=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-SERVICE_ROOT="$tools_folder/../iconservice"
+SERVICE_ROOT=$(cd "$tools_folder/../iconservice" && pwd)
 SERVICE_PID=
-
-port_is_open() {
-  php -r 'exit(@fsockopen("127.0.0.1", (int) $argv[1], $n, $e, 1) ? 0 : 1);' "$1"
-}
+SERVICE_PORT=
 
 start_icon_service() {
-  local port=$1 data=$2 log=$3 router=${4:-}
-  if port_is_open "$port"; then
-    echo "port $port on 127.0.0.1 is already in use; stop what listens there first" >&2
-    return 1
-  fi
-  mkdir -p "$data"
+  local port=$1 data=$2 log=$3 router=${4:-} line
+  TALVENOOK_ICONSERVICE_DATA="$data" php "$SERVICE_ROOT/setup.php" "$SERVICE_ROOT/public" >"$log" 2>&1 \
+    || { cat "$log" >&2; return 1; }
   TALVENOOK_ICONSERVICE_DATA="$data" PHP_CLI_SERVER_WORKERS=${PHP_CLI_SERVER_WORKERS:-2} \
-    php -S "127.0.0.1:$port" -t "$SERVICE_ROOT" ${router:+"$router"} >"$log" 2>&1 </dev/null &
+    php -S "127.0.0.1:$port" -t "$SERVICE_ROOT/public" ${router:+"$router"} >>"$log" 2>&1 </dev/null &
   SERVICE_PID=$!
+  # The server names the address it listens on once it does: "... (http://127.0.0.1:PORT) started".
   for _ in $(seq 100); do
-    port_is_open "$port" && return 0
+    line=$(grep -m 1 -o 'Development Server (http://127\.0\.0\.1:[0-9]*) started' "$log")
+    if [ -n "$line" ]; then
+      SERVICE_PORT=$(echo "$line" | sed 's/.*:\([0-9]*\)).*/\1/')
+      return 0
+    fi
     kill -0 "$SERVICE_PID" 2>/dev/null || break
     sleep 0.1
   done
-  echo "the icon service did not start; its log:" >&2
+  echo "the icon service did not start on 127.0.0.1:$port; its log:" >&2
   cat "$log" >&2
   stop_icon_service
   return 1
@@ -43,6 +47,7 @@ stop_icon_service() {
   kill "$SERVICE_PID" 2>/dev/null || true
   wait "$SERVICE_PID" 2>/dev/null || true
   SERVICE_PID=
+  SERVICE_PORT=
 }
 
 # Takes a PNG screenshot of URL into FILE with headless Chromium (fresh profile, no network

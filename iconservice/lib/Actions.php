@@ -6,18 +6,23 @@ namespace IconService;
 
 final class Actions
 {
+    /** $storage opens the service's storage; called only by the actions that need it. */
+    public function __construct(private \Closure $storage)
+    {
+    }
+
     /** r=sw/exist: POST name, version -> {"success":true,"exist":bool}. */
-    public static function exist(): void
+    public function exist(): void
     {
         self::requireMethod('POST');
         $name = FormField::text($_POST, 'name', FormField::NAME_MAX_CHARS);
         $version = FormField::text($_POST, 'version', FormField::VERSION_MAX_CHARS);
-        $exists = Config::storage()->exists($name, $version);
+        $exists = ($this->storage)()->exists($name, $version);
         Reply::json(200, ['success' => true, 'exist' => $exists]);
     }
 
     /** r=sw/upload: multipart name, version and file part icon -> {"success":true}. */
-    public static function upload(): void
+    public function upload(): void
     {
         self::requireMethod('POST');
         self::refuseDroppedBody();
@@ -28,15 +33,15 @@ final class Actions
         if ($problem !== null) {
             throw new BadRequest($problem);
         }
-        Config::storage()->store($name, $version, $icon);
+        ($this->storage)()->store($name, $version, $icon);
         Reply::json(200, ['success' => true]);
     }
 
     /** r=sw/gallery[&page=N]: the HTML gallery. */
-    public static function gallery(): void
+    public function gallery(): void
     {
         self::requireMethod('GET');
-        $storage = Config::storage();
+        $storage = ($this->storage)();
         $total = $storage->count();
         $pages = max(1, intdiv($total + GalleryView::PAGE_SIZE - 1, GalleryView::PAGE_SIZE));
         $page = min($pages, max(1, self::positiveInteger($_GET['page'] ?? '1') ?? 1));
@@ -48,14 +53,14 @@ final class Actions
     }
 
     /** r=sw/icon&id=N: the stored ICO file as image/x-icon. */
-    public static function icon(): void
+    public function icon(): void
     {
         self::requireMethod('GET');
         $id = self::positiveInteger($_GET['id'] ?? '');
         if ($id === null) {
             throw new BadRequest('missing or invalid id');
         }
-        $bytes = Config::storage()->iconBytes($id);
+        $bytes = ($this->storage)()->iconBytes($id);
         if ($bytes === null) {
             throw new BadRequest('no such icon', 404);
         }

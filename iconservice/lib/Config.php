@@ -1,8 +1,9 @@
 <?php
-// Where the service keeps its data, taken from the environment.
+// Where the service keeps its data, taken from the environment, and the check that none of it
+// lies where the web server would hand it out.
 //
-//   TALVENOOK_ICONSERVICE_DATA      data folder (default: data/ beside index.php); holds the
-//                                   SQLite database and the icons/ folder of stored ICO files
+//   TALVENOOK_ICONSERVICE_DATA      data folder (default: iconservice/data/, beside the document
+//                                   root public/); holds the SQLite database and the icons/ folder
 //   TALVENOOK_ICONSERVICE_DSN       PDO DSN of the database (default: SQLite in the data folder),
 //                                   e.g. "pgsql:host=127.0.0.1;port=5432;dbname=icons"
 //   TALVENOOK_ICONSERVICE_DB_USER, TALVENOOK_ICONSERVICE_DB_PASSWORD   credentials for the DSN
@@ -10,15 +11,83 @@ declare(strict_types=1);
 
 namespace IconService;
 
+/** The service is set up so that it must not run; the message says what to change. */
+final class ConfigurationError extends \RuntimeException
+{
+}
+
 final class Config
 {
-    /** Opens the storage the environment names, creating the data folder when missing. */
-    public static function storage(): Storage
+    /**
+     * Opens the storage the environment names. Throws ConfigurationError, before anything is
+     * created, when the data folder or the SQLite database lies inside one of $documentRoots:
+     * everything there can be downloaded by anyone who asks for it.
+     */
+    public static function storage(array $documentRoots): Storage
     {
-        $data = self::env('TALVENOOK_ICONSERVICE_DATA') ?? dirname(__DIR__) . '/data';
-        $dsn = self::env('TALVENOOK_ICONSERVICE_DSN') ?? 'sqlite:' . $data . '/icons.sqlite';
-        return new Storage($dsn, self::env('TALVENOOK_ICONSERVICE_DB_USER'),
-            self::env('TALVENOOK_ICONSERVICE_DB_PASSWORD'), $data . '/icons');
+        self::refuseServedData($documentRoots);
+        return Storage::open(self::dsn(), self::env('TALVENOOK_ICONSERVICE_DB_USER'),
+            self::env('TALVENOOK_ICONSERVICE_DB_PASSWORD'), self::dataFolder() . '/icons');
+    }
+
+    /** Throws ConfigurationError when the data folder or database lies inside one of $documentRoots. */
+    public static function refuseServedData(array $documentRoots): void
+    {
+        $places = ['data folder' => self::dataFolder()];
+        $dsn = self::dsn();
+        if (str_starts_with($dsn, 'sqlite:')) {
+            $places['SQLite database'] = substr($dsn, strlen('sqlite:'));
+        }
+        foreach ($documentRoots as $root) {
+            $servedRoot = self::resolved($root);
+            foreach ($places as $what => $path) {
+                $resolved = self::resolved($path);
+                if ($resolved === $servedRoot || str_starts_with($resolved, rtrim($servedRoot, '/') . '/')) {
+                    throw new ConfigurationError("the $what $path lies inside the document root $root, where anyone"
+                        . ' could download it; set TALVENOOK_ICONSERVICE_DATA to a folder outside it');
+                }
+            }
+        }
+    }
+
+    /** The folder meant to be served: public/, holding the front controller alone. */
+    public static function defaultDocumentRoot(): string
+    {
+        return dirname(__DIR__) . '/public';
+    }
+
+    public static function dataFolder(): string
+    {
+        return self::env('TALVENOOK_ICONSERVICE_DATA') ?? dirname(__DIR__) . '/data';
+    }
+
+    private static function dsn(): string
+    {
+        return self::env('TALVENOOK_ICONSERVICE_DSN') ?? 'sqlite:' . self::dataFolder() . '/icons.sqlite';
+    }
+
+    /**
+     * $path made absolute with every symbolic link and ".." resolved, also when its last parts
+     * do not exist yet: the nearest existing folder is resolved and the rest appended.
+     */
+    private static function resolved(string $path): string
+    {
+        if (!str_starts_with($path, '/')) {
+            $path = getcwd() . '/' . $path;
+        }
+        $missing = [];
+        while (($real = realpath($path)) === false) {
+            $missing[] = basename($path);
+            $parent = dirname($path);
+            if ($parent === $path) {
+                return $path;
+            }
+            $path = $parent;
+        }
+        foreach (array_reverse($missing) as $part) {
+            $real = $part === '..' ? dirname($real) : ($part === '.' ? $real : rtrim($real, '/') . '/' . $part);
+        }
+        return $real;
     }
 
     private static function env(string $name): ?string

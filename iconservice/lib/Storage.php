@@ -1,89 +1,96 @@
 <?php
 // Storage of received icons: one database row per software name and version, the ICO bytes in a
-// file named after their SHA-256 digest.
+// file of the icon folder named after their SHA-256 digest (rows with the same bytes share it).
 //
-// The SQL is kept to what SQLite and PostgreSQL share (the upsert included); only the
-// identity column differs. A row names its icon file only once that file is complete: the file
-// is written under a temporary name and renamed into place inside the transaction that inserts
-// or updates the row, so a failure leaves either the old row or none, never a row whose file is
-// missing or partial. A file left behind by a rolled-back transaction is harmless: it is named by
-// its content and is reused by the next upload of the same bytes.
+// The SQL is kept to what SQLite and PostgreSQL share (the upsert included); Database holds what
+// differs. Every change of files and rows runs under the database's write lock:
+//   - an upload writes its file and its row in one write transaction, so a row names its file
+//     only once the file is complete, and a failed upload leaves the old row or none;
+//   - a file that no row names any more (the replaced icon's, or a failed upload's) is removed
+//     in a write transaction of its own after that: under the lock no other upload can be between
+//     placing the same file and committing its row, so a file a committed row names is never
+//     removed, and a file is never left that nothing names;
+//   - what a crash leaves between those steps goes in the sweep at start (removeOrphans).
 declare(strict_types=1);
 
 namespace IconService;
 
 final class Storage
 {
-    private const TABLE = 'talvenook_icons';
-    private const BUSY_TIMEOUT_SECONDS = 30;
+    private const TABLE = Database::TABLE;
 
-    private \PDO $db;
+    /** @var \Closure(): int  the time of upload, in milliseconds since 1970 UTC */
+    private \Closure $clock;
+
+    /** $clock: the time of upload in milliseconds since 1970 UTC; default the system's clock. */
+    public function __construct(private Database $db, private IconFolder $icons, ?\Closure $clock = null)
+    {
+        $this->clock = $clock ?? static fn (): int => (int) floor(microtime(true) * 1000);
+    }
 
     /**
-     * Connects to $dsn and creates the table when missing.
-     * $iconFolder: folder of the ICO files, created when missing.
+     * Connects to $dsn with $iconFolder as the folder of ICO files, both created when missing.
+     * The table is created by the first request that finds it missing (or by prepare()).
      */
-    public function __construct(string $dsn, ?string $user, ?string $password, private string $iconFolder)
+    public static function open(string $dsn, ?string $user, ?string $password, string $iconFolder): self
     {
-        $isSqlite = str_starts_with($dsn, 'sqlite:');
-        if ($isSqlite) {
-            self::ensureFolder(dirname(substr($dsn, strlen('sqlite:'))));
-        }
-        self::ensureFolder($iconFolder);
-        $options = [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION];
-        if ($isSqlite) {
-            // Concurrent writers wait for the lock instead of failing at once.
-            $options[\PDO::ATTR_TIMEOUT] = self::BUSY_TIMEOUT_SECONDS;
-        }
-        $this->db = new \PDO($dsn, $user, $password, $options);
-        if ($isSqlite) {
-            $this->useWriteAheadLog();
-        }
-        $this->createTable($isSqlite);
+        $icons = new IconFolder($iconFolder);
+        $icons->ensureExists();
+        return new self(Database::connect($dsn, $user, $password), $icons);
+    }
+
+    /**
+     * Makes the storage ready for a start of the service: creates the table and its index when
+     * missing, sets SQLite's journal mode, and removes what a crash may have left. Returns the
+     * number of files removed.
+     */
+    public function prepare(): int
+    {
+        $this->db->createSchema();
+        return $this->removeOrphans();
     }
 
     /** True when an icon is stored for exactly this name and version. */
     public function exists(string $name, string $version): bool
     {
-        $query = $this->db->prepare('SELECT 1 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?');
-        $query->execute([$name, $version]);
-        return $query->fetchColumn() !== false;
+        return $this->db->withTable(fn (): bool => $this->digestOf($name, $version) !== null);
     }
 
     /**
      * Stores $icoBytes as the icon of $name and $version. A second upload of the same name and
-     * version replaces the icon and its time of upload and keeps the one row. Throws on failure,
-     * leaving the stored state as it was.
+     * version replaces the icon and its time of upload and keeps the one row; the replaced
+     * icon's file goes when no other row names it. Throws on failure, leaving the stored state as
+     * it was.
      */
     public function store(string $name, string $version, string $icoBytes): void
     {
         $digest = hash('sha256', $icoBytes);
-        $this->db->beginTransaction();
+        $wroteFile = false;
         try {
-            $this->writeIconFile($digest, $icoBytes);
-            $upsert = $this->db->prepare('INSERT INTO ' . self::TABLE
-                . ' (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)'
-                . ' ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
-                . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at');
-            $upsert->bindValue(1, $name);
-            $upsert->bindValue(2, $version);
-            $upsert->bindValue(3, $digest);
-            $upsert->bindValue(4, strlen($icoBytes), \PDO::PARAM_INT);
-            $upsert->bindValue(5, self::nowMilliseconds(), \PDO::PARAM_INT);
-            $upsert->execute();
-            $this->db->commit();
+            $replaced = $this->db->withTable(fn (): ?string => $this->db->write(
+                function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
+                    $previous = $this->digestOf($name, $version);
+                    $wroteFile = true;
+                    $this->icons->write($digest, $icoBytes);
+                    $this->upsert($name, $version, $digest, strlen($icoBytes));
+                    return $previous;
+                }));
         } catch (\Throwable $error) {
-            if ($this->db->inTransaction()) {
-                $this->db->rollBack();
+            if ($wroteFile) {
+                $this->removeUnreferencedQuietly($digest);
             }
             throw $error;
+        }
+        if ($replaced !== null && $replaced !== $digest) {
+            $this->removeUnreferencedQuietly($replaced);
         }
     }
 
     /** Number of stored icons. */
     public function count(): int
     {
-        return (int) $this->db->query('SELECT COUNT(*) FROM ' . self::TABLE)->fetchColumn();
+        return $this->db->withTable(fn (): int =>
+            (int) $this->db->pdo->query('SELECT COUNT(*) FROM ' . self::TABLE)->fetchColumn());
     }
 
     /**
@@ -93,101 +100,95 @@ final class Storage
      */
     public function newest(int $offset, int $limit): array
     {
-        $query = $this->db->prepare('SELECT id, name, version, icon_size, uploaded_at FROM ' . self::TABLE
-            . ' ORDER BY uploaded_at DESC, id DESC LIMIT ? OFFSET ?');
-        $query->bindValue(1, $limit, \PDO::PARAM_INT);
-        $query->bindValue(2, $offset, \PDO::PARAM_INT);
-        $query->execute();
-        $rows = [];
-        foreach ($query->fetchAll(\PDO::FETCH_NUM) as [$id, $name, $version, $size, $uploadedAt]) {
-            $rows[] = ['id' => (int) $id, 'name' => $name, 'version' => $version,
-                'size' => (int) $size, 'uploaded_at' => (int) $uploadedAt];
-        }
-        return $rows;
+        return $this->db->withTable(function () use ($offset, $limit): array {
+            $query = $this->db->pdo->prepare('SELECT id, name, version, icon_size, uploaded_at FROM ' . self::TABLE
+                . ' ORDER BY uploaded_at DESC, id DESC LIMIT ? OFFSET ?');
+            $query->bindValue(1, $limit, \PDO::PARAM_INT);
+            $query->bindValue(2, $offset, \PDO::PARAM_INT);
+            $query->execute();
+            $rows = [];
+            foreach ($query->fetchAll(\PDO::FETCH_NUM) as [$id, $name, $version, $size, $uploadedAt]) {
+                $rows[] = ['id' => (int) $id, 'name' => $name, 'version' => $version,
+                    'size' => (int) $size, 'uploaded_at' => (int) $uploadedAt];
+            }
+            return $rows;
+        });
     }
 
     /** The ICO bytes of row $id, or null when there is no such row or its file is unreadable. */
     public function iconBytes(int $id): ?string
     {
-        $query = $this->db->prepare('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE id = ?');
-        $query->bindValue(1, $id, \PDO::PARAM_INT);
-        $query->execute();
-        $digest = $query->fetchColumn();
-        if (!is_string($digest)) {
+        return $this->db->withTable(function () use ($id): ?string {
+            $query = $this->db->pdo->prepare('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE id = ?');
+            // A replacement may remove the file between the query and the read: ask once more.
+            for ($attempt = 0; $attempt < 2; ++$attempt) {
+                $query->bindValue(1, $id, \PDO::PARAM_INT);
+                $query->execute();
+                $digest = $query->fetchColumn();
+                $query->closeCursor();
+                if (!is_string($digest)) {
+                    return null;
+                }
+                $bytes = $this->icons->read(trim($digest));
+                if ($bytes !== null) {
+                    return $bytes;
+                }
+            }
             return null;
-        }
-        $bytes = @file_get_contents($this->iconPath(trim($digest)));
-        return $bytes === false ? null : $bytes;
+        });
     }
 
-    private function createTable(bool $isSqlite): void
+    /**
+     * Removes every file of the icon folder that no row names, and temporary files of writes
+     * that never finished (a crash). Returns the number of files removed.
+     */
+    public function removeOrphans(): int
     {
-        $id = $isSqlite ? 'id INTEGER PRIMARY KEY AUTOINCREMENT'
-            : 'id BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY';
-        $sql = 'CREATE TABLE IF NOT EXISTS ' . self::TABLE . " ($id,"
-            . ' name VARCHAR(255) NOT NULL, version VARCHAR(64) NOT NULL,'
-            . ' icon_sha256 CHAR(64) NOT NULL, icon_size INTEGER NOT NULL, uploaded_at BIGINT NOT NULL,'
-            . ' CONSTRAINT talvenook_icons_name_version UNIQUE (name, version))';
+        return $this->db->withTable(fn (): int => $this->db->write(function (): int {
+            $named = $this->db->pdo->query('SELECT DISTINCT icon_sha256 FROM ' . self::TABLE)->fetchAll(\PDO::FETCH_COLUMN);
+            return $this->icons->removeAllBut(array_flip(array_map('trim', $named)));
+        }));
+    }
+
+    private function digestOf(string $name, string $version): ?string
+    {
+        $query = $this->db->pdo->prepare('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?');
+        $query->execute([$name, $version]);
+        $digest = $query->fetchColumn();
+        return is_string($digest) ? trim($digest) : null;
+    }
+
+    private function upsert(string $name, string $version, string $digest, int $size): void
+    {
+        $upsert = $this->db->pdo->prepare('INSERT INTO ' . self::TABLE
+            . ' (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)'
+            . ' ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
+            . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at');
+        $upsert->bindValue(1, $name);
+        $upsert->bindValue(2, $version);
+        $upsert->bindValue(3, $digest);
+        $upsert->bindValue(4, $size, \PDO::PARAM_INT);
+        $upsert->bindValue(5, ($this->clock)(), \PDO::PARAM_INT);
+        $upsert->execute();
+    }
+
+    /**
+     * Removes $digest's file when no row names it. A failure here changes nothing stored; it is
+     * logged, and the file goes in the next sweep at start.
+     */
+    private function removeUnreferencedQuietly(string $digest): void
+    {
         try {
-            $this->db->exec($sql);
-        } catch (\PDOException $error) {
-            // Two first requests racing to create the table: PostgreSQL lets one of them fail
-            // with a duplicate-object error even under IF NOT EXISTS. The table is there now.
-            $this->db->query('SELECT 1 FROM ' . self::TABLE . ' WHERE 1 = 0');
+            $this->db->write(function () use ($digest): void {
+                $query = $this->db->pdo->prepare('SELECT 1 FROM ' . self::TABLE . ' WHERE icon_sha256 = ?');
+                $query->execute([$digest]);
+                if ($query->fetchColumn() === false) {
+                    $this->icons->remove($digest);
+                }
+            });
+        } catch (\Throwable $error) {
+            error_log("icon service: cannot remove the unused icon file $digest, left for the sweep at start: "
+                . $error->getMessage());
         }
-    }
-
-    private function useWriteAheadLog(): void
-    {
-        // Readers (exist queries, the gallery) then never block the writer. Switching needs a
-        // moment alone with the database; if others hold it, the mode stays as it is and the
-        // busy timeout still serialises the writers correctly.
-        try {
-            $this->db->exec('PRAGMA journal_mode = WAL');
-        } catch (\PDOException) {
-        }
-    }
-
-    private function writeIconFile(string $digest, string $bytes): void
-    {
-        $temporary = @tempnam($this->iconFolder, '.upload-');
-        // tempnam falls back to the system's temporary folder when it cannot use the one given;
-        // a rename from there would not be atomic, so only a file beside the target will do.
-        if ($temporary === false || dirname($temporary) !== realpath($this->iconFolder)) {
-            if ($temporary !== false) {
-                unlink($temporary);
-            }
-            throw new \RuntimeException('cannot create a temporary file in ' . $this->iconFolder);
-        }
-        try {
-            if (file_put_contents($temporary, $bytes) !== strlen($bytes)) {
-                throw new \RuntimeException("cannot write $temporary");
-            }
-            chmod($temporary, 0644);
-            if (!rename($temporary, $this->iconPath($digest))) {
-                throw new \RuntimeException("cannot rename $temporary");
-            }
-        } finally {
-            if (file_exists($temporary)) {
-                unlink($temporary);
-            }
-        }
-    }
-
-    private function iconPath(string $digest): string
-    {
-        return $this->iconFolder . '/' . $digest . '.ico';
-    }
-
-    private static function ensureFolder(string $folder): void
-    {
-        if (!is_dir($folder) && !@mkdir($folder, 0775, true) && !is_dir($folder)) {
-            throw new \RuntimeException("cannot create folder $folder");
-        }
-    }
-
-    private static function nowMilliseconds(): int
-    {
-        return (int) floor(microtime(true) * 1000);
     }
 }

@@ -170,7 +170,7 @@ final class StorageTest extends TestCase
 
     private function storage(): Storage
     {
-        return new Storage($this->dsn, $this->user, $this->password, "{$this->folder}/icons");
+        return Storage::open($this->dsn, $this->user, $this->password, "{$this->folder}/icons");
     }
 
     private function database(): \PDO

@@ -1,6 +1,9 @@
 <?php
-// Runs the icon service under `php -S` on a free loopback port with a data folder of its own,
-// for the duration of a test class. The server is always stopped, also when a test fails.
+// Runs the icon service under `php -S` for the duration of a test class, the way
+// tools/service_control.sh starts it: set-up first (iconservice/setup.php), then the server on
+// the service's document root public/, with a data folder of its own outside it. The server
+// binds port 0 itself and the port it got is read from its start line, so parallel tests never
+// race for a port. The server is always stopped, also when a test fails.
 // With TALVENOOK_TEST_PG_DSN set (make test-pg) the service stores into a fresh PostgreSQL
 // database of that server instead of SQLite.
 declare(strict_types=1);
@@ -10,6 +13,7 @@ namespace IconService\Tests;
 final class ServiceServer
 {
     public const SERVICE_ROOT = __DIR__ . '/../../../iconservice';
+    private const START_SECONDS = 15;
 
     public readonly int $port;
     public readonly string $dataFolder;
@@ -18,21 +22,24 @@ final class ServiceServer
     private string $dsn;
     private ?string $user = null;
     private ?string $pgDatabase = null;
+    private bool $ownsDataFolder;
 
     /**
      * Starts the server. $workers > 1 lets it serve requests in parallel processes.
      * $router: optional router script (php -S falls back to the service files when it returns false).
-     * $environment: extra environment variables for the service.
+     * $environment: extra environment variables for the service (they win over the ones set here).
+     * $serviceRoot: the service's folder (its public/ is served); default the one of this tree.
+     * $dataFolder: the service's data folder; default a new temporary folder, removed by stop().
+     * $setUp: run iconservice/setup.php before the server, as the launchers do.
+     * $wrapper: command words put before php -S (e.g. to run it in a mount namespace of its own).
      */
-    public function __construct(int $workers = 1, ?string $router = null, array $environment = [])
+    public function __construct(int $workers = 1, ?string $router = null, array $environment = [],
+        ?string $serviceRoot = null, ?string $dataFolder = null, bool $setUp = true, array $wrapper = [])
     {
-        $this->dataFolder = TempFolder::create('iconservice-data-');
-        $this->log = $this->dataFolder . '.log';
-        $this->port = self::freePort();
-        $command = [PHP_BINARY, '-S', "127.0.0.1:{$this->port}", '-t', realpath(self::SERVICE_ROOT)];
-        if ($router !== null) {
-            $command[] = $router;
-        }
+        $this->ownsDataFolder = $dataFolder === null;
+        $this->dataFolder = $dataFolder ?? TempFolder::create('iconservice-data-');
+        $this->log = TempFolder::create('iconservice-log-') . '/server.log';
+        $serviceRoot = realpath($serviceRoot ?? self::SERVICE_ROOT);
         $env = getenv() + [];
         $env['TALVENOOK_ICONSERVICE_DATA'] = $this->dataFolder;
         $env['PHP_CLI_SERVER_WORKERS'] = (string) $workers;
@@ -43,12 +50,37 @@ final class ServiceServer
             $env['TALVENOOK_ICONSERVICE_DB_USER'] = (string) $this->user;
         }
         $env = $environment + $env;
+        if ($setUp) {
+            self::runSetUp($serviceRoot, $env);
+        }
+        $command = array_merge($wrapper, [PHP_BINARY, '-S', '127.0.0.1:0', '-t', "$serviceRoot/public"]);
+        if ($router !== null) {
+            $command[] = $router;
+        }
         $this->process = proc_open($command, [0 => ['file', '/dev/null', 'r'], 1 => ['file', $this->log, 'a'],
             2 => ['file', $this->log, 'a']], $pipes, null, $env);
         if (!is_resource($this->process)) {
             throw new \RuntimeException('cannot start php -S');
         }
         $this->waitUntilListening();
+    }
+
+    /** Runs iconservice/setup.php of $serviceRoot with $env; throws with its output when it refuses. */
+    public static function runSetUp(string $serviceRoot, array $env): string
+    {
+        $process = proc_open(['timeout', '60', PHP_BINARY, "$serviceRoot/setup.php", "$serviceRoot/public"],
+            [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes, null, $env);
+        $output = stream_get_contents($pipes[1]) . stream_get_contents($pipes[2]);
+        if (proc_close($process) !== 0) {
+            throw new \RuntimeException("set-up refused: $output");
+        }
+        return $output;
+    }
+
+    /** The process id of the server (the parent of its workers). */
+    public function pid(): int
+    {
+        return proc_get_status($this->process)['pid'];
     }
 
     public function http(): RawHttp
@@ -59,7 +91,7 @@ final class ServiceServer
     /** The service's storage, opened directly (for checks behind the service's back). */
     public function storage(): \IconService\Storage
     {
-        return new \IconService\Storage($this->dsn, $this->user, null, $this->dataFolder . '/icons');
+        return \IconService\Storage::open($this->dsn, $this->user, null, $this->dataFolder . '/icons');
     }
 
     public function baseUrl(): string
@@ -96,8 +128,10 @@ final class ServiceServer
         if ($this->pgDatabase !== null) {
             $this->postgresAdmin()->exec("DROP DATABASE IF EXISTS {$this->pgDatabase} WITH (FORCE)");
         }
-        TempFolder::remove($this->dataFolder);
-        @unlink($this->log);
+        if ($this->ownsDataFolder) {
+            TempFolder::remove($this->dataFolder);
+        }
+        TempFolder::remove(dirname($this->log));
     }
 
     public function __destruct()
@@ -118,32 +152,23 @@ final class ServiceServer
         return new \PDO(getenv('TALVENOOK_TEST_PG_DSN'), $this->user, null, [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION]);
     }
 
+    /** Waits for the start line "Development Server (http://127.0.0.1:PORT) started" and takes PORT. */
     private function waitUntilListening(): void
     {
-        $deadline = microtime(true) + 15;
+        $deadline = microtime(true) + self::START_SECONDS;
         while (microtime(true) < $deadline) {
-            $socket = @stream_socket_client("tcp://127.0.0.1:{$this->port}", $errno, $error, 1);
-            if ($socket !== false) {
-                fclose($socket);
+            if (preg_match('#Development Server \(http://127\.0\.0\.1:(\d+)\) started#', $this->log(), $match) === 1) {
+                $this->port = (int) $match[1];
                 return;
             }
             if (!proc_get_status($this->process)['running']) {
                 break;
             }
-            usleep(50000);
+            usleep(20000);
         }
         $log = $this->log();
         $this->stop();
         throw new \RuntimeException("php -S did not start listening:\n$log");
-    }
-
-    /** A port that was free a moment ago: the kernel's pick for a socket bound to port 0. */
-    private static function freePort(): int
-    {
-        $socket = stream_socket_server('tcp://127.0.0.1:0', $errno, $error);
-        $name = stream_socket_get_name($socket, false);
-        fclose($socket);
-        return (int) substr($name, strrpos($name, ':') + 1);
     }
 
     private static function childrenOf(int $pid): array

@@ -7,7 +7,7 @@ declare(strict_types=1);
 require_once __DIR__ . '/../bootstrap.php';
 
 [, $dsn, $user, $password, $icons, $worker, $unique, $shared] = $argv;
-$storage = new IconService\Storage($dsn, $user === '' ? null : $user, $password === '' ? null : $password, $icons);
+$storage = IconService\Storage::open($dsn, $user === '' ? null : $user, $password === '' ? null : $password, $icons);
 $stored = 0;
 for ($i = 0; $i < (int) $unique + (int) $shared; ++$i) {
     $name = $i < (int) $unique ? "worker $worker item $i" : 'shared item ' . ($i - (int) $unique);

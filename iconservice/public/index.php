@@ -5,20 +5,23 @@
 //   sw/gallery  GET [page]                    -> HTML page of the received icons (the default)
 //   sw/icon     GET id                        -> the stored ICO file
 // Refused requests get {"success":false,"error":"..."} with a 4xx status; storage failures 500.
+// This folder is the document root: it holds nothing but this file, and the service refuses to
+// work when its data folder lies inside it (see Config).
 declare(strict_types=1);
 
 namespace IconService;
 
 ini_set('display_errors', '0');
-foreach (['Reply', 'FormField', 'IcoFile', 'Config', 'Storage', 'GalleryView', 'Actions'] as $unit) {
-    require_once __DIR__ . "/lib/$unit.php";
-}
+require_once __DIR__ . '/../lib/load.php';
 
+// Whatever the web server serves lies below its document root and below this file's folder.
+$documentRoots = array_unique(array_filter([$_SERVER['DOCUMENT_ROOT'] ?? '', __DIR__]));
+$actions = new Actions(static fn (): Storage => Config::storage($documentRoots));
 $routes = [
-    'sw/exist' => [Actions::class, 'exist'],
-    'sw/upload' => [Actions::class, 'upload'],
-    'sw/gallery' => [Actions::class, 'gallery'],
-    'sw/icon' => [Actions::class, 'icon'],
+    'sw/exist' => [$actions, 'exist'],
+    'sw/upload' => [$actions, 'upload'],
+    'sw/gallery' => [$actions, 'gallery'],
+    'sw/icon' => [$actions, 'icon'],
 ];
 $route = $_GET['r'] ?? 'sw/gallery';
 
