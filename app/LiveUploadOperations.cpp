@@ -55,7 +55,7 @@ bool LiveUploadOperations::uploadIcon(const std::u16string& name, const std::u16
 }
 
 void LiveUploadOperations::updateColumn(const std::u16string& column, const std::u16string& value,
-                                        const std::u16string& keyColumn, const std::u16string& keyValue,
+                                        const std::u16string& keyColumn, const catalog::TCellValue& keyValue,
                                         const std::u16string& databasePath, const std::u16string& table) {
   catalog::updateColumn(column, value, keyColumn, keyValue, databasePath, table);
 }

@@ -23,7 +23,7 @@ class LiveUploadOperations : public IUploadOperations {
   bool iconExists(const std::u16string& name, const std::u16string& version) override;
   bool uploadIcon(const std::u16string& name, const std::u16string& iconPath, const std::u16string& version) override;
   void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
-                    const std::u16string& keyValue, const std::u16string& databasePath,
+                    const catalog::TCellValue& keyValue, const std::u16string& databasePath,
                     const std::u16string& table) override;
   void requestTermination() override { terminate_(); }
 

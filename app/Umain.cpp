@@ -32,7 +32,11 @@ void processRows(IUploadOperations& operations, catalog::TSQLiteTable& table, co
 
     if (!operations.iconExists(table.TextOf(u"softname"), version)) continue;
     if (!operations.uploadIcon(table.TextOf(u"softname"), iconPath, version)) continue;
-    operations.updateColumn(u"pin", u"1", u"ID", table.TextOf(u"ID"), databasePath, kTable);
+    // The key goes back with the type it is stored with; a row without a key cannot be named,
+    // so it is left pending rather than marked by a made-up key.
+    const catalog::TCellValue key = table.ValueOf(u"ID");
+    if (key.IsNull()) continue;
+    operations.updateColumn(u"pin", u"1", u"ID", key, databasePath, kTable);
   }
 }
 

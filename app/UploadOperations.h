@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "catalog/TCellValue.h"
 #include "catalog/TSQLiteTable.h"
 
 namespace app {
@@ -45,9 +46,10 @@ class IUploadOperations {
   // True when the upload completed. Never raises.
   virtual bool uploadIcon(const std::u16string& name, const std::u16string& iconPath,
                           const std::u16string& version) = 0;
-  // Sets `column` to `value` in the row whose `keyColumn` equals `keyValue`; raises on failure.
+  // Sets `column` to `value` in the row whose `keyColumn` equals `keyValue`, bound with the type
+  // it is stored with; raises on failure.
   virtual void updateColumn(const std::u16string& column, const std::u16string& value,
-                            const std::u16string& keyColumn, const std::u16string& keyValue,
+                            const std::u16string& keyColumn, const catalog::TCellValue& keyValue,
                             const std::u16string& databasePath, const std::u16string& table) = 0;
   // Asks the application to end once the pass has returned.
   virtual void requestTermination() = 0;

@@ -69,6 +69,16 @@ void CellStore::appendBlob(std::unique_ptr<rt::TMemoryStream> blob) {
   appendSlot(blobs_.size() - 1, false);
 }
 
+void CellStore::markLastStoredAs(CellType type) { marked_.emplace_back(count_ - 1, type); }
+
+std::optional<CellType> CellStore::storedTypeAt(std::size_t cell) const {
+  if (marked_.empty()) return std::nullopt;
+  const auto found = std::lower_bound(marked_.begin(), marked_.end(), cell,
+                                      [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
+  if (found == marked_.end() || found->first != cell) return std::nullopt;
+  return found->second;
+}
+
 std::int64_t CellStore::integerAt(std::size_t cell) const { return static_cast<std::int64_t>(slotAt(cell)); }
 
 double CellStore::realAt(std::size_t cell) const { return std::bit_cast<double>(slotAt(cell)); }

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <new>
 
 #include "catalog/ESQLiteException.h"
 #include "catalog/TSQLiteDatabase.h"
-#include "platform/TextCodePage.h"
 #include "runtime/Text.h"
 
 namespace catalog {
@@ -59,7 +59,8 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
     if (rowTotal_ == 1) {
       for (int c = 0; c < columns; ++c) {
         const char* name = sqlite3_column_name(stmt, c);
-        columnNames_.push_back(rt::upperCase(platform::fromAnsi(name != nullptr ? name : "")));
+        // The library hands out names (like all its text) as UTF-8, on every platform.
+        columnNames_.push_back(rt::upperCase(rt::fromUtf8(name != nullptr ? name : "")));
       }
       for (int c = 0; c < columns; ++c) {
         const char* declared = sqlite3_column_decltype(stmt, c);
@@ -69,11 +70,15 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
     }
 
     for (int c = 0; c < columns; ++c) {
-      if (sqlite3_column_type(stmt, c) == SQLITE_NULL) {
+      const int stored = sqlite3_column_type(stmt, c);
+      if (stored == SQLITE_NULL) {
         cells_.appendNull();
         continue;
       }
-      switch (columnKinds_[c]) {
+      // A value stored with another type than its column's kind is kept as it is: converting it
+      // would turn a text or a real into 0 or 2, or a number in a text column into other digits.
+      const auto own = static_cast<ColumnKind>(stored);
+      switch (own) {
         case ColumnKind::Integer:
           cells_.appendInteger(sqlite3_column_int64(stmt, c));
           break;
@@ -100,6 +105,9 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
           cells_.appendText(std::string_view(text, std::strlen(text)));
           break;
         }
+      }
+      if (own != columnKinds_[c] && !cells_.isNull(cells_.size() - 1)) {
+        cells_.markLastStoredAs(static_cast<CellType>(own));
       }
     }
   }
@@ -137,19 +145,52 @@ std::size_t TSQLiteTable::cellOf(int column) const {
   return static_cast<std::size_t>(current_) * columnNames_.size() + static_cast<std::size_t>(column);
 }
 
+TSQLiteTable::ColumnKind TSQLiteTable::kindOf(std::size_t cell, int column) const {
+  const std::optional<CellType> own = cells_.storedTypeAt(cell);
+  return own ? static_cast<ColumnKind>(*own) : columnKinds_[column];
+}
+
+TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
+  const int column = ColumnIndexOf(name);
+  const std::size_t cell = cellOf(column);
+  TCellValue value;
+  if (cells_.isNull(cell)) return value;
+  value.text = TextAt(column);
+  switch (kindOf(cell, column)) {
+    case ColumnKind::Integer:
+      value.type = TCellValue::Type::Integer;
+      value.integer = cells_.integerAt(cell);
+      break;
+    case ColumnKind::Real:
+      value.type = TCellValue::Type::Real;
+      value.real = cells_.realAt(cell);
+      break;
+    case ColumnKind::Blob:
+      value.type = TCellValue::Type::Blob;
+      break;
+    case ColumnKind::Text:
+    case ColumnKind::Null:
+      value.type = TCellValue::Type::Text;
+      break;
+  }
+  return value;
+}
+
 std::u16string TSQLiteTable::TextAt(int column) const {
   const std::size_t cell = cellOf(column);
-  switch (columnKinds_[column]) {
+  const bool ownType = cells_.storedTypeAt(cell).has_value();
+  switch (kindOf(cell, column)) {
     case ColumnKind::Integer:
       return rt::intToText(IntegerAt(column));
     case ColumnKind::Real:
-      return rt::floatToText(RealAt(column));
+      // A real in a column of another kind reads as exactly itself (2.7 as "2.7", never "2").
+      return ownType ? rt::shortestFloatText(RealAt(column)) : rt::floatToText(RealAt(column));
     case ColumnKind::Blob:
       return BlobTextAt(column);
     case ColumnKind::Text:
     case ColumnKind::Null:
       // A column without a declared type whose first value was null still stores the later
-      // values as text; they are read as such rather than dropped.
+      // values; they are read as such rather than dropped.
       if (cells_.isNull(cell)) return {};
       return rt::fromUtf8(cells_.textAt(cell));
   }
@@ -159,23 +200,25 @@ std::u16string TSQLiteTable::TextAt(int column) const {
 std::int64_t TSQLiteTable::IntegerAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return 0;
-  if (columnKinds_[column] == ColumnKind::Integer) return cells_.integerAt(cell);
-  if (columnKinds_[column] == ColumnKind::Real) return truncateToInteger(cells_.realAt(cell));
+  const ColumnKind kind = kindOf(cell, column);
+  if (kind == ColumnKind::Integer) return cells_.integerAt(cell);
+  if (kind == ColumnKind::Real) return truncateToInteger(cells_.realAt(cell));
   throw ESQLiteException(u"Not an integer or numeric field");
 }
 
 double TSQLiteTable::RealAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return 0;
-  if (columnKinds_[column] == ColumnKind::Integer) return static_cast<double>(cells_.integerAt(cell));
-  if (columnKinds_[column] == ColumnKind::Real) return cells_.realAt(cell);
+  const ColumnKind kind = kindOf(cell, column);
+  if (kind == ColumnKind::Integer) return static_cast<double>(cells_.integerAt(cell));
+  if (kind == ColumnKind::Real) return cells_.realAt(cell);
   throw ESQLiteException(u"Not an integer or numeric field");
 }
 
 const rt::TMemoryStream* TSQLiteTable::BlobAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return nullptr;
-  if (columnKinds_[column] != ColumnKind::Blob) throw ESQLiteException(u"Not a Blob field");
+  if (kindOf(cell, column) != ColumnKind::Blob) throw ESQLiteException(u"Not a Blob field");
   return cells_.blobAt(cell);
 }
 
@@ -184,7 +227,7 @@ std::u16string TSQLiteTable::BlobTextAt(int column) const {
   if (blob == nullptr) return {};
   rt::TMemoryStream* stream = cells_.blobAt(cellOf(column));
   const auto* bytes = reinterpret_cast<const char*>(stream->Memory());
-  return platform::fromAnsi(std::string_view(bytes, static_cast<std::size_t>(stream->Size())));
+  return rt::fromUtf8(std::string_view(bytes, static_cast<std::size_t>(stream->Size())));
 }
 
 }  // namespace catalog

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalog/CellStore.h"
+#include "catalog/TCellValue.h"
 #include "runtime/TMemoryStream.h"
 
 namespace catalog {
@@ -25,7 +26,10 @@ class TSQLiteTable {
   // Column kinds are fixed at the first row: the declared types "INTEGER" and "BOOLEAN" read as
   // integers, "NUMERIC", "FLOAT", "DOUBLE" and "REAL" as reals, "BLOB" as blobs (exact,
   // case-sensitive words), any other declared type as text; a column without a declared type
-  // takes the storage class of the first row's value.
+  // takes the storage class of the first row's value. A cell whose stored type differs from its
+  // column's kind keeps its own type and is read by it (an integer column holding "abc" reads
+  // "abc", a column without declared type whose first value was a number still reads its later
+  // texts as texts).
   TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Statement);
   TSQLiteTable(const TSQLiteTable&) = delete;
   TSQLiteTable& operator=(const TSQLiteTable&) = delete;
@@ -47,21 +51,28 @@ class TSQLiteTable {
   // The current row's value of the named column as text: ColumnIndexOf, then TextAt.
   std::u16string TextOf(const std::u16string& name) const;
 
+  // The current row's value of the named column with its storage type (null included), for
+  // binding it back into a statement as it is stored.
+  TCellValue ValueOf(const std::u16string& name) const;
+
   // The current row's value of column `column` as text: integers in decimal, reals in general
-  // format with up to 15 significant digits, text as stored, blobs as their bytes. A null reads
-  // as "0" in integer and real columns and as empty text otherwise.
+  // format with up to 15 significant digits, text as stored, blobs as their bytes (UTF-8). A
+  // null reads as "0" in integer and real columns and as empty text otherwise. A cell stored with
+  // another type than its column's kind reads by its own type: an integer in decimal, a real as
+  // the shortest text that reads back as the same number, a text as stored.
   // Every reader raises "Table is at End of File" when AtEnd.
   std::u16string TextAt(int column) const;
-  // 0 for a null; the integer of an integer column, the real truncated toward zero (clamped to
-  // the 64-bit range) of a real column; raises "Not an integer or numeric field" otherwise.
+  // The typed readers go by the cell's own type where it differs from the column's kind.
+  // 0 for a null; an integer cell's value, a real cell's value truncated toward zero (clamped to
+  // the 64-bit range); raises "Not an integer or numeric field" otherwise.
   std::int64_t IntegerAt(int column) const;
-  // 0 for a null; the value of an integer or real column; raises "Not an integer or numeric
+  // 0 for a null; the value of an integer or real cell; raises "Not an integer or numeric
   // field" otherwise.
   double RealAt(int column) const;
   // nullptr for a null (an empty blob is stored as a null); the blob's bytes in a memory stream,
-  // positioned at 0 and owned by the table; raises "Not a Blob field" for other columns.
+  // positioned at 0 and owned by the table; raises "Not a Blob field" for other cells.
   const rt::TMemoryStream* BlobAt(int column) const;
-  // The blob's bytes as text (the system's ANSI code page); empty for a null.
+  // The blob's bytes as text (UTF-8, as SQLite hands out text); empty for a null.
   std::u16string BlobTextAt(int column) const;
 
  private:
@@ -69,6 +80,8 @@ class TSQLiteTable {
 
   // Checks that a row is current and `column` exists; returns the cell of that row and column.
   std::size_t cellOf(int column) const;
+  // The kind `cell` of column `column` is read by: its own stored type where that differs.
+  ColumnKind kindOf(std::size_t cell, int column) const;
 
   int rowTotal_ = 0;
   int current_ = 0;

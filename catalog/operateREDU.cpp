@@ -16,6 +16,19 @@ std::unique_ptr<TSQLiteTable> selectRows(const std::u16string& databasePath, con
   return database.QueryTable(rt::toUtf8(statement));
 }
 
+namespace {
+
+// Sets `column` to the bound ":value" where `keyColumn` equals the bound ":key".
+void runUpdate(TSQLiteDatabase& database, const std::u16string& column, const std::u16string& value,
+               const std::u16string& keyColumn, const std::u16string& table) {
+  database.AddParamText(u":value", value);
+  const std::u16string statement =
+      u"update " + table + u" set " + column + u"=:value where " + keyColumn + u"=:key;";
+  database.RunStatement(rt::toUtf8(statement));
+}
+
+}  // namespace
+
 void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
                   const std::u16string& keyValue, const std::u16string& databasePath, const std::u16string& table) {
   if (!platform::fileExists(databasePath)) return;
@@ -24,11 +37,26 @@ void updateColumn(const std::u16string& column, const std::u16string& value, con
   // or break the statement; bound values are compared as data. Compared with a typed column, a
   // bound text takes the column's affinity just as a quoted literal did, so "5" still finds the
   // integer key 5.
-  database.AddParamText(u":value", value);
   database.AddParamText(u":key", keyValue);
-  const std::u16string statement =
-      u"update " + table + u" set " + column + u"=:value where " + keyColumn + u"=:key;";
-  database.RunStatement(rt::toUtf8(statement));
+  runUpdate(database, column, value, keyColumn, table);
+}
+
+void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
+                  const TCellValue& keyValue, const std::u16string& databasePath, const std::u16string& table) {
+  if (keyValue.IsNull() || !platform::fileExists(databasePath)) return;
+  TSQLiteDatabase database(databasePath);
+  switch (keyValue.type) {
+    case TCellValue::Type::Integer:
+      database.AddParamInt(u":key", keyValue.integer);
+      break;
+    case TCellValue::Type::Real:
+      database.AddParamFloat(u":key", keyValue.real);
+      break;
+    default:
+      database.AddParamText(u":key", keyValue.text);
+      break;
+  }
+  runUpdate(database, column, value, keyColumn, table);
 }
 
 }  // namespace catalog

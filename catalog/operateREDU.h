@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "catalog/TCellValue.h"
 #include "catalog/TSQLiteTable.h"
 
 namespace catalog {
@@ -25,5 +26,12 @@ std::unique_ptr<TSQLiteTable> selectRows(const std::u16string& databasePath, con
 // failures are raised as ESQLiteException after the connection is closed.
 void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
                   const std::u16string& keyValue, const std::u16string& databasePath, const std::u16string& table);
+
+// The same with a key as the result table stored it (TSQLiteTable::ValueOf), bound with that
+// type: an integer key as an integer, so it finds its row whatever the key column's declared type
+// (a text "5" does not equal the integer 5 in a column without affinity). A null key changes
+// nothing and opens nothing: no row is marked by a made-up key. A blob key is bound as its text.
+void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
+                  const TCellValue& keyValue, const std::u16string& databasePath, const std::u16string& table);
 
 }  // namespace catalog

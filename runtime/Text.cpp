@@ -1,6 +1,7 @@
 // Text helpers: the encodings at the program's edges.
 #include "runtime/Text.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "platform/TextCodePage.h"
@@ -69,6 +70,12 @@ bool sameTextAscii(std::u16string_view a, std::u16string_view b) {
 }
 
 std::u16string intToText(std::int64_t value) { return u16(std::to_string(value)); }
+
+std::u16string shortestFloatText(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return u16(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)));
+}
 
 std::u16string floatToText(double value) {
   if (value != value) return u"NAN";

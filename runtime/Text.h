@@ -37,6 +37,8 @@ std::u16string intToText(std::int64_t value);
 // General floating-point format with up to 15 significant digits, "." as decimal separator and
 // the exponent written as "E" followed by its digits ("1E20", "1.5E-6").
 std::u16string floatToText(double value);
+// The shortest text that reads back as exactly `value` ("2.7", "0.30000000000000004", "1e+20").
+std::u16string shortestFloatText(double value);
 
 // Removes leading and trailing characters with a code of U+0020 or less.
 std::u16string trim(std::u16string_view text);

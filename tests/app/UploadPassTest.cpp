@@ -92,10 +92,10 @@ class RecordingOperations : public app::IUploadOperations {
     return uploadFails.count(rt::toUtf8(name)) == 0;
   }
   void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
-                    const std::u16string& keyValue, const std::u16string& databasePath,
+                    const catalog::TCellValue& keyValue, const std::u16string& databasePath,
                     const std::u16string& table) override {
     log("update " + rt::toUtf8(column) + "=" + rt::toUtf8(value) + " " + rt::toUtf8(keyColumn) + "=" +
-        rt::toUtf8(keyValue) + " " + std::filesystem::path(rt::toUtf8(databasePath)).filename().string() + " " +
+        rt::toUtf8(keyValue.text) + (keyValue.type == catalog::TCellValue::Type::Integer ? "(integer)" : "") + " " + std::filesystem::path(rt::toUtf8(databasePath)).filename().string() + " " +
         rt::toUtf8(table));
   }
   void requestTermination() override { log("terminate"); }
@@ -163,7 +163,7 @@ TEST_F(UploadPass, MarksARowOnlyAfterASuccessfulUpload) {
   EXPECT_EQ(serviceCalls, (std::vector<std::string>{
                               "exists Wanted 1.2.3.4",
                               "upload Wanted 0.ico 1.2.3.4",
-                              "update pin=1 ID=1 REDU.sqlite software_data",
+                              "update pin=1 ID=1(integer) REDU.sqlite software_data",
                               "exists Failing 1.2.3.4",
                               "upload Failing 1.ico 1.2.3.4",
                               "exists Held 1.2.3.4",
@@ -189,6 +189,42 @@ TEST_F(UploadPass, ACatalogueWithoutTheTableRaises) {
   std::filesystem::create_directories(folder.path() / "DB");
   testsupport::writeFileBytes(folder.path() / "DB" / "REDU.sqlite", "");
   EXPECT_THROW(run(), rt::Exception);
+}
+
+// A hostile catalogue: a table without declared types whose first name is a number, and an ID
+// that is null, a real or a text. Every name reaches the service as stored, every key goes back
+// with its own type, and the row without a key is uploaded but never marked.
+TEST_F(UploadPass, KeysAndNamesKeepTheirStoredTypes) {
+  std::filesystem::create_directories(folder.path() / "DB");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE software_data (ID, softname, exepath, pin, exticon);"
+                           "INSERT INTO software_data VALUES (5, 7, '/a.exe', '0', '1');"
+                           "INSERT INTO software_data VALUES (NULL, 'Null Key', '/a.exe', '0', '1');"
+                           "INSERT INTO software_data VALUES (2.7, 'Real Key', '/a.exe', '0', '1');"
+                           "INSERT INTO software_data VALUES ('abc', 'Text Key', '/a.exe', '0', '1');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  operations.icons = {{"/a.exe", 1}};
+  operations.wanted = {"7", "Null Key", "Real Key", "Text Key"};
+  operations.imageFolderExists = true;
+  run();
+  std::vector<std::string> serviceCalls;
+  for (const auto& call : operations.calls)
+    if (call.rfind("upload", 0) == 0 || call.rfind("update", 0) == 0) serviceCalls.push_back(call);
+  EXPECT_EQ(serviceCalls, (std::vector<std::string>{
+                              "upload 7 0.ico 1.2.3.4",
+                              "update pin=1 ID=5(integer) REDU.sqlite software_data",
+                              "upload Null Key 1.ico 1.2.3.4",
+                              "upload Real Key 2.ico 1.2.3.4",
+                              "update pin=1 ID=2.7 REDU.sqlite software_data",
+                              "upload Text Key 3.ico 1.2.3.4",
+                              "update pin=1 ID=abc REDU.sqlite software_data",
+                          }));
 }
 
 }  // namespace

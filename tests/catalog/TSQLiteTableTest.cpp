@@ -96,13 +96,15 @@ TEST_F(TableTest, DeclaredTypesFixColumnKinds) {
   EXPECT_DOUBLE_EQ(table->RealAt(0), -42.0);  // an integer column reads as a real too
   EXPECT_EQ(table->TextOf(u"g"), u"42");
 
-  // Other spellings and type names: text kind, the library's own text of the value.
-  EXPECT_EQ(table->TextOf(u"h"), u"1.0e+20");
-  EXPECT_EQ(raisedMessage([&] { table->RealAt(7); }), u"Not an integer or numeric field");
+  // Other spellings and type names: text kind; the numbers the library stored for them keep
+  // their own type and read by it.
+  EXPECT_EQ(table->TextOf(u"h"), u"1e+20");
+  EXPECT_DOUBLE_EQ(table->RealAt(7), 1e20);
   EXPECT_EQ(table->TextOf(u"i"), u"1");
-  EXPECT_EQ(raisedMessage([&] { table->IntegerAt(8); }), u"Not an integer or numeric field");
+  EXPECT_EQ(table->IntegerAt(8), 1);
   EXPECT_EQ(raisedMessage([&] { table->BlobAt(10); }), u"Not a Blob field");
-  EXPECT_EQ(raisedMessage([&] { table->RealAt(11); }), u"Not an integer or numeric field");
+  EXPECT_EQ(raisedMessage([&] { table->IntegerAt(10); }), u"Not an integer or numeric field");
+  EXPECT_DOUBLE_EQ(table->RealAt(11), 7.0);
 
   // Typeless column: its first value was an integer, so it is an integer column.
   EXPECT_EQ(table->IntegerAt(9), 3);
@@ -151,7 +153,7 @@ TEST_F(TableTest, NonAsciiTextRoundTrips) {
 }
 
 // Blobs: a copy of the bytes (zeros included) positioned at 0; an empty blob counts as none;
-// blob text is the bytes in the ANSI code page.
+// blob text is the bytes as UTF-8 on every platform.
 TEST_F(TableTest, BlobsAreCopiedAndEmptyOnesAreNone) {
   Exec("CREATE TABLE b(data BLOB, name TEXT);"
        "INSERT INTO b VALUES(x'00FF41', 'zeros');"
@@ -225,6 +227,46 @@ TEST_F(TableTest, LargeResultsReadBackExactly) {
     ASSERT_EQ(rt::toUtf8(table->TextAt(1)), textFor(row)) << row;
     ASSERT_DOUBLE_EQ(table->RealAt(2), row + 0.5);
   }
+}
+
+// Cells stored with another type than their column's kind read by their own type. An integer
+// column (not the key) holding a null, a real, a text; a table without declared types whose first
+// name is a number: no name or key turns into "0" or "2", and a real reads back exactly.
+TEST_F(TableTest, CellsReadByTheirOwnStoredType) {
+  Exec("CREATE TABLE t(ID INTEGER, name);"
+       "INSERT INTO t VALUES(7, 1234);"
+       "INSERT INTO t VALUES(NULL, 'Notepad');"
+       "INSERT INTO t VALUES(2.7, 0.1 + 0.2);"
+       "INSERT INTO t VALUES('abc', x'68C3A9');"
+       "INSERT INTO t VALUES(9007199254740993, 'GR\u00d6\u00dfE');");
+  auto table = query("SELECT * FROM t ORDER BY rowid");
+  const auto row = [&] { return rt::toUtf8(table->TextOf(u"ID")) + "|" + rt::toUtf8(table->TextOf(u"name")); };
+  EXPECT_EQ(row(), "7|1234");
+  EXPECT_EQ(table->ValueOf(u"ID").type, TCellValue::Type::Integer);
+  table->ToNextRow();
+  EXPECT_EQ(row(), "0|Notepad");  // a null still reads "0" in an integer column...
+  EXPECT_TRUE(table->ValueOf(u"ID").IsNull());  // ...but its value says it is none
+  EXPECT_EQ(table->ValueOf(u"name").type, TCellValue::Type::Text);
+  table->ToNextRow();
+  EXPECT_EQ(row(), "2.7|0.30000000000000004");
+  EXPECT_EQ(table->ValueOf(u"ID").type, TCellValue::Type::Real);
+  EXPECT_EQ(table->ValueOf(u"ID").real, 2.7);
+  EXPECT_EQ(table->IntegerAt(0), 2);
+  table->ToNextRow();
+  EXPECT_EQ(row(), "abc|h\u00e9");
+  EXPECT_EQ(raisedMessage([&] { table->IntegerAt(0); }), u"Not an integer or numeric field");
+  EXPECT_EQ(table->ValueOf(u"name").type, TCellValue::Type::Blob);
+  table->ToNextRow();
+  EXPECT_EQ(row(), "9007199254740993|GR\u00d6\u00dfE");
+  EXPECT_EQ(table->ValueOf(u"ID").integer, 9007199254740993);
+}
+
+// Column names come from the library as UTF-8, so a non-ASCII name is found by its own spelling.
+TEST_F(TableTest, NonAsciiColumnNamesAreFound) {
+  Exec("CREATE TABLE g(\"GR\u00d6\u00dfE\" INTEGER, \"h\u00e9\" TEXT); INSERT INTO g VALUES(3, 'x');");
+  auto table = query("SELECT * FROM g");
+  EXPECT_EQ(table->TextOf(u"GR\u00d6\u00dfE"), u"3");
+  EXPECT_EQ(table->TextOf(u"h\u00e9"), u"x");
 }
 
 }  // namespace

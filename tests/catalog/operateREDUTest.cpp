@@ -75,6 +75,37 @@ TEST_F(OperateREDUTest, UpdateMarksOnlyTheKeyedRow) {
   EXPECT_EQ(selectRows(dbPath(), u"software_data", kFilter)->RowTotal(), 1);
 }
 
+// Keys go back with the type they are stored with, read from the table as the pass reads them.
+// In a table without declared types an integer key bound as text matches nothing; bound as an
+// integer it marks its row. In an ID INTEGER column that is not the key, 2.7 marks the row of 2.7
+// (not row 2) and "abc" the row of "abc" (not row 0); a null key marks nothing, not even row 0.
+TEST_F(OperateREDUTest, KeysAreBoundWithTheirStoredType) {
+  Exec("CREATE TABLE software_data(ID, pin);"
+       "INSERT INTO software_data VALUES(5, '0');");
+  auto typeless = selectRows(dbPath(), u"software_data", u"");
+  updateColumn(u"pin", u"1", u"ID", typeless->TextOf(u"ID"), dbPath(), u"software_data");
+  EXPECT_EQ(Scalar("SELECT pin FROM software_data"), "0");  // why the text key could not do
+  updateColumn(u"pin", u"1", u"ID", typeless->ValueOf(u"ID"), dbPath(), u"software_data");
+  EXPECT_EQ(Scalar("SELECT pin FROM software_data"), "1");
+
+  Exec("CREATE TABLE mixed(rowkey INTEGER PRIMARY KEY, ID INTEGER, pin TEXT);"
+       "INSERT INTO mixed VALUES(1, 0, '0');"
+       "INSERT INTO mixed VALUES(2, 2, '0');"
+       "INSERT INTO mixed VALUES(3, 2.7, '0');"
+       "INSERT INTO mixed VALUES(4, 'abc', '0');"
+       "INSERT INTO mixed VALUES(5, NULL, '0');");
+  auto rows = selectRows(dbPath(), u"mixed", u"rowkey >= 3");
+  ASSERT_EQ(rows->RowTotal(), 3);
+  for (int i = 0; i < 3; ++i, rows->ToNextRow()) {
+    updateColumn(u"pin", u"1", u"ID", rows->ValueOf(u"ID"), dbPath(), u"mixed");
+  }
+  EXPECT_EQ(Scalar("SELECT group_concat(rowkey || ':' || pin, ' ') FROM mixed"), "1:0 2:0 3:1 4:1 5:0");
+
+  // A null key opens nothing: not even a missing file is looked for.
+  updateColumn(u"pin", u"1", u"ID", TCellValue {}, dbPath(), u"mixed");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM mixed WHERE pin = '1'"), "2");
+}
+
 // Keys and values holding quotes or SQL are data: only the row whose key is exactly that text
 // changes, and the value is stored as written.
 TEST_F(OperateREDUTest, QuotedKeysUpdateExactlyTheirOwnRow) {

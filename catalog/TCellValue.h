@@ -1,0 +1,21 @@
+// One cell of a result table as it is stored: its storage type and its value. The upload pass
+// hands a row's key on in this form, so the update binds it with the type it is stored with.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace catalog {
+
+struct TCellValue {
+  enum class Type : std::uint8_t { Null, Integer, Real, Text, Blob };
+
+  Type type = Type::Null;
+  std::int64_t integer = 0;  // the value of an Integer cell
+  double real = 0;           // the value of a Real cell
+  std::u16string text;       // the cell read as text (TSQLiteTable::TextAt); empty for Null
+
+  bool IsNull() const { return type == Type::Null; }
+};
+
+}  // namespace catalog
