@@ -1,12 +1,13 @@
 <?php
 // The folder of stored ICO files, each named after the SHA-256 digest of its bytes. Files are
 // written under a temporary name beside their place and renamed into it, so a file under its
-// digest's name is always complete. Storage decides when a file may go.
+// digest's name is always complete. Storage decides when a file may go. (Not final: the
+// tests watch its writes and removals.)
 declare(strict_types=1);
 
 namespace IconService;
 
-final class IconFolder
+class IconFolder
 {
     private const TEMPORARY_PREFIX = '.upload-';
     private const SUFFIX = '.ico';

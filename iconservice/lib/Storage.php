@@ -67,14 +67,16 @@ final class Storage
         $digest = hash('sha256', $icoBytes);
         $wroteFile = false;
         try {
-            $replaced = $this->db->withTable(fn (): ?string => $this->db->write(
-                function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
+            // Plain closures, not arrow functions: those would take $wroteFile by value.
+            $replaced = $this->db->withTable(function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
+                return $this->db->write(function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
                     $previous = $this->digestOf($name, $version);
                     $wroteFile = true;
                     $this->icons->write($digest, $icoBytes);
                     $this->upsert($name, $version, $digest, strlen($icoBytes));
                     return $previous;
-                }));
+                });
+            });
         } catch (\Throwable $error) {
             if ($wroteFile) {
                 $this->removeUnreferencedQuietly($digest);
