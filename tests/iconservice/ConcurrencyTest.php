@@ -1,6 +1,7 @@
 <?php
 // Many clients uploading at once through php -S with several workers: every upload answers
-// success, nothing is lost, and names uploaded by several clients are stored once.
+// success, nothing is lost, names uploaded by several clients are stored once, and no icon file
+// is left that no row names.
 declare(strict_types=1);
 
 namespace IconService\Tests;
@@ -34,8 +35,53 @@ final class ConcurrencyTest extends TestCase
             foreach ($rows as $row) {
                 $this->assertSame(IconFactory::programIcon(crc32($row['name']) & 0xFF), $storage->iconBytes($row['id']), $row['name']);
             }
+            $this->assertSame(self::namedFiles($rows, $storage), self::iconFiles($server));
         } finally {
             $server->stop();
         }
+    }
+
+    // The attack: 40 uploads of one name and version, each with other pixels, all at once, to a
+    // new service whose table does not exist yet. What must hold: each answers success, and one
+    // row and one file remain, the file holding one of the 40 icons.
+    public function testFortyUploadsOfOneNameLeaveOneRowAndOneFile(): void
+    {
+        $server = new ServiceServer(workers: 4, setUp: false);
+        try {
+            $http = $server->http();
+            $icons = array_map(static fn (int $seed): string => IconFactory::programIcon($seed), range(1, 40));
+            $requests = array_map(static fn (string $icon): string => $http->uploadRequest('/index.php?r=sw/upload',
+                ['name' => 'Contended', 'version' => '1.0.0.0'], $icon), $icons);
+            foreach ($http->exchangeAll($requests) as $i => $reply) {
+                $this->assertSame([200, '{"success":true}'], [$reply['status'], $reply['body']], "upload $i\n" . $server->log());
+            }
+            $storage = $server->storage();
+            $rows = $storage->newest(0, 100);
+            $this->assertCount(1, $rows);
+            $files = self::iconFiles($server);
+            $this->assertCount(1, $files);
+            $stored = $storage->iconBytes($rows[0]['id']);
+            $this->assertContains($stored, $icons);
+            $this->assertSame([hash('sha256', $stored) . '.ico'], $files);
+        } finally {
+            $server->stop();
+        }
+    }
+
+    /** Every entry of the service's icon folder, sorted (temporary files included). */
+    public static function iconFiles(ServiceServer $server): array
+    {
+        $files = array_values(array_diff(scandir($server->dataFolder . '/icons'), ['.', '..']));
+        sort($files);
+        return $files;
+    }
+
+    /** The file names that $rows name, sorted, each once. */
+    private static function namedFiles(array $rows, \IconService\Storage $storage): array
+    {
+        $files = array_unique(array_map(static fn (array $row): string =>
+            hash('sha256', (string) $storage->iconBytes($row['id'])) . '.ico', $rows));
+        sort($files);
+        return array_values($files);
     }
 }
