@@ -26,8 +26,9 @@ class NativeFile {
   // touching the file's contents.
   static NativeFile createAlways(const std::u16string& path, FileError& error);
 
-  // Opens an existing `path` for reading; others may read it but not write it while it is open,
-  // and the open fails when someone is writing it already.
+  // Opens an existing regular file at `path` for reading; others may read it but not write it
+  // while it is open, and the open fails when someone is writing it already. Anything that is not
+  // a regular file (a folder, a FIFO, a device, a socket) fails at once, without waiting.
   static NativeFile openReadDenyWrite(const std::u16string& path, FileError& error);
 
   bool isOpen() const { return handle_ >= 0; }

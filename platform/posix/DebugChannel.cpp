@@ -14,6 +14,30 @@ std::function<void(const std::u16string&)>& debugSink() {
   return sink;
 }
 
+// A debug line carries text from outside (a service's reply): written raw, its control
+// characters would drive the terminal (clear the screen, move the cursor, forge a line of ours).
+// Each one but tab is written as a visible escape instead: "\r", "\n", "\x1b", and the C1
+// controls, which some terminals also obey, as "\u009b". Everything else stays as it is.
+std::u16string visibleControls(const std::u16string& line) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::u16string out;
+  out.reserve(line.size());
+  for (const char16_t c : line) {
+    if (c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
+      out += c;
+    } else if (c == u'\r') {
+      out += u"\\r";
+    } else if (c == u'\n') {
+      out += u"\\n";
+    } else if (c < 0x80) {
+      out += {u'\\', u'x', static_cast<char16_t>(kHex[c >> 4]), static_cast<char16_t>(kHex[c & 0xF])};
+    } else {
+      out += {u'\\', u'u', u'0', u'0', static_cast<char16_t>(kHex[c >> 4]), static_cast<char16_t>(kHex[c & 0xF])};
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 void debugOutput(const std::u16string& line) {
@@ -21,7 +45,7 @@ void debugOutput(const std::u16string& line) {
     debugSink()(line);
     return;
   }
-  const std::string bytes = toAnsi(line) + "\n";
+  const std::string bytes = toAnsi(visibleControls(line)) + "\n";
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fflush(stderr);
 }

@@ -54,15 +54,25 @@ NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error
 }
 
 NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error) {
-  const int fd = ::open(toAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO for reading would wait for a writer forever (and a device could
+  // wait too). Only a regular file is read; for one, the flag changes nothing and is cleared.
+  const int fd = ::open(toAnsi(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = errorFor(errno);
     return {};
   }
   NativeFile file(fd);
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    error = errorFor(EISDIR);
+  if (fstat(fd, &info) != 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = errorFor(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
+    return {};
+  }
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = errorFor(errno);
     return {};
   }
   if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
