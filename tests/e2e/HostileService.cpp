@@ -1,0 +1,195 @@
+// The hostile-service set and its runner: fork and exec of the real binary with its connects sent
+// to the attack's scripted server, its peak memory taken from wait4, its catalogue read after.
+#include "tests/e2e/HostileService.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "tests/support/PeWriter.h"
+#include "tests/support/TempFolder.h"
+
+namespace hostile {
+namespace {
+
+namespace fs = std::filesystem;
+using Script = testsupport::ScriptedServer::Script;
+
+const std::string kWanted = R"({"success":true,"exist":false})";
+
+std::string reply(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+Script wanted() { return Script().readRequest().send(reply(kWanted)); }
+
+// The upload's reply is the attack; the existence query wants the icon.
+Attack onUpload(std::string name, Script upload) { return Attack {std::move(name), Catalogue::OneRow, {wanted(), std::move(upload)}}; }
+
+// `piece` sent every `gap` ms, `times` times, after `head`.
+Script trickle(const std::string& head, const std::string& piece, int times, int gap) {
+  Script script;
+  script.readRequest().send(head);
+  for (int i = 0; i < times; ++i) script.delay(gap).send(piece);
+  return script;
+}
+
+void exec(sqlite3* db, const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string message = error != nullptr ? error : "?";
+    sqlite3_free(error);
+    throw std::runtime_error("catalogue set-up failed: " + message);
+  }
+}
+
+void writeCatalogue(const fs::path& folder, Catalogue kind) {
+  fs::create_directories(folder / "DB");
+  const fs::path exe = folder / "sample.exe";
+  std::vector<std::uint32_t> pixels(48 * 48, 0xFF3366CC);
+  testsupport::writeIconExecutable(exe, 48, pixels, (1u << 16) | 2u, (3u << 16) | 4u, u"1.2.3.4");
+  const fs::path fifo = folder / "setup.exe";
+  if (kind == Catalogue::FifoPath && mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+
+  sqlite3* db = nullptr;
+  if (sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db) != SQLITE_OK) throw std::runtime_error("no catalogue");
+  struct Close {
+    sqlite3* db;
+    ~Close() { sqlite3_close(db); }
+  } close {db};
+  if (kind == Catalogue::Mixed) {
+    // The first row fixes the column kinds (integer key, integer name); rows 0 and 2 are not
+    // pending and are what a null key or 2.7 read as an integer would wrongly mark.
+    exec(db, "CREATE TABLE software_data (ID, softname, exepath, pin, exticon);"
+             "INSERT INTO software_data VALUES (5, 7, '" + exe.string() + "', '0', '1');"
+             "INSERT INTO software_data VALUES (0, 'Zero', '', '0', '0');"
+             "INSERT INTO software_data VALUES (2, 'Two', '', '0', '0');"
+             "INSERT INTO software_data VALUES (NULL, 'Null Key', '" + exe.string() + "', '0', '1');"
+             "INSERT INTO software_data VALUES (2.7, 'Real Key', '" + exe.string() + "', '0', '1');"
+             "INSERT INTO software_data VALUES ('abc', 'Text Key', '" + exe.string() + "', '0', '1');");
+    return;
+  }
+  exec(db, "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
+           "INSERT INTO software_data VALUES (1, 'Sample', '" + (kind == Catalogue::FifoPath ? fifo : exe).string() +
+           "', '0', '1');");
+}
+
+void readMarks(const fs::path& folder, Outcome& outcome) {
+  sqlite3* db = nullptr;
+  sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "SELECT quote(ID) FROM software_data WHERE pin = '1' ORDER BY rowid", -1, &statement, nullptr);
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    if (outcome.rowsMarked++ > 0) outcome.markedKeys += " ";
+    outcome.markedKeys += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+std::vector<Attack> attacks() {
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::vector<Attack> set;
+  set.push_back(onUpload("endless 100 Continue", Script().readRequest().sendForever("HTTP/1.1 100 Continue\r\n\r\n")));
+  set.push_back(onUpload("100 MB reply, announced",
+                         Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n").sendFill(100'000'000)));
+  set.push_back(onUpload("100 MB reply, until close",
+                         Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendFill(100'000'000, ' ')));
+  set.push_back(Attack {"100 MB reply to the existence query", Catalogue::OneRow,
+                        {Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + kWanted).sendFill(100'000'000, ' ')}});
+  set.push_back(onUpload("status line, then close", Script().readRequest().send("HTTP/1.1 200 OK\r\n")));
+  set.push_back(onUpload("Content-Length 200, 14 bytes, close",
+                         Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n{\"success\":fal")));
+  set.push_back(onUpload("chunk size \"zz\"", Script().readRequest().send(chunked + "zz\r\n{\"success\":true}\r\n0\r\n\r\n")));
+  set.push_back(onUpload("chunked, cut before the last chunk",
+                         Script().readRequest().send(chunked + "10\r\n{\"success\":true}\r\n")));
+  set.push_back(onUpload("ESC sequences and CR LF in the reply",
+                         Script().readRequest().send(reply("{\"success\":true}\r\n\x1b[2J\x1b[H\rtalvenook: forged line"))));
+  set.push_back(onUpload("103 Early Hints, then 201 Created + Location",
+                         Script().readRequest().send("HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n"
+                                                     "HTTP/1.1 201 Created\r\nLocation: /icons/1\r\nContent-Length: 16\r\n\r\n"
+                                                     "{\"success\":true}")));
+  set.push_back(Attack {"exepath is a FIFO", Catalogue::FifoPath, {wanted(), wanted()}});
+  set.push_back(Attack {"catalogue: NULL, 2.7, 'abc' keys, numeric name", Catalogue::Mixed,
+                        {wanted(), Script().readRequest().send(reply("{}")), wanted(), Script().readRequest().send(reply("{}")),
+                         wanted(), Script().readRequest().send(reply("{}")), wanted(), Script().readRequest().send(reply("{}"))}});
+  Attack headTrickle = onUpload("header lines trickled, one per 2 s",
+                                trickle("HTTP/1.1 200 OK\r\n", "X-Slow: 1\r\n", 80, 2000));
+  headTrickle.slow = true;
+  set.push_back(std::move(headTrickle));
+  Attack bodyTrickle = onUpload("body trickled, one byte per 2 s",
+                                trickle("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", " ", 80, 2000));
+  bodyTrickle.slow = true;
+  set.push_back(std::move(bodyTrickle));
+  return set;
+}
+
+Outcome run(const Attack& attack, const fs::path& binary, const fs::path& redirectLibrary, double timeoutSeconds) {
+  testsupport::ScriptedServer server;
+  for (const Script& script : attack.connections) server.addConnection(script);
+  testsupport::TempFolder folder;
+  testsupport::TempFolder runtimeDir;
+  writeCatalogue(folder.path(), attack.catalogue);
+  const fs::path program = folder.path() / "talvenook";
+  fs::copy_file(binary, program);
+
+  int errPipe[2];
+  if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const std::string port = std::to_string(server.port());
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(errPipe[1], STDERR_FILENO);
+    const int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    dup2(devNull, STDOUT_FILENO);
+    setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
+    setenv("LD_PRELOAD", redirectLibrary.c_str(), 1);
+    setenv("TALVENOOK_E2E_SERVICE_PORT", port.c_str(), 1);
+    const char* asan = getenv("ASAN_OPTIONS");  // a sanitizer build must accept the preload
+    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(errPipe[1]);
+  Outcome outcome;
+  const auto deadline = started + std::chrono::duration<double>(timeoutSeconds);
+  bool killed = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 && !killed) {
+      kill(child, SIGKILL);
+      killed = true;
+    }
+    pollfd waitFor {errPipe[0], POLLIN, 0};
+    poll(&waitFor, 1, killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (waitFor.revents == 0) continue;
+    char buffer[65536];
+    const ssize_t got = read(errPipe[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    outcome.errorBytes += static_cast<std::size_t>(got);
+    if (outcome.errorHead.size() < 65536) outcome.errorHead.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(errPipe[0]);
+  int status = 0;
+  rusage usage {};
+  wait4(child, &status, 0, &usage);
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  outcome.exitCode = (!killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+  outcome.peakKilobytes = usage.ru_maxrss;
+  readMarks(folder.path(), outcome);
+  return outcome;
+}
+
+}  // namespace hostile
