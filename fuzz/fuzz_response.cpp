@@ -58,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     http.Request().Password = u"secret";
     http.HTTPOptions.Include(net::TNetHTTPOption::hoInProcessAuth);
   }
+  // The limits a service call runs with; the reply limit small enough for inputs to pass it.
+  http.ExchangeTimeout = 120000;
+  http.MaxReplySize = 4096;
   rt::TStringStream body("a=1&b=2");
   rt::TStringStream sink;
   try {
@@ -66,5 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The body can never be longer than what the server sent.
   if (sink.Size() > static_cast<std::int64_t>(size)) __builtin_trap();
+  // Nor longer than the reply limit.
+  if (sink.Size() > http.MaxReplySize) __builtin_trap();
   return 0;
 }
