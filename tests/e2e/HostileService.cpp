@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <stdexcept>
 
 #include "tests/support/PeWriter.h"
@@ -108,6 +109,8 @@ std::vector<Attack> attacks() {
                          Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendFill(100'000'000, ' ')));
   set.push_back(Attack {"100 MB reply to the existence query", Catalogue::OneRow,
                         {Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + kWanted).sendFill(100'000'000, ' ')}});
+  set.push_back(onUpload("reply of 1 MiB less 1 byte (kept)",
+                         Script().readRequest().send(reply("{\"success\":true}" + std::string((1 << 20) - 17, ' ')))));
   set.push_back(onUpload("status line, then close", Script().readRequest().send("HTTP/1.1 200 OK\r\n")));
   set.push_back(onUpload("Content-Length 200, 14 bytes, close",
                          Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n{\"success\":fal")));
@@ -142,11 +145,16 @@ Outcome run(const Attack& attack, const fs::path& binary, const fs::path& redire
   testsupport::TempFolder runtimeDir;
   writeCatalogue(folder.path(), attack.catalogue);
   const fs::path program = folder.path() / "talvenook";
-  fs::copy_file(binary, program);
+  const std::string port = std::to_string(server.port());
 
+  // Attacks may run side by side: a child forked while another thread still has its copy of the
+  // binary open for writing would hold that copy open and make its exec fail ("text file busy"),
+  // so copies and forks take turns.
+  static std::mutex forking;
+  std::unique_lock<std::mutex> turn(forking);
+  fs::copy_file(binary, program);
   int errPipe[2];
   if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const std::string port = std::to_string(server.port());
   const auto started = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
@@ -163,6 +171,7 @@ Outcome run(const Attack& attack, const fs::path& binary, const fs::path& redire
     _exit(127);
   }
   close(errPipe[1]);
+  turn.unlock();
   Outcome outcome;
   const auto deadline = started + std::chrono::duration<double>(timeoutSeconds);
   bool killed = false;
