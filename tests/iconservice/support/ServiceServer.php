@@ -42,7 +42,10 @@ final class ServiceServer
         $serviceRoot = realpath($serviceRoot ?? self::SERVICE_ROOT);
         $env = getenv() + [];
         $env['TALVENOOK_ICONSERVICE_DATA'] = $this->dataFolder;
-        $env['PHP_CLI_SERVER_WORKERS'] = (string) $workers;
+        unset($env['PHP_CLI_SERVER_WORKERS']);
+        if ($workers > 1) {
+            $env['PHP_CLI_SERVER_WORKERS'] = (string) $workers;
+        }
         $this->dsn = "sqlite:{$this->dataFolder}/icons.sqlite";
         if (getenv('TALVENOOK_TEST_PG_DSN')) {
             $this->createPostgresDatabase();
