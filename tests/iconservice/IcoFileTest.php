@@ -61,6 +61,60 @@ final class IcoFileTest extends TestCase
         $this->assertNotNull(IcoFile::problem($twoEntriesOneImage));
     }
 
+    // The attack: a small file whose PNG frame declares 30000x30000 pixels, behind a directory
+    // entry that says 256x256 (0), alone or after a good frame. What must hold: refused.
+    public function testRefusesImageBombs(): void
+    {
+        $bomb = IconFactory::pngBomb(30000);
+        $this->assertLessThan(IcoFile::MAX_BYTES, strlen($bomb));
+        $expected = 'PNG image is 30000x30000 pixels, outside the ICO limit of 1 to 256';
+        $this->assertSame("image 0: $expected", IcoFile::problem(IconFactory::ico([['data' => $bomb, 'size' => 256]])));
+        $this->assertSame("image 1: $expected", IcoFile::problem(IconFactory::ico([
+            ['data' => IconFactory::bitmapImage(16), 'size' => 16], ['data' => $bomb, 'size' => 256]])));
+    }
+
+    // Every frame's own header must give its directory entry's size, at most 256x256: a PNG's
+    // IHDR (which must come first), a bitmap's width and twice its height.
+    public function testRefusesFramesOfAnotherSizeThanTheirEntry(): void
+    {
+        $png48 = IconFactory::pngImage(48);
+        $cases = [
+            'image 0: PNG image is 48x48 pixels, its directory entry says 32x32' => [['data' => $png48, 'size' => 32]],
+            'image 0: PNG image is 48x48 pixels, its directory entry says 256x256' => [['data' => $png48, 'size' => 256]],
+            'image 1: bitmap image is 16x16 pixels, its directory entry says 48x48' =>
+                [['data' => $png48, 'size' => 48], ['data' => IconFactory::bitmapImage(16), 'size' => 48]],
+            'image 0: PNG image is 300x2 pixels, outside the ICO limit of 1 to 256' => [['data' => self::pngWithSides(300, 2), 'size' => 44]],
+            'image 0: PNG image is 0x48 pixels, outside the ICO limit of 1 to 256' => [['data' => self::pngWithSides(0, 48), 'size' => 48]],
+            'image 0: bitmap image is 4096x4096 pixels, outside the ICO limit of 1 to 256' =>
+                [['data' => self::bitmapWithSides(4096, 8192), 'size' => 256]],
+            'image 0: bitmap image is 48x-48 pixels, outside the ICO limit of 1 to 256' =>
+                [['data' => self::bitmapWithSides(48, -96), 'size' => 48]],
+            'image 0: bitmap image has 47 rows, not the colour and mask rows of an icon' =>
+                [['data' => self::bitmapWithSides(48, 47), 'size' => 48]],
+            'image 0: PNG image does not start with its IHDR header' =>
+                [['data' => "\x89PNG\r\n\x1a\n" . pack('N', 0) . 'IEND' . pack('N', 0xAE426082) . str_repeat("\0", 20), 'size' => 48]],
+            'image 0: PNG image is truncated: no IHDR header' => [['data' => substr($png48, 0, 20), 'size' => 48]],
+        ];
+        foreach ($cases as $expected => $images) {
+            $this->assertSame($expected, IcoFile::problem(IconFactory::ico($images)), $expected);
+        }
+        // 256 written as 0 in the entry, and a bitmap's doubled height, are the size itself.
+        $this->assertNull(IcoFile::problem(IconFactory::ico([['data' => IconFactory::bitmapImage(256), 'size' => 256]])));
+        $this->assertNull(IcoFile::problem(IconFactory::ico([['data' => IconFactory::pngImage(1), 'size' => 1]])));
+    }
+
+    /** A 48x48 PNG whose IHDR says $width x $height instead. */
+    private static function pngWithSides(int $width, int $height): string
+    {
+        return substr_replace(IconFactory::pngImage(48), pack('NN', $width, $height), 16, 8);
+    }
+
+    /** A 48x48 bitmap whose header says $width wide and $rows rows high instead. */
+    private static function bitmapWithSides(int $width, int $rows): string
+    {
+        return substr_replace(IconFactory::bitmapImage(48), pack('VV', $width & 0xFFFFFFFF, $rows & 0xFFFFFFFF), 4, 8);
+    }
+
     /** A bitmap icon padded so that the whole file is $bytes long. */
     private static function iconOfSize(int $bytes): string
     {

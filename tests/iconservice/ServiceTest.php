@@ -157,6 +157,20 @@ final class ServiceTest extends TestCase
         $this->assertSame(405, self::$http->get(self::UPLOAD)['status']);
     }
 
+    // The attack: an image bomb, a PNG frame declaring 30000x30000 pixels, uploaded as the program
+    // would. What must hold: refused with the reason, nothing stored, nothing in the gallery.
+    public function testImageBombIsRefused(): void
+    {
+        $bomb = IconFactory::ico([['data' => IconFactory::pngBomb(30000), 'size' => 256]]);
+        $reply = $this->upload('Bomb', '1.0', $bomb);
+        $this->assertSame(400, $reply['status']);
+        $this->assertSame(['success' => false, 'error' => 'image 0: PNG image is 30000x30000 pixels, outside the ICO limit of 1 to 256'],
+            json_decode($reply['body'], true));
+        $this->assertSame('{"success":true,"exist":false}', $this->exist('Bomb', '1.0')['body']);
+        $this->assertStringNotContainsString('>Bomb<', self::$http->get('/index.php?r=sw/gallery')['body']);
+        $this->assertSame([], glob(self::$server->dataFolder . '/icons/' . hash('sha256', $bomb) . '.ico'));
+    }
+
     // The icon action and unknown actions answer with errors, never with a page or a crash.
     public function testIconAndUnknownActionErrors(): void
     {

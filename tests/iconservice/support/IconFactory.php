@@ -38,6 +38,25 @@ final class IconFactory
     }
 
     /**
+     * A real PNG of $side x $side black pixels, one bit each: every row is a filter byte and
+     * zeros, compressed as it is made, so the file stays small while the picture is huge.
+     */
+    public static function pngBomb(int $side): string
+    {
+        $row = str_repeat("\0", 1 + intdiv($side + 7, 8));
+        $deflate = deflate_init(ZLIB_ENCODING_DEFLATE, ['level' => 9]);
+        $idat = '';
+        for ($y = 0; $y < $side; ++$y) {
+            $idat .= deflate_add($deflate, $row, ZLIB_NO_FLUSH);
+        }
+        $idat .= deflate_add($deflate, '', ZLIB_FINISH);
+        return "\x89PNG\r\n\x1a\n"
+            . self::pngChunk('IHDR', pack('NNCCCCC', $side, $side, 1, 0, 0, 0, 0))
+            . self::pngChunk('IDAT', $idat)
+            . self::pngChunk('IEND', '');
+    }
+
+    /**
      * An ICO file of $images, each ['data' => bytes, 'size' => pixels, 'bits' => bit count].
      * Images follow the directory in order.
      */
