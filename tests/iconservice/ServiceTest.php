@@ -171,6 +171,31 @@ final class ServiceTest extends TestCase
         $this->assertSame([], glob(self::$server->dataFolder . '/icons/' . hash('sha256', $bomb) . '.ico'));
     }
 
+    // Requests do no schema work: the set-up at start switched SQLite to write-ahead logging;
+    // switched back behind the service's back, it stays so through every kind of request
+    // (each request used to switch it again, and to create the table).
+    public function testRequestsLeaveTheSchemaAlone(): void
+    {
+        $data = TempFolder::create('iconservice-journal-');
+        $server = new ServiceServer(environment: ['TALVENOOK_ICONSERVICE_DSN' => "sqlite:$data/icons.sqlite"], dataFolder: $data);
+        try {
+            $db = new \PDO("sqlite:$data/icons.sqlite", null, null, [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION]);
+            $this->assertSame('wal', $db->query('PRAGMA journal_mode')->fetchColumn(), 'set by the set-up');
+            $this->assertSame('delete', $db->query('PRAGMA journal_mode = DELETE')->fetchColumn());
+            $db = null;
+            $http = $server->http();
+            $this->assertSame(200, $http->postUpload(self::UPLOAD, ['name' => 'A', 'version' => '1'], IconFactory::programIcon())['status']);
+            $this->assertSame(200, $http->postForm(self::EXIST, '&name=A&version=1')['status']);
+            $this->assertSame(200, $http->get('/')['status']);
+            $this->assertSame(200, $http->get('/index.php?r=sw/icon&id=1')['status']);
+            $db = new \PDO("sqlite:$data/icons.sqlite", null, null, [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION]);
+            $this->assertSame('delete', $db->query('PRAGMA journal_mode')->fetchColumn());
+        } finally {
+            $server->stop();
+            TempFolder::remove($data);
+        }
+    }
+
     // The icon action and unknown actions answer with errors, never with a page or a crash.
     public function testIconAndUnknownActionErrors(): void
     {
