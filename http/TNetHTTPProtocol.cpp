@@ -236,8 +236,6 @@ void TNetHTTPProtocol::ReadBody(long long wait) {
   TNetHTTPResponse& response = *response_;
   if (response.BodySink == nullptr) return;
   const std::int64_t limit = owner_.MaxReplySize > 0 ? owner_.MaxReplySize : std::numeric_limits<std::int64_t>::max();
-  // A reply announced longer than the client keeps fails before any of it is read.
-  if (response.ContentLength() > limit) throw ENetReplyTooLarge(u"Reply too large.");
   TNetLimitedStream sink(*response.BodySink, limit);
   TNetIOHandler& io = *owner_.IOHandler();
 
@@ -255,6 +253,9 @@ void TNetHTTPProtocol::ReadBody(long long wait) {
   };
   if (response.ContentLength() > 0) {
     if (nothingArrives()) return;
+    // A body announced longer than the client keeps fails before any of it is read. (A HEAD
+    // reply announces the length of a body it does not send; nothing arrives for it.)
+    if (response.ContentLength() > limit) throw ENetReplyTooLarge(u"Reply too large.");
     // RFC 9112 section 8: a body that ends before its announced length is incomplete; the close
     // raises out of here and the exchange fails.
     io.ReceiveToStream(sink, response.ContentLength(), false);

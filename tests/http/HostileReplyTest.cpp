@@ -145,6 +145,15 @@ TEST(HostileReplyTest, ReplyLimit) {
     EXPECT_THROW(error.post(), ENetReplyTooLarge);
   }
   {
+    // A HEAD reply announces a length it never sends: no body, nothing too large.
+    ScriptedServer server;
+    server.addConnection(ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n").delay(500));
+    TNetHTTP http;
+    http.MaxReplySize = kLimit;
+    rt::TStringStream sink;
+    EXPECT_NO_THROW(http.ExecuteRequest(u"HEAD", rt::u16(server.url("/")), nullptr, &sink));
+  }
+  {
     Exchange exact(ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n").sendFill(1000));
     exact.http.MaxReplySize = kLimit;
     EXPECT_NO_THROW(exact.post());
