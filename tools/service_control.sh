@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # SERVICE_PID, SERVICE_PORT are read by the sourcing script
 # Starting and stopping the reference icon service under php -S, for tools/demo.sh, the load
 # benchmark and the end-to-end test. Source this file; it defines:
 #   start_icon_service PORT DATA_FOLDER LOG [ROUTER]   runs the service's set-up, then serves its
@@ -26,7 +27,8 @@ start_icon_service() {
   for _ in $(seq 100); do
     line=$(grep -m 1 -o 'Development Server (http://127\.0\.0\.1:[0-9]*) started' "$log")
     if [ -n "$line" ]; then
-      SERVICE_PORT=$(echo "$line" | sed 's/.*:\([0-9]*\)).*/\1/')
+      SERVICE_PORT=${line##*:}
+      SERVICE_PORT=${SERVICE_PORT%%)*}
       return 0
     fi
     kill -0 "$SERVICE_PID" 2>/dev/null || break
