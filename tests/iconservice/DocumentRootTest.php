@@ -107,7 +107,8 @@ final class DocumentRootTest extends TestCase
 
             // The launcher of the demo and the end-to-end test refuses as well, before listening.
             $tree = realpath(ServiceServer::SERVICE_ROOT);
-            $script = 'source "$1/../tools/service_control.sh"; start_icon_service 0 "$1/public/data" "$2/log"; echo "status $?"';
+            $script = 'source "$1/../tools/service_control.sh"; start_icon_service 0 "$1/public/data" "$2/log"; s=$?;'
+                . ' stop_icon_service; echo "status $s"';
             $output = shell_exec('bash -c ' . escapeshellarg($script) . ' launcher ' . escapeshellarg($tree)
                 . ' ' . escapeshellarg($outside) . ' 2>&1');
             $this->assertStringContainsString('lies inside the document root', (string) $output);
@@ -116,6 +117,8 @@ final class DocumentRootTest extends TestCase
         } finally {
             TempFolder::remove($link);
             TempFolder::remove($outside);
+            // Only a launcher that failed to refuse leaves this; the tree must not keep it.
+            TempFolder::remove(realpath(ServiceServer::SERVICE_ROOT) . '/public/data');
         }
     }
 
