@@ -8,7 +8,6 @@
 
 using namespace iconfixtures;
 using platform::posix::devicePalette;
-using platform::posix::IconFault;
 
 namespace {
 

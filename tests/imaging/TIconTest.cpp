@@ -16,7 +16,6 @@
 
 using namespace iconfixtures;
 using imaging::TIcon;
-using platform::posix::IconFault;
 using testsupport::readFileBytes;
 using testsupport::TempFolder;
 
