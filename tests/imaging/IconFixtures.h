@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,8 +13,6 @@
 #include "imaging/IconWriter.h"
 #include "platform/Bitmaps.h"
 #include "platform/posix/BitmapStandIn.h"
-#include "platform/posix/HandleRegistry.h"
-#include "platform/posix/StandInObjects.h"
 #include "runtime/TMemoryStream.h"
 
 namespace iconfixtures {
@@ -85,39 +82,12 @@ inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits,
   return header;
 }
 
-// Ways an icon can misbehave when its bitmaps are asked for, so callers' failure paths can be
-// exercised: getIconInfo fails; or the colour (or mask) handle it hands out is one that getObject
-// and getDIBits refuse, as they refuse a handle the platform no longer knows.
-enum class IconFault { None, NoIconInfo, UndescribableColour, UndescribableMask };
-
-// An icon of the stand-in that misbehaves as `fault` says.
-class FaultyIcon : public platform::posix::Icon {
- public:
-  FaultyIcon(const platform::posix::Icon& icon, IconFault fault) : Icon(icon), fault_(fault) {}
-
-  bool handOut(platform::IconInfo& info) const override {
-    if (fault_ == IconFault::NoIconInfo || !Icon::handOut(info)) return false;
-    // The refused handle is released at once: the caller holds a handle nobody knows any more.
-    if (fault_ == IconFault::UndescribableColour && info.colour) platform::deleteObject(info.colour);
-    if (fault_ == IconFault::UndescribableMask) platform::deleteObject(info.mask);
-    return true;
-  }
-
- private:
-  IconFault fault_;
-};
-
-// An icon over `colour` (none: monochrome) and `mask`, misbehaving as `fault` says; the two
-// bitmaps are released here.
-inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask,
-                                   IconFault fault = IconFault::None) {
-  platform::IconHandle icon = platform::posix::createIcon(colour, mask);
+// An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
+inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask) {
+  const platform::IconHandle icon = platform::posix::createIcon(colour, mask);
   if (colour) platform::deleteObject(colour);
   if (mask) platform::deleteObject(mask);
-  if (fault == IconFault::None || !icon) return icon;
-  const auto made = platform::posix::findObject(icon);
-  platform::destroyIcon(icon);
-  return platform::posix::addObject<platform::IconHandle>(std::make_shared<const FaultyIcon>(*made, fault));
+  return icon;
 }
 
 // The 32-bit test picture with its mask, `width` x `height`.

@@ -2,12 +2,9 @@
 // field and pixel by pixel with an independent reader.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <limits>
-#include <memory>
-
 #include "imaging/EInvalidGraphic.h"
 #include "imaging/IconWriter.h"
+#include "tests/imaging/FaultyIcon.h"
 #include "tests/imaging/IconFixtures.h"
 
 using namespace iconfixtures;
@@ -203,7 +200,7 @@ TEST(IconWriter, UnreadableBitmapsRaise) {
   LiveObjects live;
   for (IconFault fault : {IconFault::NoIconInfo, IconFault::UndescribableColour, IconFault::UndescribableMask}) {
     const platform::IconHandle icon =
-        iconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), fault);
+        faultyIconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), fault);
     try {
       buildBytes(icon);
       ADD_FAILURE() << "no error for fault " << static_cast<int>(fault);
@@ -216,33 +213,6 @@ TEST(IconWriter, UnreadableBitmapsRaise) {
   const platform::IconHandle odd = iconOf(nullptr, maskBitmap(48, 47, pictureMask));
   EXPECT_THROW(buildBytes(odd), imaging::EInvalidGraphic);
   platform::destroyIcon(odd);
-}
-
-// A section whose own header gives its height as -2^31 (top-down rows of a height that has no
-// positive counterpart) is not valid: neither describing it nor building an icon over it goes on
-// with a height that cannot be made positive. The stand-in's making calls refuse such a header,
-// so the test registers the section's record itself, as another platform might describe it.
-TEST(IconWriter, SectionHeightWithoutPositiveCounterpartRaises) {
-  LiveObjects live;
-  platform::posix::Bitmap record;
-  record.deviceIndependent = true;
-  record.width = 48;
-  record.height = 48;
-  record.bits = 32;
-  record.header = sectionHeader(48, std::numeric_limits<std::int32_t>::min(), 32);
-  record.masks = platform::posix::plainMasks(32);
-  record.rows.assign(48 * 48 * 4, 0x7F);
-  const platform::BitmapHandle section =
-      platform::posix::addObject<platform::BitmapHandle>(std::make_shared<const platform::posix::Bitmap>(record));
-  try {
-    imaging::DescribeBitmap(section, -1);
-    ADD_FAILURE() << "described";
-  } catch (const imaging::EInvalidGraphic& error) {
-    EXPECT_EQ(error.Message(), u"Bitmap image is not valid");
-  }
-  const platform::IconHandle icon = iconOf(section, maskBitmap(48, 48, pictureMask));
-  EXPECT_THROW(buildBytes(icon), imaging::EInvalidGraphic);
-  platform::destroyIcon(icon);
 }
 
 // The format choices of DescribeBitmap and the buffer sizes that follow from them.
