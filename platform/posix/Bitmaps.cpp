@@ -17,8 +17,7 @@ namespace platform {
 bool getIconInfo(IconHandle icon, IconInfo& info) {
   const auto found = posix::findObject(icon);
   if (!found) return false;
-  IconInfo handedOut;
-  handedOut.isIcon = true;
+  IconInfo handedOut;  // an icon, no hot spot
   if (!found->handOut(handedOut)) return false;
   info = handedOut;
   return true;
