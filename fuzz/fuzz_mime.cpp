@@ -15,9 +15,16 @@
 
 namespace {
 
+// The scratch mime.types file of this process, removed when the process ends (a corpus replay
+// runs in every make test).
+struct ScratchFile {
+  std::string path = "/tmp/fuzz_mime-" + std::to_string(getpid()) + ".types";
+  ~ScratchFile() { std::remove(path.c_str()); }
+};
+
 const std::string& tablePath() {
-  static const std::string path = "/tmp/fuzz_mime-" + std::to_string(getpid()) + ".types";
-  return path;
+  static const ScratchFile file;
+  return file.path;
 }
 
 void checkTable(const service::TNetMimeTable& table) {

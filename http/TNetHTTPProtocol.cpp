@@ -35,7 +35,8 @@ std::int64_t chunkSize(std::u16string_view line) {
   return size;
 }
 
-// A decimal integer (optional sign), as the whole text; nullopt-like -1 flag via `ok`.
+// A decimal integer (optional sign) spanning the whole text, into `value`; false when the text is
+// not one or the number lies outside the int range.
 bool parseInt(std::u16string_view text, long long& value) {
   if (text.empty()) return false;
   bool negative = false;

@@ -222,6 +222,12 @@ void TJsonTokenizer::countPosition(char16_t c) {
   }
 }
 
+TJsonTokenizer::Step TJsonTokenizer::enterEscape(Level& level) {
+  level.saved = level.state;
+  level.state = State::Escape;
+  return Step::Consume;
+}
+
 TJsonTokenizer::Step TJsonTokenizer::skipWhitespaceThen(Level& level, State next, Step step) {
   level.saved = next;
   level.state = State::SkipWhitespace;
@@ -292,11 +298,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
         level.current = TJsonValue::FromText(buffer_);
         return skipWhitespaceThen(level, State::Done, Step::Consume);
       }
-      if (c == u'\\') {
-        level.saved = State::QuotedString;
-        level.state = State::Escape;
-        return Step::Consume;
-      }
+      if (c == u'\\') return enterEscape(level);
       buffer_.push_back(c);
       return Step::Consume;
 
@@ -394,11 +396,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
         level.pendingName.assign(upToNul(buffer_));
         return skipWhitespaceThen(level, State::MemberNameEnd, Step::Consume);
       }
-      if (c == u'\\') {
-        level.saved = State::QuotedMemberName;
-        level.state = State::Escape;
-        return Step::Consume;
-      }
+      if (c == u'\\') return enterEscape(level);
       buffer_.push_back(c);
       return Step::Consume;
     case State::BareMemberName:
@@ -406,11 +404,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
         level.pendingName.assign(upToNul(buffer_));
         return skipWhitespaceThen(level, State::MemberNameEnd, Step::Again);
       }
-      if (c == u'\\') {
-        level.saved = State::BareMemberName;
-        level.state = State::Escape;
-        return Step::Consume;
-      }
+      if (c == u'\\') return enterEscape(level);
       buffer_.push_back(c);
       return Step::Consume;
     case State::MemberNameEnd:
@@ -569,11 +563,7 @@ TJsonTokenizer::Step TJsonTokenizer::bareWord(Level& level, char16_t c) {
     level.current = TJsonValue::FromText(std::u16string(word));
     return skipWhitespaceThen(level, State::Done, Step::Again);
   }
-  if (c == u'\\') {
-    level.saved = State::BareWord;
-    level.state = State::Escape;
-    return Step::Consume;
-  }
+  if (c == u'\\') return enterEscape(level);
   buffer_.push_back(c);
   return Step::Consume;
 }

@@ -79,6 +79,9 @@ class TJsonTokenizer {
   // Skips white space (and comments), then goes on in `next`; `step` says whether the current
   // character is consumed first.
   static Step skipWhitespaceThen(Level& level, State next, Step step);
+  // A backslash in a string, name or bare word: the next character is an escape, after which the
+  // text goes on in the level's present state. Consumes the backslash.
+  static Step enterEscape(Level& level);
   void makeNumber(Level& level);
   bool endsBareWord(char16_t c) const;
   void countPosition(char16_t c);

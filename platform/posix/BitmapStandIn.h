@@ -1,9 +1,10 @@
 // Making icons and bitmaps in the Linux stand-in for the Windows bitmap calls. Only platform/posix
 // code and tests use this header; everyone else sees platform/Bitmaps.h alone.
 //
-// The stand-in keeps every object in memory behind a handle that is never reused, so a stale or
-// foreign handle is refused instead of touching freed memory. Objects are immutable once made;
-// getIconInfo hands out new bitmap handles over the icon's pixels.
+// The stand-in keeps every object in memory behind a handle that is never reused (HandleRegistry.h),
+// so a stale or foreign handle is refused instead of touching freed memory. Objects are immutable
+// once made; getIconInfo hands out new bitmap handles over the icon's pixels. The screen's palette
+// (devicePalette) is in PixelCodec.h.
 #pragma once
 
 #include <cstddef>
@@ -12,14 +13,9 @@
 #include <vector>
 
 #include "platform/Bitmaps.h"
+#include "platform/posix/PixelCodec.h"
 
 namespace platform::posix {
-
-// The colour table of the stand-in's screen at 1, 4 or 8 bits per pixel, entries 0x00RRGGBB
-// (stored little-endian that is blue, green, red, 0): black and white; the 16 standard colours;
-// those 16, a 6x6x6 colour cube and 24 greys. Device-dependent bitmaps of those depths index it,
-// and colours read back at those depths from a bitmap of another depth map to its nearest entry.
-std::vector<std::uint32_t> devicePalette(int bitsPerPixel);
 
 // A device-dependent bitmap of `width` x `height` (1 .. 4096 each) at `bitsPerPixel` (1, 4, 8, 16,
 // 24, 32). `rows` holds the pixels top-down in the screen's format, each row padded to a multiple
@@ -38,14 +34,9 @@ BitmapHandle createDeviceBitmap(int width, int height, int bitsPerPixel, std::sp
 BitmapHandle createDibSection(const BitmapInfoHeader& header, std::span<const std::uint32_t> colourTable,
                               std::span<const std::uint32_t> masks, std::span<const std::uint8_t> bits);
 
-// Ways an icon can misbehave when its bitmaps are asked for, so callers' failure paths can be
-// exercised: getIconInfo fails; or it hands out a colour (or mask) bitmap that getObject and
-// getDIBits refuse.
-enum class IconFault { None, NoIconInfo, UndescribableColour, UndescribableMask };
-
 // An icon made of copies of `colour` (none: a monochrome icon) and `mask`; the two handles stay
 // the caller's. None when `mask` is not a live bitmap or `colour` is neither none nor live.
-IconHandle createIcon(BitmapHandle colour, BitmapHandle mask, IconFault fault = IconFault::None);
+IconHandle createIcon(BitmapHandle colour, BitmapHandle mask);
 
 // How many objects are alive, so tests can check that every handle handed out was released.
 std::size_t liveBitmapCount();

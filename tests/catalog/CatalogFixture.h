@@ -48,6 +48,37 @@ class RawConnection {
   sqlite3* db_ = nullptr;
 };
 
+// Counts the sleeps SQLite asks of its file layer while the counter lives. A connection with a busy
+// timeout (or any busy handler that waits) sleeps between its retries while another connection
+// holds a lock; one that fails at once never does. So "it did not wait" is a count of zero,
+// whatever the machine's speed. The counter is the default file layer while it lives: every call
+// but the sleep goes to the layer it replaced, and a sleep returns at once.
+class SleepCounter {
+ public:
+  SleepCounter() : base_(sqlite3_vfs_find(nullptr)), layer_(*base_) {
+    sleeps_ = 0;
+    layer_.zName = "talvenook-test-sleep-counter";
+    layer_.xSleep = [](sqlite3_vfs*, int microseconds) {
+      ++sleeps_;
+      return microseconds;
+    };
+    sqlite3_vfs_register(&layer_, 1);
+  }
+  ~SleepCounter() {
+    sqlite3_vfs_unregister(&layer_);
+    sqlite3_vfs_register(base_, 1);
+  }
+  SleepCounter(const SleepCounter&) = delete;
+  SleepCounter& operator=(const SleepCounter&) = delete;
+
+  int sleeps() const { return sleeps_; }
+
+ private:
+  static inline int sleeps_ = 0;
+  sqlite3_vfs* base_;
+  sqlite3_vfs layer_;
+};
+
 // A temp folder holding "REDU.sqlite", created by the test through Exec().
 class CatalogTest : public ::testing::Test {
  protected:

@@ -4,6 +4,10 @@
  * server was given, and parallel test runs never compete for one fixed port. Without the variable
  * the library changes nothing. */
 #define _GNU_SOURCE
+/* With _GNU_SOURCE, glibc declares connect() over a transparent union of address pointers (a GNU
+ * extension that ISO C calls incompatible with this definition), and dlsym() hands back the real
+ * connect() as an object pointer: both are what a preload library is made of. */
+#pragma GCC diagnostic ignored "-Wpedantic"
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>

@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -203,11 +205,16 @@ TEST_F(WholePass, UnreachableServiceLeavesRowsPendingAndExitsNormally) {
 }
 
 // A second instance started while a slow pass runs exits at once with code 0 and sends nothing;
-// the first instance finishes its pass.
+// the first instance finishes its pass. The first one's answer is held back until the second has
+// ended (or kHeldBack has passed): a second instance that ends before kHeldBack did not wait for
+// the first.
 TEST_F(WholePass, SecondInstanceDuringASlowPassExitsAtOnce) {
+  constexpr int kHeldBack = 30000;
   writeExecutable(fixtures.path() / "a.exe", 0xFF2060C0);
   writeCatalogue({{"Slow", "a.exe"}});
-  server.addConnection(ScriptedServer::Script().readRequest().delay(4000).send(reply("200 OK", kHeld)));
+  std::atomic<bool> secondEnded {false};
+  server.addConnection(
+      ScriptedServer::Script().readRequest().delayUntil(secondEnded, kHeldBack).send(reply("200 OK", kHeld)));
 
   testsupport::ProgramResult first;
   std::thread firstRun([&] { first = run(); });
@@ -217,11 +224,12 @@ TEST_F(WholePass, SecondInstanceDuringASlowPassExitsAtOnce) {
 
   const auto second = run();
   const std::size_t connectionsDuringSecond = server.connections();
+  secondEnded = true;
   firstRun.join();
 
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_EQ(second.errorOutput, "");
-  EXPECT_LT(second.seconds, 2.0);  // well before the first instance gets its answer
+  EXPECT_LT(second.seconds * 1000, kHeldBack);  // before the first instance could get its answer
   EXPECT_EQ(connectionsDuringSecond, 1u);
   EXPECT_EQ(first.exitCode, 0);
   EXPECT_EQ(first.errorOutput, "ResponseStream: " + kHeld + "\n");

@@ -83,9 +83,8 @@ inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits,
 }
 
 // An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
-inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask,
-                                   platform::posix::IconFault fault = platform::posix::IconFault::None) {
-  const platform::IconHandle icon = platform::posix::createIcon(colour, mask, fault);
+inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask) {
+  const platform::IconHandle icon = platform::posix::createIcon(colour, mask);
   if (colour) platform::deleteObject(colour);
   if (mask) platform::deleteObject(mask);
   return icon;

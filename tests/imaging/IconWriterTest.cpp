@@ -4,11 +4,11 @@
 
 #include "imaging/EInvalidGraphic.h"
 #include "imaging/IconWriter.h"
+#include "tests/imaging/FaultyIcon.h"
 #include "tests/imaging/IconFixtures.h"
 
 using namespace iconfixtures;
 using platform::posix::devicePalette;
-using platform::posix::IconFault;
 
 namespace {
 
@@ -200,7 +200,7 @@ TEST(IconWriter, UnreadableBitmapsRaise) {
   LiveObjects live;
   for (IconFault fault : {IconFault::NoIconInfo, IconFault::UndescribableColour, IconFault::UndescribableMask}) {
     const platform::IconHandle icon =
-        iconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), fault);
+        faultyIconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), fault);
     try {
       buildBytes(icon);
       ADD_FAILURE() << "no error for fault " << static_cast<int>(fault);

@@ -11,12 +11,12 @@
 #include "runtime/Exception.h"
 #include "runtime/TFileStream.h"
 #include "runtime/Text.h"
+#include "tests/imaging/FaultyIcon.h"
 #include "tests/imaging/IconFixtures.h"
 #include "tests/support/TempFolder.h"
 
 using namespace iconfixtures;
 using imaging::TIcon;
-using platform::posix::IconFault;
 using testsupport::readFileBytes;
 using testsupport::TempFolder;
 
@@ -66,7 +66,7 @@ TEST(TIcon, HandleOwnershipFollowsTheSharedImage) {
     icon.AssignHandle(iconOf(nullptr, maskBitmap(32, 64, pictureMask)));
     EXPECT_EQ(icon.Width(), 32);
     EXPECT_EQ(icon.Height(), 32);
-    icon.AssignHandle(iconOf(deviceBitmap(8, 8, 32, picture), maskBitmap(8, 8, pictureMask), IconFault::NoIconInfo));
+    icon.AssignHandle(faultyIconOf(deviceBitmap(8, 8, 32, picture), maskBitmap(8, 8, pictureMask), IconFault::NoIconInfo));
     EXPECT_NE(icon.Handle(), nullptr);
     EXPECT_EQ(icon.Width(), 0);
   }
@@ -115,7 +115,7 @@ TEST(TIcon, InvalidIconsLeaveThePathAlone) {
 
   TIcon broken;
   broken.AssignHandle(
-      iconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), IconFault::UndescribableColour));
+      faultyIconOf(deviceBitmap(48, 48, 32, picture), maskBitmap(48, 48, pictureMask), IconFault::UndescribableColour));
   EXPECT_EQ(messageOf([&] { broken.SaveIconFile(fresh); }), u"Bitmap image is not valid");
   EXPECT_EQ(messageOf([&] { broken.SaveIconFile(existing); }), u"Bitmap image is not valid");
   EXPECT_FALSE(std::filesystem::exists(pathOf(fresh)));

@@ -53,6 +53,10 @@ ScriptedServer::Script& ScriptedServer::Script::delay(int milliseconds) {
   steps_.push_back({Kind::Delay, {}, static_cast<std::uint64_t>(milliseconds), true});
   return *this;
 }
+ScriptedServer::Script& ScriptedServer::Script::delayUntil(const std::atomic<bool>& released, int milliseconds) {
+  steps_.push_back({Kind::Delay, {}, static_cast<std::uint64_t>(milliseconds), true, &released});
+  return *this;
+}
 ScriptedServer::Script& ScriptedServer::Script::close() {
   steps_.push_back({Kind::Close, {}, 0, true});
   return *this;
@@ -269,7 +273,7 @@ void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
         break;
       case Script::Kind::Delay: {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.count);
-        while (!stopping_ && std::chrono::steady_clock::now() < until) {
+        while (!stopping_ && std::chrono::steady_clock::now() < until && !(step.released && *step.released)) {
           std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(step.count, 10)));
         }
         break;

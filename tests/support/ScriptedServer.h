@@ -51,6 +51,9 @@ class ScriptedServer {
     Script& sendForever(std::string bytes);
     // Waits (the server stays silent).
     Script& delay(int milliseconds);
+    // Waits until `released` is true or the time has passed. `released` must stay alive until the
+    // connection has played this step.
+    Script& delayUntil(const std::atomic<bool>& released, int milliseconds);
     // Closes the connection now (a normal close; the remaining steps are skipped).
     Script& close();
     // Resets the connection (the client sees "Connection reset by peer").
@@ -64,6 +67,7 @@ class ScriptedServer {
       std::string bytes;
       std::uint64_t count = 0;
       bool keepBody = true;
+      const std::atomic<bool>* released = nullptr;  // ends a Delay early
     };
     std::vector<Step> steps_;
   };
