@@ -418,7 +418,7 @@ bool getIconInfo(IconHandle icon, IconInfo& info) {
   if (icon == nullptr || !posix::Registry::instance().icon(posix::idOf(icon), found)) return false;
   if (found.fault == IconFault::NoIconInfo) return false;
   info = IconInfo{};
-  info.isIcon = true;
+  info.isIcon = 1;
   info.mask = handOut(found.mask, found.fault == IconFault::UndescribableMask);
   if (found.colour) info.colour = handOut(found.colour, found.fault == IconFault::UndescribableColour);
   return true;
