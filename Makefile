@@ -11,7 +11,7 @@ WERROR ?= OFF
 # Where the Windows dependencies made from sources (sqlite3.dll) are kept between builds.
 WINCACHE ?= $(CURDIR)/.cache
 
-VERSION := $(shell sed -n 's/^project(Talvenook VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.Talvenook VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 COMMON_FLAGS := -DTALVENOOK_WERROR=$(WERROR)
 WINE_PREFIX := $(abspath $(WINBUILD))/wine-prefix
 
