@@ -70,7 +70,7 @@ ensure_source_entries() {
 
 $(wanted_source_entries "$uris")"
   if [[ -f $file ]] && [[ $(cat "$file") == "$entries" ]]; then
-    apt-cache showsrc "sqlite3=$source_version" 2>/dev/null | grep -q '^Package:' && return 0
+    apt-cache showsrc sqlite3 2>/dev/null | grep -qxF "Version: $source_version" && return 0
   fi
   if [[ $(id -u) != 0 ]]; then
     log "needs root once to add $file (deb-src entries for: $uris)"; exit 1
@@ -84,6 +84,8 @@ ensure_source_entries
 
 work=$(mktemp -d "$cache_root/.sqlite3-build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# apt fetches as its own unprivileged user when that user may write here.
+if [[ $(id -u) == 0 ]] && id _apt >/dev/null 2>&1; then chown _apt "$work"; fi
 cd "$work"
 
 log "fetching Debian's sqlite3 $source_version sources"
