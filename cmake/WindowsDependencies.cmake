@@ -33,6 +33,12 @@ configure_file(${PROJECT_SOURCE_DIR}/tools/windows/wine-run.sh.in ${CMAKE_BINARY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+# The test programs are listed when CTest starts rather than after each link, so building needs no
+# Wine; the prefix is made first, once, by the script that CTest reads before the listings.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+file(WRITE ${CMAKE_BINARY_DIR}/wine-prepare.cmake
+     "execute_process(COMMAND ${CMAKE_BINARY_DIR}/wine-run --prepare TIMEOUT 900)\n")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/wine-prepare.cmake)
 
 # GoogleTest from Debian's sources (libgtest-dev, libgmock-dev), built with the cross compiler,
 # under the names the Linux build gets from find_package(GTest).
