@@ -40,7 +40,7 @@ std::string savedBytes(const TempFolder& folder, const std::string& name, platfo
 // icon no colour bitmap and a 48x96 mask.
 TEST(Extraction, OurIcoFilesRoundTrip) {
   TempFolder folder;
-  const std::size_t icons = platform::posix::liveIconCount();
+  const std::size_t icons = testsupport::liveIconCount();
   const std::string colour = savedBytes(folder, "colour.ico", pictureIcon());
   const platform::IconHandle extracted = extract(folder.file("colour.ico"));
   ASSERT_NE(extracted, nullptr);
@@ -67,7 +67,7 @@ TEST(Extraction, OurIcoFilesRoundTrip) {
   EXPECT_EQ(description.height, 96);
   platform::deleteObject(info.mask);
   EXPECT_EQ(savedBytes(folder, "mono-again.ico", monochrome), mono);
-  EXPECT_EQ(platform::posix::liveIconCount(), icons);
+  EXPECT_EQ(testsupport::liveIconCount(), icons);
 }
 
 // An executable's icon group: a 24-bit image gets alpha from its mask on the way out.

@@ -1,4 +1,4 @@
-// Test icons made in the bitmap stand-in, and a small independent reader of the ICO files our
+// Test icons made through the platform's own bitmap calls (tests/support/BitmapFixtures.h), and a small independent reader of the ICO files our
 // writer produces, so tests can compare the pixels that come out with the pixels that went in.
 #pragma once
 
@@ -12,8 +12,8 @@
 
 #include "imaging/IconWriter.h"
 #include "platform/Bitmaps.h"
-#include "platform/posix/BitmapStandIn.h"
 #include "runtime/TMemoryStream.h"
+#include "tests/support/BitmapFixtures.h"
 
 namespace iconfixtures {
 
@@ -54,7 +54,7 @@ inline std::uint32_t picture(int x, int y) {
 inline bool pictureMask(int x, int y) { return (x + 2 * y) % 7 == 0; }
 
 inline platform::BitmapHandle deviceBitmap(int width, int height, int bits, const PixelFunction& value) {
-  return platform::posix::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
+  return testsupport::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
 }
 
 inline platform::BitmapHandle maskBitmap(int width, int height, const MaskFunction& transparent) {
@@ -66,7 +66,7 @@ inline platform::BitmapHandle dibSection(const platform::BitmapInfoHeader& heade
                                          const std::vector<std::uint32_t>& masks, const PixelFunction& value) {
   const int height = header.height < 0 ? -header.height : header.height;
   const PixelFunction stored = [&](int x, int y) { return value(x, header.height < 0 ? y : height - 1 - y); };
-  return platform::posix::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
+  return testsupport::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
 }
 
 inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits, std::uint32_t compression = 0,
@@ -83,9 +83,8 @@ inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits,
 }
 
 // An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
-inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask,
-                                   platform::posix::IconFault fault = platform::posix::IconFault::None) {
-  const platform::IconHandle icon = platform::posix::createIcon(colour, mask, fault);
+inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask) {
+  const platform::IconHandle icon = testsupport::createIcon(colour, mask);
   if (colour) platform::deleteObject(colour);
   if (mask) platform::deleteObject(mask);
   return icon;
