@@ -1,10 +1,6 @@
 // Memory, string and file streams.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include "runtime/Exception.h"
 #include "runtime/TFileStream.h"
 #include "runtime/TStringStream.h"
