@@ -36,8 +36,7 @@ IcoImage decodeIco(const std::string& b) {
   if (b.size() < 6 + 16 + 40) return invalid("shorter than a header, an entry and a bitmap header");
   if (u16(b, 0) != 0 || u16(b, 2) != 1 || u16(b, 4) != 1) return invalid("not a single-image icon directory");
   IcoImage image;
-  image.entryColours = static_cast<std::uint8_t>(b[8]);
-  image.entryBitCount = static_cast<int>(u16(b, 12));
+  image.entryWord = static_cast<int>(u16(b, 8));
   const std::uint64_t size = u32(b, 14), offset = u32(b, 18);
   if (offset + size > b.size() || size < 40) return invalid("entry outside the file");
   const auto at = static_cast<std::size_t>(offset);

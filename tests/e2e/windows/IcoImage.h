@@ -15,8 +15,7 @@ struct IcoImage {
   int width = 0;        // from the bitmap header
   int height = 0;       // half the header's height (colour rows; the mask has as many)
   int bitCount = 0;     // of the bitmap header
-  int entryBitCount = 0;
-  int entryColours = 0;
+  int entryWord = 0;    // the entry's 16 bits at offset 2: planes x bit count as both builds write it
   std::vector<std::uint32_t> argb;  // palette colours for 1/4/8 bits (alpha 0 as stored), else as stored
   std::vector<std::uint8_t> mask;   // 1 = transparent
 };

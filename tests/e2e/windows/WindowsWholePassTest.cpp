@@ -42,7 +42,23 @@ std::string normalised(std::string request, const std::string& boundary, const s
   };
   replaceAll(boundary.substr(2), "BOUNDARY");
   replaceAll("filename=\"" + fileName + "\"", "filename=\"FILE\"");
+  request = std::regex_replace(request, std::regex("filename=\"FILE\"\r\nContent-Type: [^\r]*\r\n"),
+                               "filename=\"FILE\"\r\nContent-Type: TYPE\r\n");
   return std::regex_replace(request, std::regex("\r\nContent-Length: \\d+\r\n"), "\r\nContent-Length: N\r\n");
+}
+
+// The content type the prefix's registry gives an extension (HKCR\<extension>, "Content Type"),
+// read from the registry file Wine keeps on disk.
+std::string registryContentType(const wintest::WinePrefix& prefix, const std::string& extension) {
+  const std::string registry = testsupport::readFileBytes(prefix.folder() / "system.reg");
+  const std::size_t key = registry.find("\n[Software\\\\Classes\\\\" + extension + "]");
+  if (key == std::string::npos) return "";
+  const std::size_t end = registry.find("\n\n", key + 1);
+  const std::string value = "\n\"Content Type\"=\"";
+  const std::size_t at = registry.find(value, key);
+  if (at == std::string::npos || at > end) return "";
+  const std::size_t from = at + value.size();
+  return registry.substr(from, registry.find('"', from) - from);
 }
 
 class WindowsWholePass : public testing::Test {
@@ -146,6 +162,12 @@ TEST_F(WindowsWholePass, SuccessfulUploadMarksExactlyThatRow) {
             std::string::npos)
       << upload.substr(0, 600);
   EXPECT_NE(upload.find("\r\n\r\n" + program.image(0) + "\r\n" + boundary + "--\r\n"), std::string::npos);
+  // The file part's content type comes from the registry (Linux: /etc/mime.types).
+  const std::string iconType = registryContentType(program.prefix(), ".ico");
+  ASSERT_FALSE(iconType.empty());
+  EXPECT_NE(upload.find("filename=\"" + WindowsProgramFolder::imagePath(0) + "\"\r\nContent-Type: " + iconType + "\r\n"),
+            std::string::npos)
+      << iconType;
   EXPECT_EQ(bodyOf(requests[2]), "&name=Held&version=1.2.3.4");
 
   ASSERT_EQ(result.debugLines.size(), 5u) << result.reports;
@@ -156,7 +178,8 @@ TEST_F(WindowsWholePass, SuccessfulUploadMarksExactlyThatRow) {
   EXPECT_EQ(result.debugLines[4], "ResponseStream: " + kHeld);
 
   // The Linux build's upload of the same row is the same request, but for its own boundary, the
-  // file name (a Linux path) and the lengths that follow from that.
+  // file name (a Linux path), the lengths that follow from that, and the content type its
+  // platform's table gives ".ico".
   wintest::LinuxProgramFolder linuxRun;
   linuxRun.writeCatalogue({{name, (program.fixtures() / "a.exe").string()}, {"Held", (program.fixtures() / "b.exe").string()}});
   std::vector<std::string> linuxRequests;

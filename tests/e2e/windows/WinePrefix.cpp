@@ -21,7 +21,7 @@ namespace wintest {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kReadyMark = ".talvenook-template-ready";
+constexpr const char* kReadyMark = ".talvenook-template-ready-2";
 
 // Holds an exclusive lock on a file for as long as it lives.
 class FileLock {
@@ -38,8 +38,9 @@ class FileLock {
 };
 
 std::vector<std::pair<std::string, std::string>> prefixEnvironment(const fs::path& prefix) {
-  // No Mono or Gecko installer prompts while the prefix is made.
-  return {{"WINEPREFIX", prefix.string()}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+  // A prefix as a user has it (mshtml registered, so the registry knows the usual content types);
+  // without a display the Mono and Gecko installers ask nobody.
+  return {{"WINEPREFIX", prefix.string()}, {"WINEDEBUG", "-all"}};
 }
 
 void makeTemplate(const fs::path& folder) {
