@@ -3,6 +3,8 @@
 // GetMessage/DispatchMessage loop that ends at the thread's quit message.
 #include "platform/MainWindow.h"
 
+#include <algorithm>
+
 #include "platform/win32/WindowOwner.h"
 #include "platform/win32/Win32Text.h"
 
@@ -68,7 +70,7 @@ MainWindow::MainWindow(const MainWindowAttributes& attributes) : attributes_(att
                             win32::applicationWindowHandle(), nullptr, GetModuleHandleW(nullptr), nullptr);
   if (handle_ == nullptr) return;
   if (attributes.layered)
-    SetLayeredWindowAttributes(toWindow(handle_), 0, static_cast<BYTE>(attributes.alpha), LWA_ALPHA);
+    SetLayeredWindowAttributes(toWindow(handle_), 0, static_cast<BYTE>(std::clamp(attributes.alpha, 0, 255)), LWA_ALPHA);
 }
 
 MainWindow::~MainWindow() {
