@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Bitmaps.h"
+#include "platform/Utf8.h"
 #include "platform/VersionInfo.h"
 #include "platform/win32/Win32Text.h"
 #include "tests/support/PeWriter.h"
@@ -152,4 +153,19 @@ TEST(Win32IconAndVersion, WhatIsNotARegularFileGivesNeitherIconNorVersion) {
     if (icon != nullptr) platform::destroyIcon(icon);
   }
   CloseHandle(pipe);
+}
+
+// The system's own programs are read like any other, also under the long-path form "\\?\".
+TEST(Win32IconAndVersion, TheSystemsOwnProgramsGiveIconAndVersion) {
+  wchar_t folder[MAX_PATH] = {};
+  ASSERT_GT(GetWindowsDirectoryW(folder, MAX_PATH), 0u);
+  const std::u16string regedit = platform::win32::fromWide(folder) + u"\\regedit.exe";
+  for (const std::u16string& path : {regedit, u"\\\\?\\" + regedit}) {
+    const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
+    EXPECT_NE(icon, nullptr);
+    platform::destroyIcon(icon);
+    const auto words = platform::readFileVersionWords(path);
+    ASSERT_TRUE(words.has_value()) << platform::utf16ToUtf8(path);
+    EXPECT_NE(words->mostSignificant, 0u);
+  }
 }
