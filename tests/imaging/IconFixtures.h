@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/Bitmaps.h"
 #include "runtime/TMemoryStream.h"
 #include "tests/support/BitmapFixtures.h"
+#include "tests/support/PeWriter.h"
 
 namespace iconfixtures {
 
@@ -95,11 +97,53 @@ inline platform::IconHandle pictureIcon(int width = 48, int height = 48) {
   return iconOf(deviceBitmap(width, height, 32, picture), maskBitmap(width, height, pictureMask));
 }
 
+// A PE32 executable whose only icon is the test picture's colours as a 48x48 24-bit image with
+// the test mask.
+inline void writeTwentyFourBitExecutable(const std::filesystem::path& path) {
+  std::vector<std::uint32_t> pixels;
+  std::vector<std::uint8_t> mask;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 48; ++x) {
+      pixels.push_back(picture(x, y) & 0xFFFFFF);
+      mask.push_back(pictureMask(x, y) ? 1 : 0);
+    }
+  testsupport::PeWriter pe;
+  const std::string image = testsupport::bmpIconImage(48, 48, 24, {}, pixels, mask);
+  pe.add(3, 1, image);  // RT_ICON
+  testsupport::IconDirEntry entry;
+  entry.bitCount = 24;
+  entry.bytes = static_cast<std::uint32_t>(image.size());
+  pe.add(14, 1, testsupport::iconGroup({entry}));  // RT_GROUP_ICON
+  pe.writeTo(path);
+}
+
+// Checks that the handles made during a test are all released by its end.
+class LiveObjects {
+ public:
+  ~LiveObjects() {
+    EXPECT_EQ(testsupport::liveBitmapCount(), bitmaps_);
+    EXPECT_EQ(testsupport::liveIconCount(), icons_);
+    EXPECT_EQ(testsupport::liveDeviceContextCount(), contexts_);
+  }
+
+ private:
+  std::size_t bitmaps_ = testsupport::liveBitmapCount();
+  std::size_t icons_ = testsupport::liveIconCount();
+  std::size_t contexts_ = testsupport::liveDeviceContextCount();
+};
+
 // BuildIconImage's bytes for `icon`.
 inline std::string buildBytes(platform::IconHandle icon) {
   rt::TMemoryStream stream;
   imaging::BuildIconImage(stream, icon);
   return std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size()));
+}
+
+// BuildIconImage's bytes for `icon`, which is destroyed.
+inline std::string build(platform::IconHandle icon) {
+  std::string bytes = buildBytes(icon);
+  platform::destroyIcon(icon);
+  return bytes;
 }
 
 inline std::uint32_t u16At(const std::string& bytes, std::size_t at) {

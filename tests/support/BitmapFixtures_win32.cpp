@@ -6,11 +6,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace testsupport {
 namespace {
 
 HBITMAP nativeBitmap(platform::BitmapHandle bitmap) { return reinterpret_cast<HBITMAP>(bitmap); }
+
+// The icons made here, so that their live ones can be counted (Wine counts no USER objects).
+std::mutex iconsLock;
+std::set<HICON> iconsMade;
+
+bool iconAlive(HICON icon) {
+  ICONINFO info {};
+  if (!GetIconInfo(icon, &info)) return false;
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  return true;
+}
 
 // The rows of a device-dependent bitmap as CreateBitmap takes them: padded to 2 bytes, not 4.
 std::vector<std::uint8_t> wordAlignedRows(int width, int height, int bitsPerPixel, std::span<const std::uint8_t> rows) {
@@ -85,13 +99,23 @@ platform::IconHandle createIcon(platform::BitmapHandle colour, platform::BitmapH
   info.fIcon = TRUE;
   info.hbmMask = nativeBitmap(mask);
   info.hbmColor = nativeBitmap(colour);
-  return reinterpret_cast<platform::IconHandle>(CreateIconIndirect(&info));
+  const HICON icon = CreateIconIndirect(&info);
+  if (icon) {
+    std::lock_guard guard(iconsLock);
+    iconsMade.insert(icon);
+  }
+  return reinterpret_cast<platform::IconHandle>(icon);
 }
 
-// The system's own counts for this process. Device contexts are GDI objects too, so they show in
-// the bitmap count; their own count stays 0.
+// GDI objects: the system's own count for this process (device contexts are GDI objects too, so
+// they show in it and their own count stays 0). Icons: those made here that are still alive;
+// icons handed out by extraction are not in it, and a test that counts around them sees no change
+// either way. A handle destroyed and made again by the system counts once.
 std::size_t liveBitmapCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
-std::size_t liveIconCount() { return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS); }
 std::size_t liveDeviceContextCount() { return 0; }
+std::size_t liveIconCount() {
+  std::lock_guard guard(iconsLock);
+  return static_cast<std::size_t>(std::count_if(iconsMade.begin(), iconsMade.end(), iconAlive));
+}
 
 }  // namespace testsupport
