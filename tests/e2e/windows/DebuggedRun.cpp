@@ -1,9 +1,7 @@
 // Wine processes under debugrun: spawned with the prefix's environment, reaped with a deadline.
 #include "tests/e2e/windows/DebuggedRun.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -52,23 +50,8 @@ DebuggedRun::DebuggedRun(const WinePrefix& prefix, const fs::path& debugrun, con
   std::vector<std::string> argv = {wineLoader(), debugrun.string(), "--deadline", std::to_string(deadlineSeconds),
                                    program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> env = environmentWith(prefix.environment());
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
   started_ = std::chrono::steady_clock::now();
-  const int spawned = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
+  pid_ = startChild(argv, prefix.environment(), {output_, errors_, workingFolder});
 }
 
 DebuggedRun::~DebuggedRun() {

@@ -173,8 +173,8 @@ std::string why(Kind kind, const Difference& d) {
 }
 
 // What icotool (icoutils), a reader nobody here wrote, lists for an ICO file; empty when it fails.
-std::string icotoolListing(const fs::path& ico) {
-  const fs::path log = ico.string() + ".icotool";
+std::string icotoolListing(const fs::path& ico, const fs::path& log) {
+  fs::remove(log);
   if (wintest::runCommand({"icotool", "-l", ico.string()}, {}, log, 60) != 0) return "";
   std::string listing = testsupport::readFileBytes(log);
   while (!listing.empty() && listing.back() == '\n') listing.pop_back();
@@ -222,6 +222,8 @@ TEST(IcoComparison, WindowsAndLinuxBuildsWriteTheSameIconsWhereTheyShould) {
   ASSERT_EQ(linuxRun.run().exitCode, 0);
 
   const fs::path artefacts = fs::path(WINDOWS_E2E_ARTEFACTS);
+  fs::remove_all(artefacts / "ico-linux");
+  fs::remove_all(artefacts / "ico-windows");
   fs::create_directories(artefacts / "ico-linux");
   fs::create_directories(artefacts / "ico-windows");
   std::ostringstream table;
@@ -262,8 +264,9 @@ TEST(IcoComparison, WindowsAndLinuxBuildsWriteTheSameIconsWhereTheyShould) {
     }
     if (fixture.kind == Kind::WineProgram && linuxBytes.empty()) continue;
     if (fixture.kind == Kind::Monochrome) {
-      EXPECT_EQ(icotoolListing(artefacts / "ico-linux" / file), "--icon --index=1 --width=48 --height=48 --bit-depth=1 --palette-size=2");
-      EXPECT_EQ(icotoolListing(artefacts / "ico-windows" / file), "--icon --index=1 --width=48 --height=48 --bit-depth=1 --palette-size=2");
+      const std::string oneBit = "--icon --index=1 --width=48 --height=48 --bit-depth=1 --palette-size=2";
+      EXPECT_EQ(icotoolListing(artefacts / "ico-linux" / file, windows.logs() / "icotool.log"), oneBit);
+      EXPECT_EQ(icotoolListing(artefacts / "ico-windows" / file, windows.logs() / "icotool.log"), oneBit);
     }
     for (const IcoImage* image : {&linuxImage, &windowsImage}) {
       ASSERT_TRUE(image->valid) << fixture.name << ": " << image->problem;

@@ -2,10 +2,8 @@
 #include "tests/e2e/windows/IconService.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +11,8 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
-#include "tests/e2e/windows/WinePrefix.h"
+#include "tests/e2e/windows/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 
 namespace wintest {
@@ -41,22 +38,9 @@ bool accepting() {
 IconService::IconService(const fs::path& dataFolder, const fs::path& log) : data_(dataFolder), log_(log) {
   if (accepting()) throw std::runtime_error("127.0.0.1:8750 is taken inside the test's own network");
   fs::create_directories(data_);
-  std::vector<std::string> argv = {"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t",
-                                   (fs::path(TALVENOOK_SOURCE_DIR) / "iconservice").string()};
-  std::vector<std::string> env = environmentWith({{"TALVENOOK_ICONSERVICE_DATA", data_.string()}});
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const int spawned = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start php");
+  pid_ = startChild({"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t",
+                     (fs::path(TALVENOOK_SOURCE_DIR) / "iconservice").string()},
+                    {{"TALVENOOK_ICONSERVICE_DATA", data_.string()}}, {log_, log_, {}});
   for (int waited = 0; waited < 200; ++waited) {
     if (accepting()) return;
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;

@@ -2,20 +2,13 @@
 #include "tests/e2e/windows/WinePrefix.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace wintest {
 namespace fs = std::filesystem;
@@ -37,7 +30,7 @@ class FileLock {
   int fd_;
 };
 
-std::vector<std::pair<std::string, std::string>> prefixEnvironment(const fs::path& prefix) {
+Environment prefixEnvironment(const fs::path& prefix) {
   // A prefix as a user has it (mshtml registered, so the registry knows the usual content types);
   // without a display the Mono and Gecko installers ask nobody.
   return {{"WINEPREFIX", prefix.string()}, {"WINEDEBUG", "-all"}};
@@ -72,19 +65,6 @@ void hardLinkCopy(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& extra) {
-  std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    bool replaced = name == "DISPLAY" || name == "WAYLAND_DISPLAY";
-    for (const auto& [key, value] : extra) replaced = replaced || key == name;
-    if (!replaced) merged.push_back(text);
-  }
-  for (const auto& [key, value] : extra) merged.push_back(key + "=" + value);
-  return merged;
-}
-
 std::string wineLoader() {
   const char* chosen = std::getenv("TALVENOOK_WINE");
   if (chosen != nullptr && *chosen != '\0') return chosen;
@@ -94,36 +74,6 @@ std::string wineLoader() {
 std::string wineServer() {
   const fs::path beside = fs::path(wineLoader()).parent_path() / "wineserver";
   return fs::exists(beside) ? beside.string() : "wineserver";
-}
-
-int runCommand(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& environment,
-               const fs::path& log, double seconds) {
-  std::vector<std::string> env = environmentWith(environment);
-  std::vector<char*> args, envp;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t child = 0;
-  const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 WinePrefix::WinePrefix(const fs::path& templateFolder) {
@@ -159,7 +109,7 @@ std::string WinePrefix::windowsPath(const fs::path& path) const {
   return text;
 }
 
-std::vector<std::pair<std::string, std::string>> WinePrefix::environment() const {
+Environment WinePrefix::environment() const {
   return prefixEnvironment(folder_);
 }
 

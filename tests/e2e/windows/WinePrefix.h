@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
-#include <vector>
+
+#include "tests/e2e/windows/ChildProcess.h"
 
 namespace wintest {
 
@@ -27,7 +27,7 @@ class WinePrefix {
   // The Windows path of `path`: "C:\..." inside drive_c, else "Z:\..." (Wine's view of "/").
   std::string windowsPath(const std::filesystem::path& path) const;
   // The environment a Wine process of this prefix gets: WINEPREFIX, WINEDEBUG=-all, no display.
-  std::vector<std::pair<std::string, std::string>> environment() const;
+  Environment environment() const;
 
  private:
   std::filesystem::path folder_;
@@ -36,14 +36,5 @@ class WinePrefix {
 // The Wine loader for 64-bit programs (TALVENOOK_WINE overrides it) and its wineserver.
 std::string wineLoader();
 std::string wineServer();
-
-// This process's environment with `extra` set on top (replacing variables of the same name), and
-// without DISPLAY and WAYLAND_DISPLAY: Wine always runs headless here.
-std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& extra);
-
-// Runs `argv` with `environment` added to this process's, output to `log`; returns its exit code,
-// or -1 when it did not end within `seconds` (it is then killed).
-int runCommand(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& environment,
-               const std::filesystem::path& log, double seconds);
 
 }  // namespace wintest
