@@ -3,6 +3,13 @@
 // are Winsock's own (WSAGetLastError), which are the numbers the layers above speak.
 #include "platform/Sockets.h"
 
+// The same windows.h set-up as Win32Text.h, which comes after winsock2.h here.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
