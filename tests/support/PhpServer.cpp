@@ -84,8 +84,17 @@ bool PhpServer::running() const { return pid_ > 0 && port_ > 0 && acceptingOnLoo
 
 void PhpServer::stop() {
   if (pid_ > 0) {
+    // Asked to end, and made to after five seconds.
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        break;
+      }
+      usleep(10000);
+    }
     pid_ = -1;
   }
   // The server is gone, so its end of the pipe is closed and the drainer sees the end.

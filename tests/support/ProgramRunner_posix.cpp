@@ -108,8 +108,15 @@ ProgramResult runProgram(const ProgramLaunch& launch) {
     if (got <= 0) break;
     result.errorOutput.append(buffer, static_cast<size_t>(got));
   }
+  // A child may close its standard error and go on running: the deadline holds for the wait too.
   int status = 0;
-  waitpid(child, &status, 0);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (!killed && std::chrono::steady_clock::now() >= deadline) {
+      kill(child, SIGKILL);
+      killed = true;
+    }
+    usleep(10000);
+  }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.exitCode = (!killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
   return result;
