@@ -16,7 +16,7 @@ using wintest::WindowsArtefacts;
 class DebugRun : public testing::Test {
  protected:
   testsupport::TempFolder logs;
-  wintest::WinePrefix prefix {WindowsArtefacts::winePrefixTemplate()};
+  wintest::WinePrefix prefix{WindowsArtefacts::winePrefixTemplate()};
 
   wintest::DebuggedResult probe(const std::vector<std::string>& arguments, double deadline = 60) {
     DebuggedRun run(prefix, WindowsArtefacts::debugrun(), prefix.windowsPath(WindowsArtefacts::probe()), arguments,
@@ -25,8 +25,9 @@ class DebugRun : public testing::Test {
   }
 
   static std::vector<std::string> linesBefore(std::vector<std::string> tail) {
-    std::vector<std::string> lines = {"probe started", "Caf\u00e9 cr\u00e8me, na\u00efve", std::string(5000, 'x'),
-                                      "two\\r\\nlines\tand a tab", "narrow line", "exception caught"};
+    std::vector<std::string> lines = {"probe started",        "Caf\u00e9 cr\u00e8me, na\u00efve",
+                                      std::string(5000, 'x'), "two\\r\\nlines\tand a tab",
+                                      "narrow line",          "exception caught"};
     lines.insert(lines.end(), tail.begin(), tail.end());
     return lines;
   }

@@ -36,7 +36,7 @@ std::vector<std::string> linesOf(const std::string& text) {
   return lines;
 }
 
-std::atomic<int> runNumber {0};
+std::atomic<int> runNumber{0};
 
 }  // namespace
 

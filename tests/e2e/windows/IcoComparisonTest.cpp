@@ -44,7 +44,8 @@ std::uint32_t picture(int x, int y, int side) {
 }
 std::uint8_t maskBit(int x, int y) { return static_cast<std::uint8_t>((x + 2 * y) % 7 == 0); }
 
-void addGroup(testsupport::PeWriter& writer, const std::vector<std::pair<std::string, testsupport::IconDirEntry>>& images) {
+void addGroup(testsupport::PeWriter& writer,
+              const std::vector<std::pair<std::string, testsupport::IconDirEntry>>& images) {
   std::vector<testsupport::IconDirEntry> entries;
   std::uint16_t id = 1;
   for (auto [image, entry] : images) {
@@ -72,12 +73,15 @@ std::string bmp(int side, int bits, bool withAlpha = true) {
   // A 1-bit image is monochrome only with a black and white table.
   if (bits == 1) palette = {0x000000, 0xFFFFFF};
   for (int i = 0; colours > 2 && i < colours; ++i)
-    palette.push_back(static_cast<std::uint32_t>(i * 255 / (colours - 1)) << 16 | static_cast<std::uint32_t>(255 - i * 255 / (colours - 1)) << 8 | 0x40);
+    palette.push_back(static_cast<std::uint32_t>(i * 255 / (colours - 1)) << 16 |
+                      static_cast<std::uint32_t>(255 - i * 255 / (colours - 1)) << 8 | 0x40);
   for (int y = 0; y < side; ++y) {
     for (int x = 0; x < side; ++x) {
       const std::uint32_t p = picture(x, y, side);
-      if (colours != 0) pixels.push_back(static_cast<std::uint32_t>((x + y * 3) % colours));
-      else pixels.push_back(withAlpha ? p : p & 0x00FFFFFF);
+      if (colours != 0)
+        pixels.push_back(static_cast<std::uint32_t>((x + y * 3) % colours));
+      else
+        pixels.push_back(withAlpha ? p : p & 0x00FFFFFF);
       mask.push_back(withAlpha && bits == 32 ? static_cast<std::uint8_t>(p >> 24 == 0) : maskBit(x, y));
     }
   }
@@ -94,19 +98,50 @@ std::string png(int side) {
 std::vector<Fixture> fixtures() {
   using W = testsupport::PeWriter;
   return {
-      {"bgra48.exe", "32-bit 48x48 with alpha", Kind::SameBytes, [](W& w) { addGroup(w, {{bmp(48, 32), entryOf(48, 32)}}); }},
-      {"png48.exe", "PNG 48x48 RGBA", Kind::SameBytes, [](W& w) { addGroup(w, {{png(48), entryOf(48, 32)}}); }},
+      {"bgra48.exe", "32-bit 48x48 with alpha", Kind::SameBytes,
+       [](W& w) {
+         addGroup(w, {{bmp(48, 32), entryOf(48, 32)}});
+       }},
+      {"png48.exe", "PNG 48x48 RGBA", Kind::SameBytes,
+       [](W& w) {
+         addGroup(w, {{png(48), entryOf(48, 32)}});
+       }},
       {"group16-32-48.exe", "32-bit 16, 32, 48 (48 chosen)", Kind::SameBytes,
-       [](W& w) { addGroup(w, {{bmp(16, 32), entryOf(16, 32)}, {bmp(32, 32), entryOf(32, 32)}, {bmp(48, 32), entryOf(48, 32)}}); }},
-      {"rgb24.exe", "24-bit 48x48 with mask", Kind::NoAlpha, [](W& w) { addGroup(w, {{bmp(48, 24), entryOf(48, 24)}}); }},
-      {"pal8.exe", "8-bit palette 48x48", Kind::NoAlpha, [](W& w) { addGroup(w, {{bmp(48, 8), entryOf(48, 8)}}); }},
-      {"pal4.exe", "4-bit palette 48x48", Kind::NoAlpha, [](W& w) { addGroup(w, {{bmp(48, 4), entryOf(48, 4, 16)}}); }},
+       [](W& w) {
+         addGroup(w, {{bmp(16, 32), entryOf(16, 32)}, {bmp(32, 32), entryOf(32, 32)}, {bmp(48, 32), entryOf(48, 32)}});
+       }},
+      {"rgb24.exe", "24-bit 48x48 with mask", Kind::NoAlpha,
+       [](W& w) {
+         addGroup(w, {{bmp(48, 24), entryOf(48, 24)}});
+       }},
+      {"pal8.exe", "8-bit palette 48x48", Kind::NoAlpha,
+       [](W& w) {
+         addGroup(w, {{bmp(48, 8), entryOf(48, 8)}});
+       }},
+      {"pal4.exe", "4-bit palette 48x48", Kind::NoAlpha,
+       [](W& w) {
+         addGroup(w, {{bmp(48, 4), entryOf(48, 4, 16)}});
+       }},
       {"alpha0-32.exe", "32-bit 48x48, alpha all 0 (mask only)", Kind::NoAlpha,
-       [](W& w) { addGroup(w, {{bmp(48, 32, false), entryOf(48, 32)}}); }},
-      {"mono48.exe", "1-bit monochrome 48x48", Kind::Monochrome, [](W& w) { addGroup(w, {{bmp(48, 1), entryOf(48, 1, 2)}}); }},
-      {"bgra32.exe", "32-bit 32x32 only (enlarged)", Kind::Resized, [](W& w) { addGroup(w, {{bmp(32, 32), entryOf(32, 32)}}); }},
-      {"bgra64.exe", "32-bit 64x64 only (shrunk)", Kind::Resized, [](W& w) { addGroup(w, {{bmp(64, 32), entryOf(64, 32)}}); }},
-      {"png256.exe", "PNG 256x256 only (shrunk)", Kind::Resized, [](W& w) { addGroup(w, {{png(256), entryOf(256, 32)}}); }},
+       [](W& w) {
+         addGroup(w, {{bmp(48, 32, false), entryOf(48, 32)}});
+       }},
+      {"mono48.exe", "1-bit monochrome 48x48", Kind::Monochrome,
+       [](W& w) {
+         addGroup(w, {{bmp(48, 1), entryOf(48, 1, 2)}});
+       }},
+      {"bgra32.exe", "32-bit 32x32 only (enlarged)", Kind::Resized,
+       [](W& w) {
+         addGroup(w, {{bmp(32, 32), entryOf(32, 32)}});
+       }},
+      {"bgra64.exe", "32-bit 64x64 only (shrunk)", Kind::Resized,
+       [](W& w) {
+         addGroup(w, {{bmp(64, 32), entryOf(64, 32)}});
+       }},
+      {"png256.exe", "PNG 256x256 only (shrunk)", Kind::Resized,
+       [](W& w) {
+         addGroup(w, {{png(256), entryOf(256, 32)}});
+       }},
       {"C:\\windows\\system32\\notepad.exe", "Wine's notepad", Kind::WineProgram, {}},
       {"C:\\windows\\regedit.exe", "Wine's regedit", Kind::WineProgram, {}},
       {"C:\\windows\\system32\\winhlp32.exe", "Wine's winhlp32", Kind::WineProgram, {}},
@@ -135,8 +170,10 @@ struct Difference {
 
 Difference compare(const IcoImage& fromLinux, const IcoImage& fromWindows) {
   Difference d;
-  if (fromLinux.bitCount != fromWindows.bitCount || fromLinux.width != fromWindows.width || fromLinux.height != fromWindows.height) {
-    d.text = "format: Linux " + std::to_string(fromLinux.bitCount) + "-bit, Windows " + std::to_string(fromWindows.bitCount) + "-bit";
+  if (fromLinux.bitCount != fromWindows.bitCount || fromLinux.width != fromWindows.width ||
+      fromLinux.height != fromWindows.height) {
+    d.text = "format: Linux " + std::to_string(fromLinux.bitCount) + "-bit, Windows " +
+             std::to_string(fromWindows.bitCount) + "-bit";
     d.colour = -1;
     return d;
   }
@@ -190,7 +227,8 @@ std::string alphaStory(const IcoImage& fromLinux, const IcoImage& fromWindows) {
     linuxFromMask = linuxFromMask && (fromLinux.argb[i] >> 24) == (fromLinux.mask[i] != 0 ? 0u : 255u);
   }
   return std::string(" (Windows: ") + (windowsZero ? "alpha 0 in every pixel" : "alpha as the system gave it") +
-         "; Linux: " + (linuxFromMask ? "255 where the mask is opaque, 0 where transparent" : "alpha not from the mask") + ")";
+         "; Linux: " +
+         (linuxFromMask ? "255 where the mask is opaque, 0 where transparent" : "alpha not from the mask") + ")";
 }
 
 TEST(IcoComparison, WindowsAndLinuxBuildsWriteTheSameIconsWhereTheyShould) {
@@ -281,7 +319,8 @@ TEST(IcoComparison, WindowsAndLinuxBuildsWriteTheSameIconsWhereTheyShould) {
       }
     }
   }
-  table << "\n" << identical << " byte-identical, " << differing << " differing, " << iconless << " without icon, of "
+  table << "\n"
+        << identical << " byte-identical, " << differing << " differing, " << iconless << " without icon, of "
         << all.size() << " rows.\n";
   std::ofstream(artefacts / "ico-comparison.md") << table.str();
   std::printf("%s", table.str().c_str());

@@ -11,11 +11,11 @@ namespace wintest {
 
 struct IcoImage {
   bool valid = false;
-  std::string problem;  // why it is not a valid single-image ICO
-  int width = 0;        // from the bitmap header
-  int height = 0;       // half the header's height (colour rows; the mask has as many)
-  int bitCount = 0;     // of the bitmap header
-  int entryWord = 0;    // the entry's 16 bits at offset 2: planes x bit count as both builds write it
+  std::string problem;              // why it is not a valid single-image ICO
+  int width = 0;                    // from the bitmap header
+  int height = 0;                   // half the header's height (colour rows; the mask has as many)
+  int bitCount = 0;                 // of the bitmap header
+  int entryWord = 0;                // the entry's 16 bits at offset 2: planes x bit count as both builds write it
   std::vector<std::uint32_t> argb;  // palette colours for 1/4/8 bits (alpha 0 as stored), else as stored
   std::vector<std::uint8_t> mask;   // 1 = transparent
 };

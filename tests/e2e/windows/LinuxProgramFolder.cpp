@@ -13,8 +13,8 @@ void LinuxProgramFolder::writeCatalogue(const std::vector<CatalogueRow>& rows) c
 LinuxResult LinuxProgramFolder::run() const {
   const fs::path log = runtimeDir_.path() / "stderr.log";
   LinuxResult result;
-  result.exitCode = runCommand({(folder() / "talvenook").string()}, {{"XDG_RUNTIME_DIR", runtimeDir_.path().string()}},
-                               log, 120);
+  result.exitCode =
+      runCommand({(folder() / "talvenook").string()}, {{"XDG_RUNTIME_DIR", runtimeDir_.path().string()}}, log, 120);
   result.errorOutput = testsupport::readFileBytes(log);
   return result;
 }

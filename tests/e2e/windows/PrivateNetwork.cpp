@@ -17,7 +17,7 @@ std::string enterPrivateNetwork() {
     return std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno) + " (run the tests as root)";
   const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (control < 0) return std::string("socket failed: ") + std::strerror(errno);
-  ifreq request {};
+  ifreq request{};
   std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
   std::string failure;
   if (ioctl(control, SIOCGIFFLAGS, &request) != 0) {

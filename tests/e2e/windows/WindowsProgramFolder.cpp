@@ -82,8 +82,9 @@ WindowsProgramFolder::WindowsProgramFolder() : prefix_(WindowsArtefacts::winePre
 
 void writeCatalogueFile(const fs::path& database, const std::vector<CatalogueRow>& rows) {
   fs::create_directories(database.parent_path());
-  std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
-                    "exticon TEXT);";
+  std::string sql =
+      "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
+      "exticon TEXT);";
   const auto quoted = [](std::string text) {
     for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2)) text.insert(at, "'");
     return "'" + text + "'";

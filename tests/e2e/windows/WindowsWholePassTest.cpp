@@ -19,8 +19,8 @@ using wintest::WindowsProgramFolder;
 constexpr int kServicePort = 8750;  // the program's compiled-in service address
 
 std::string reply(const std::string& status, const std::string& body) {
-  return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
 }
 
 ScriptedServer::Script answer(const std::string& body, const std::string& status = "200 OK") {
@@ -37,7 +37,8 @@ std::string headOf(const std::string& request) { return request.substr(0, reques
 // An upload request with its boundary, its file name and its length written as placeholders.
 std::string normalised(std::string request, const std::string& boundary, const std::string& fileName) {
   const auto replaceAll = [&request](const std::string& from, const std::string& to) {
-    for (std::size_t at = request.find(from); !from.empty() && at != std::string::npos; at = request.find(from, at + to.size()))
+    for (std::size_t at = request.find(from); !from.empty() && at != std::string::npos;
+         at = request.find(from, at + to.size()))
       request.replace(at, from.size(), to);
   };
   replaceAll(boundary.substr(2), "BOUNDARY");
@@ -113,17 +114,18 @@ TEST_F(WindowsWholePass, RowWithoutIconIsSkippedAndHeldIconsAreNotUploaded) {
   // The Linux build, on the same executables (Wine's notepad.exe included) and names, sends the
   // same bytes: heads, bodies, and the version it reads out of notepad.exe.
   wintest::LinuxProgramFolder linuxRun;
-  linuxRun.writeCatalogue({{"First App", (program.fixtures() / "first.exe").string()},
-                        {"No Icon", (program.fixtures() / "plain.exe").string()},
-                        {"Wine Notepad", (program.prefix().driveC() / "windows" / "system32" / "notepad.exe").string()},
-                        {"Fourth & Co", (program.fixtures() / "fourth.exe").string()}});
+  linuxRun.writeCatalogue(
+      {{"First App", (program.fixtures() / "first.exe").string()},
+       {"No Icon", (program.fixtures() / "plain.exe").string()},
+       {"Wine Notepad", (program.prefix().driveC() / "windows" / "system32" / "notepad.exe").string()},
+       {"Fourth & Co", (program.fixtures() / "fourth.exe").string()}});
   ScriptedServer linuxServer(ScriptedServer::Family::IPv4, kServicePort);
   for (int i = 0; i < 3; ++i) linuxServer.addConnection(answer(kHeld));
   const auto linuxResult = linuxRun.run();
   EXPECT_EQ(linuxResult.exitCode, 0) << linuxResult.errorOutput;
   EXPECT_EQ(linuxServer.requests(), requests);
-  EXPECT_EQ(linuxResult.errorOutput, "ResponseStream: " + kHeld + "\nResponseStream: " + kHeld + "\nResponseStream: " +
-                                         kHeld + "\n");
+  EXPECT_EQ(linuxResult.errorOutput,
+            "ResponseStream: " + kHeld + "\nResponseStream: " + kHeld + "\nResponseStream: " + kHeld + "\n");
 }
 
 // A wanted icon is uploaded and exactly that row is marked. The upload carries the name (accents,
@@ -165,8 +167,9 @@ TEST_F(WindowsWholePass, SuccessfulUploadMarksExactlyThatRow) {
   // The file part's content type comes from the registry (Linux: /etc/mime.types).
   const std::string iconType = registryContentType(program.prefix(), ".ico");
   ASSERT_FALSE(iconType.empty());
-  EXPECT_NE(upload.find("filename=\"" + WindowsProgramFolder::imagePath(0) + "\"\r\nContent-Type: " + iconType + "\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      upload.find("filename=\"" + WindowsProgramFolder::imagePath(0) + "\"\r\nContent-Type: " + iconType + "\r\n"),
+      std::string::npos)
       << iconType;
   EXPECT_EQ(bodyOf(requests[2]), "&name=Held&version=1.2.3.4");
 
@@ -181,7 +184,8 @@ TEST_F(WindowsWholePass, SuccessfulUploadMarksExactlyThatRow) {
   // file name (a Linux path), the lengths that follow from that, and the content type its
   // platform's table gives ".ico".
   wintest::LinuxProgramFolder linuxRun;
-  linuxRun.writeCatalogue({{name, (program.fixtures() / "a.exe").string()}, {"Held", (program.fixtures() / "b.exe").string()}});
+  linuxRun.writeCatalogue(
+      {{name, (program.fixtures() / "a.exe").string()}, {"Held", (program.fixtures() / "b.exe").string()}});
   std::vector<std::string> linuxRequests;
   {
     ScriptedServer linuxServer(ScriptedServer::Family::IPv4, kServicePort);
@@ -238,7 +242,7 @@ TEST_F(WindowsWholePass, SecondInstanceDuringASlowPassExitsAtOnce) {
   EXPECT_TRUE(firstStillWaiting) << "the second instance ended only after the first one's answer";
   EXPECT_EQ(server.connections(), 1u);
   EXPECT_EQ(firstResult.exitCode, 0) << firstResult.reports;
-  EXPECT_EQ(firstResult.debugLines, std::vector<std::string> {"ResponseStream: " + kHeld});
+  EXPECT_EQ(firstResult.debugLines, std::vector<std::string>{"ResponseStream: " + kHeld});
 }
 
 // A catalogue without the table: the pass fails, one error box (caption: the application title;

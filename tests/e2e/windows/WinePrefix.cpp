@@ -54,7 +54,8 @@ void makeTemplate(const fs::path& folder) {
 }
 
 void hardLinkCopy(const fs::path& from, const fs::path& to) {
-  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::create_hard_links);
+  fs::copy(from, to,
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::create_hard_links);
   // Wine rewrites the registry files; they must not be shared with the template.
   for (const char* name : {"system.reg", "user.reg", "userdef.reg", ".update-timestamp"}) {
     if (!fs::exists(from / name)) continue;
@@ -109,8 +110,6 @@ std::string WinePrefix::windowsPath(const fs::path& path) const {
   return text;
 }
 
-Environment WinePrefix::environment() const {
-  return prefixEnvironment(folder_);
-}
+Environment WinePrefix::environment() const { return prefixEnvironment(folder_); }
 
 }  // namespace wintest

@@ -55,7 +55,7 @@ std::vector<char> readMemory(HANDLE process, const void* address, SIZE_T bytes) 
 }  // namespace
 
 DebugSession::DebugSession(const std::wstring& commandLine) {
-  STARTUPINFOW startup {};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   std::wstring writable = commandLine;
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
@@ -86,7 +86,7 @@ DWORD DebugSession::run(double deadlineSeconds) {
       TerminateProcess(process_.hProcess, kDeadlineExitCode);
       terminated = true;
     }
-    DEBUG_EVENT event {};
+    DEBUG_EVENT event{};
     if (!wait(&event, kWaitSliceMilliseconds)) {
       if (terminated && now >= deadline + std::chrono::seconds(10)) return kDeadlineExitCode;  // it never ended
       continue;

@@ -31,7 +31,7 @@ class DebugSession {
   DWORD handleException(const EXCEPTION_DEBUG_INFO& exception);
   void handleDebugString(const OUTPUT_DEBUG_STRING_INFO& info);
 
-  PROCESS_INFORMATION process_ {};
+  PROCESS_INFORMATION process_{};
   bool initialBreakpointSeen_ = false;
   bool initialWow64BreakpointSeen_ = false;
   bool exited_ = false;
