@@ -52,4 +52,18 @@ void FormCreate(IUploadOperations& operations, const std::u16string& programFold
 
 TFrm_image::TFrm_image(const std::function<void()>& creationHandler) { creationHandler(); }
 
+platform::MainWindowAttributes TFrm_image::NativeAttributes() {
+  const Attributes stored;
+  platform::MainWindowAttributes native;
+  native.left = stored.left;
+  native.top = stored.top;
+  native.clientWidth = stored.clientWidth;
+  native.clientHeight = stored.clientHeight;
+  native.bordered = stored.bordered;
+  native.layered = stored.layered;
+  native.alpha = stored.alphaBlendValue;
+  native.caption = stored.caption;
+  return native;
+}
+
 }  // namespace app

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/UploadOperations.h"
+#include "platform/MainWindow.h"
 
 namespace app {
 
@@ -22,10 +23,10 @@ inline constexpr char16_t kImageFolder[] = u"image";
 // stops the pass and is left to the application object to report.
 void FormCreate(IUploadOperations& operations, const std::u16string& programFolder);
 
-// The main window stand-in. Its stored attributes are those of the designed window (off-screen,
-// fully transparent, never shown): there is no desktop window off Windows, so they only
-// document what the window would be. Construction applies them and then runs the creation
-// handler to its end.
+// The main window. Its stored attributes are those of the designed window (off-screen, fully
+// transparent, never seen). Construction applies them and then runs the creation handler to its
+// end; the application object makes the native window from NativeAttributes() only after that
+// (off Windows there is no desktop window, and the attributes only document what it would be).
 class TFrm_image {
  public:
   struct Attributes {
@@ -44,6 +45,9 @@ class TFrm_image {
 
   explicit TFrm_image(const std::function<void()>& creationHandler);
   const Attributes& attributes() const { return attributes_; }
+
+  // What the native window is made with: the stored attributes the platform window carries.
+  static platform::MainWindowAttributes NativeAttributes();
 
  private:
   Attributes attributes_;

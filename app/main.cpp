@@ -24,7 +24,7 @@ int run() {
   application.Initialize();
   application.SetMainFormOnTaskBar(false);
   app::LiveUploadOperations operations([&application] { application.Terminate(); });
-  application.CreateForm([&] {
+  application.CreateForm(app::TFrm_image::NativeAttributes(), [&] {
     const app::TFrm_image window([&] { app::FormCreate(operations, platform::programFolder()); });
   });
   application.Run();

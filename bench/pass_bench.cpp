@@ -8,12 +8,16 @@
 //               catalogue part per row: the same existence POST and multipart upload with libcurl
 //               (a fresh connection each, HTTP/1.0) and the same SQLite open/update/close.
 //
+// `pass_bench --respond PORT` runs the responder alone (see bench/windows_pass.sh), and
+// `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu peak_KB exit".
+//
 // Reported per run: rows per second, CPU time per row (user + system of that process alone) and
 // the process's peak resident memory. The ratio line at the end compares the two; <= 1.0x means
 // the whole pass, icon work included, costs no more than the bare floor.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -188,12 +192,17 @@ Setup& setup() {
   return instance;
 }
 
+// Every connection: read the request (bodies counted, not kept) and answer that the icon is wanted.
+ScriptedServer::Script wantedReply() {
+  return ScriptedServer::Script().readRequest(false).send(
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(kReply.size()) +
+      "\r\nConnection: close\r\n\r\n" + kReply);
+}
+
 ScriptedServer& responder() {
   static ScriptedServer server;
   static const bool ready = [] {
-    server.setDefaultScript(ScriptedServer::Script().readRequest(false).send(
-        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(kReply.size()) +
-        "\r\nConnection: close\r\n\r\n" + kReply));
+    server.setDefaultScript(wantedReply());
     return true;
   }();
   (void)ready;
@@ -322,9 +331,27 @@ int curlFloor(const std::string& base, const fs::path& folder, int rows) {
   return 0;
 }
 
+// The same responder on its own, on a given port (0: any), for the Windows pass benchmark
+// (bench/windows_pass.sh): prints the port, then serves until SIGTERM or SIGINT.
+int respond(int port) {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before the server's thread exists, so it inherits the mask
+  ScriptedServer server(ScriptedServer::Family::IPv4, port);
+  server.setDefaultScript(wantedReply());
+  std::printf("%d\n", server.port());
+  std::fflush(stdout);
+  int received = 0;
+  sigwait(&stop, &received);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--respond") == 0) return respond(std::atoi(argv[2]));
   if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0) {
     const Measure m = measureHere(argv + 2, environ);
     std::printf("%.6f %.6f %ld %d\n", m.seconds, m.cpuSeconds, m.peakKilobytes, m.exitCode);

@@ -82,9 +82,9 @@ struct DibSectionDescription {
 inline constexpr int kDibSectionHeaderEnd =
     static_cast<int>(offsetof(DibSectionDescription, header) + sizeof(BitmapInfoHeader));
 
-// The two bitmaps of an icon (the Windows ICONINFO record).
+// The two bitmaps of an icon (the Windows ICONINFO record, whose first field is a 4-byte BOOL).
 struct IconInfo {
-  bool isIcon = true;
+  std::int32_t isIcon = 1;  // non-zero: an icon, zero: a cursor
   std::uint32_t xHotspot = 0;
   std::uint32_t yHotspot = 0;
   BitmapHandle mask = nullptr;    // 1 bit per pixel; twice the icon's height when colour is none

@@ -20,6 +20,9 @@ using ContentTypeSink = std::function<void(const std::u16string& extension, cons
 // are reported, compared without regard to ASCII case; the others are not even decoded.
 void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view onlyExtension = {});
 
+// Tests: platform/ContentTypeRegistry.h can put a registry-like table of the test's own in place
+// of the system's table, read through the Windows registry pass on every platform.
+
 // Tests: where the system's table is a file, read `path` instead; an empty path restores the
 // system's own table. Has no effect where the table is not a file.
 void setContentTypesFile(std::u16string path);

@@ -9,6 +9,7 @@
 #include "platform/ErrorBox.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
+#include "platform/MainWindow.h"
 #include "platform/NativeFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"

@@ -43,6 +43,19 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
                   long long timeoutMilliseconds);
 
+// Marks a bound socket as accepting connections, with at most `backlog` of them waiting to be
+// taken (the platform may round it up).
+int socketListen(SocketHandle handle, int backlog);
+
+// Takes the next waiting connection of the listening socket `listener` into `accepted`, blocking
+// until one arrives (wait with socketWaitReadable first to bound the wait). The new socket is in
+// blocking mode whatever the listener's mode, and is not inherited by child processes.
+int socketAccept(SocketHandle listener, SocketHandle& accepted);
+
+// Switches the socket between blocking (the default) and non-blocking mode. In non-blocking mode
+// a send or receive that would have to wait fails at once with 10035 (would block).
+int socketSetNonBlocking(SocketHandle handle, bool nonBlocking);
+
 // Sends up to `count` bytes; `sent` receives how many went out (0 means the peer is gone).
 int socketSend(SocketHandle handle, const void* data, std::size_t count, std::size_t& sent);
 
@@ -53,11 +66,19 @@ int socketReceive(SocketHandle handle, void* buffer, std::size_t count, std::siz
 // time waits without limit. `readable` tells which happened.
 int socketWaitReadable(SocketHandle handle, long long timeoutMilliseconds, bool& readable);
 
+// Waits until `handle` can take more bytes to send (or has failed) or the time passes; a
+// negative time waits without limit. `writable` tells which happened.
+int socketWaitWritable(SocketHandle handle, long long timeoutMilliseconds, bool& writable);
+
 // Shuts down the sending direction (errors are ignored: the socket is closed next anyway).
 void socketShutdownSend(SocketHandle handle);
 
 // Closes the handle.
 void socketClose(SocketHandle handle);
+
+// Closes the handle with a reset instead of the orderly close (linger on, time 0): the peer's
+// next receive or send fails with "connection reset" (10054), and unsent bytes are dropped.
+void socketCloseWithReset(SocketHandle handle);
 
 // The local or peer address (numeric text) and port of a connected socket.
 int socketLocalAddress(SocketHandle handle, std::string& address, int& port);

@@ -1,4 +1,4 @@
-// The application object and its message loop stand-in.
+// The application object: the creation handler, the main window and the message loop.
 #include "runtime/TApplication.h"
 
 #include <new>
@@ -22,7 +22,18 @@ std::u16string TApplication::BoxTextFor(std::u16string_view message) {
   return text;
 }
 
-void TApplication::Initialize() { initialized_ = true; }
+void TApplication::Initialize() {
+  if (initialized_) return;
+  initialized_ = true;
+  applicationWindow_ = std::make_unique<platform::ApplicationWindow>(title_);
+}
+
+void TApplication::CreateForm(const platform::MainWindowAttributes& attributes,
+                              const std::function<void()>& creationHandler) {
+  CreateForm(creationHandler);
+  // Only after the handler has returned, so no message can be processed while the pass runs.
+  mainWindow_ = std::make_unique<platform::MainWindow>(attributes);
+}
 
 void TApplication::CreateForm(const std::function<void()>& creationHandler) {
   try {
@@ -36,21 +47,34 @@ void TApplication::CreateForm(const std::function<void()>& creationHandler) {
   }
 }
 
-void TApplication::Run() {
-  running_ = true;
+bool TApplication::dispatchPosted() {
   while (!queue_.empty()) {
     Message message = std::move(queue_.front());
     queue_.pop_front();
     if (message.quit) {
-      terminated_ = true;
-      break;
+      queue_.clear();
+      return true;
     }
     if (message.action) message.action();
+  }
+  return false;
+}
+
+void TApplication::Run() {
+  running_ = true;
+  if (mainWindow_) mainWindow_->show();
+  if (dispatchPosted()) {
+    // The platform's quit message was queued with ours: the system's loop ends at it.
+    platform::runMessageLoop();
+    terminated_ = true;
   }
   running_ = false;
 }
 
-void TApplication::Terminate() { queue_.push_back({true, {}}); }
+void TApplication::Terminate() {
+  queue_.push_back({true, {}});
+  platform::postQuitMessage(0);
+}
 
 void TApplication::PostMessage(std::function<void()> message) { queue_.push_back({false, std::move(message)}); }
 

@@ -1,13 +1,16 @@
 // The application object: initialisation, the main window's creation, the message loop and the
-// termination request. Off Windows the "window" and the loop are an in-process stand-in that keeps
-// the same order of events: the creation handler runs to its end, then the loop takes messages
-// until it retrieves the quit message that the handler queued.
+// termination request, over the platform's windows and message loop (platform/MainWindow.h). The
+// order of events is the same everywhere: the creation handler runs to its end, the native main
+// window is made only after it, and the loop takes messages until it retrieves the quit message
+// that the handler requested.
 #pragma once
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "platform/MainWindow.h"
 #include "runtime/Exception.h"
 
 namespace rt {
@@ -24,19 +27,29 @@ class TApplication {
   static std::u16string BoxTextFor(std::u16string_view message);
 
   const std::u16string& Title() const { return title_; }
+  // Makes the hidden application-level window, titled with the title: the owner of error boxes
+  // and of the main window.
   void Initialize();
+  // Off (the default and the only value the program sets): the main window is owned by the
+  // application-level window and gets no taskbar button of its own.
   void SetMainFormOnTaskBar(bool value) { mainFormOnTaskBar_ = value; }
 
-  // Creates the main window: runs `creationHandler` to its end. An rt::Exception or
-  // std::bad_alloc escaping from it is shown once in the error box, and termination is then
+  // Creates a form without a native window: runs `creationHandler` to its end. An rt::Exception
+  // or std::bad_alloc escaping from it is shown once in the error box, and termination is then
   // requested exactly as a completed handler requests it.
   void CreateForm(const std::function<void()>& creationHandler);
+  // Creates the main window: runs `creationHandler` as above, then makes the native window with
+  // `attributes` (not visible; a window the system cannot make is not an error).
+  void CreateForm(const platform::MainWindowAttributes& attributes, const std::function<void()>& creationHandler);
 
-  // Takes and dispatches messages until the quit message is retrieved. Nothing else can post
-  // messages in this single-threaded program, so an empty queue also ends the loop.
+  // Shows the main window, then takes and dispatches messages until the quit message is
+  // retrieved: first the messages posted with PostMessage before it (those after it are never
+  // dispatched), then the system's messages. Nothing else can post messages in this
+  // single-threaded program, so an empty queue without a quit message also ends the loop.
   void Run();
 
-  // Queues the quit message; nothing is torn down at this moment.
+  // Queues the quit message (the platform's quit message with code 0); nothing is torn down at
+  // this moment.
   void Terminate();
   bool Terminated() const { return terminated_; }
 
@@ -52,7 +65,12 @@ class TApplication {
     std::function<void()> action;
   };
 
+  // Runs the posted messages up to the quit message; true when the quit message was reached.
+  bool dispatchPosted();
+
   std::u16string title_;
+  std::unique_ptr<platform::ApplicationWindow> applicationWindow_;
+  std::unique_ptr<platform::MainWindow> mainWindow_;
   bool initialized_ = false;
   bool mainFormOnTaskBar_ = false;
   bool running_ = false;

@@ -18,6 +18,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/ContentTypeRegistry.h"
 #include "platform/TextCodePage.h"
 
 namespace platform {
@@ -181,6 +182,10 @@ size_t findIgnoringCase(std::string_view text, size_t from, std::string_view low
 }  // namespace
 
 void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view onlyExtension) {
+  if (const auto registry = contentTypeRegistryOverride()) {
+    enumerateRegistryContentTypes(*registry, sink, onlyExtension);
+    return;
+  }
   // Our own entries are visible ASCII: a wanted extension with anything else cannot match.
   for (const char16_t c : onlyExtension)
     if (c <= u' ' || c > u'~') return;

@@ -194,6 +194,27 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
   return setBlocking(handle, true);
 }
 
+int socketListen(SocketHandle handle, int backlog) {
+  if (listen(static_cast<int>(handle), backlog) != 0) return lastError();
+  return 0;
+}
+
+// accept4 gives the new descriptor close-on-exec in the same call, so a child started by another
+// thread in the meantime cannot inherit it; accepted sockets are blocking on Linux whatever the
+// listener's mode.
+int socketAccept(SocketHandle listener, SocketHandle& accepted) {
+  accepted = kNoSocket;
+  for (;;) {
+    const int fd = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0 && errno == EINTR) continue;
+    if (fd < 0) return lastError();
+    accepted = fd;
+    return 0;
+  }
+}
+
+int socketSetNonBlocking(SocketHandle handle, bool nonBlocking) { return setBlocking(handle, !nonBlocking); }
+
 int socketSend(SocketHandle handle, const void* data, std::size_t count, std::size_t& sent) {
   sent = 0;
   for (;;) {
@@ -221,10 +242,22 @@ int socketWaitReadable(SocketHandle handle, long long timeoutMilliseconds, bool&
   return pollOne(handle, POLLIN, timeoutMilliseconds, readable);
 }
 
+int socketWaitWritable(SocketHandle handle, long long timeoutMilliseconds, bool& writable) {
+  writable = false;
+  return pollOne(handle, POLLOUT, timeoutMilliseconds, writable);
+}
+
 void socketShutdownSend(SocketHandle handle) { shutdown(static_cast<int>(handle), SHUT_WR); }
 
 void socketClose(SocketHandle handle) {
   if (handle != kNoSocket) close(static_cast<int>(handle));
+}
+
+void socketCloseWithReset(SocketHandle handle) {
+  if (handle == kNoSocket) return;
+  const linger hard {1, 0};
+  setsockopt(static_cast<int>(handle), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  close(static_cast<int>(handle));
 }
 
 int socketLocalAddress(SocketHandle handle, std::string& address, int& port) {

@@ -10,6 +10,7 @@
 
 #include "app/Umain.h"
 #include "catalog/operateREDU.h"
+#include "platform/ProgramFolder.h"
 #include "runtime/Exception.h"
 #include "runtime/Text.h"
 #include "tests/support/TempFolder.h"
@@ -26,7 +27,7 @@ struct Row {
 void writeCatalogue(const std::filesystem::path& folder, const std::vector<Row>& rows) {
   std::filesystem::create_directories(folder / "DB");
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(rt::toUtf8((folder / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
   std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);";
   for (const auto& row : rows)
     sql += "INSERT INTO software_data VALUES (" + row.id + ",'" + row.softname + "','" + row.exepath + "','" + row.pin +
@@ -106,7 +107,7 @@ class UploadPass : public testing::Test {
   testsupport::TempFolder folder;
   RecordingOperations operations;
 
-  std::u16string programFolder() const { return rt::fromUtf8(folder.path().string() + "/"); }
+  std::u16string programFolder() const { return folder.path().u16string() + platform::pathSeparator(); }
   void run() { app::FormCreate(operations, programFolder()); }
 };
 

@@ -63,3 +63,19 @@ TEST(PhpPeerTest, FormFieldsArriveAsSent) {
     EXPECT_EQ(decoded.count("version") ? decoded.at("version") : "<missing>", "1.2.3.4");
   }
 }
+
+// Servers started side by side each bind a port of their own and report it: none is told a port
+// that another could take first, so parallel test runs cannot collide.
+TEST(PhpPeerTest, ServersStartedTogetherGetPortsOfTheirOwn) {
+  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path();
+  testsupport::PhpServer first(root), second(root), third(root);
+  ASSERT_TRUE(first.running() && second.running() && third.running());
+  EXPECT_NE(first.port(), second.port());
+  EXPECT_NE(second.port(), third.port());
+  EXPECT_NE(first.port(), third.port());
+  EXPECT_EQ(testsupport::portFromStartLine("[Tue Dec  8 13:32:38 2026] PHP 8.2.36 Development Server "
+                                           "(http://127.0.0.1:39525) started\n"),
+            39525);
+  EXPECT_EQ(testsupport::portFromStartLine("[Tue Dec  8] PHP 8.2.36 Development Server (http://127.0.0.1:"), 0);
+  EXPECT_EQ(testsupport::portFromStartLine("Failed to listen on 127.0.0.1:0 (reason: Address in use)"), 0);
+}

@@ -1,10 +1,11 @@
-// Test icons made in the bitmap stand-in, and a small independent reader of the ICO files our
+// Test icons made through the platform's own bitmap calls (tests/support/BitmapFixtures.h), and a small independent reader of the ICO files our
 // writer produces, so tests can compare the pixels that come out with the pixels that went in.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -12,8 +13,9 @@
 
 #include "imaging/IconWriter.h"
 #include "platform/Bitmaps.h"
-#include "platform/posix/BitmapStandIn.h"
 #include "runtime/TMemoryStream.h"
+#include "tests/support/BitmapFixtures.h"
+#include "tests/support/PeWriter.h"
 
 namespace iconfixtures {
 
@@ -54,7 +56,7 @@ inline std::uint32_t picture(int x, int y) {
 inline bool pictureMask(int x, int y) { return (x + 2 * y) % 7 == 0; }
 
 inline platform::BitmapHandle deviceBitmap(int width, int height, int bits, const PixelFunction& value) {
-  return platform::posix::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
+  return testsupport::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
 }
 
 inline platform::BitmapHandle maskBitmap(int width, int height, const MaskFunction& transparent) {
@@ -66,7 +68,7 @@ inline platform::BitmapHandle dibSection(const platform::BitmapInfoHeader& heade
                                          const std::vector<std::uint32_t>& masks, const PixelFunction& value) {
   const int height = header.height < 0 ? -header.height : header.height;
   const PixelFunction stored = [&](int x, int y) { return value(x, header.height < 0 ? y : height - 1 - y); };
-  return platform::posix::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
+  return testsupport::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
 }
 
 inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits, std::uint32_t compression = 0,
@@ -84,7 +86,7 @@ inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits,
 
 // An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
 inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask) {
-  const platform::IconHandle icon = platform::posix::createIcon(colour, mask);
+  const platform::IconHandle icon = testsupport::createIcon(colour, mask);
   if (colour) platform::deleteObject(colour);
   if (mask) platform::deleteObject(mask);
   return icon;
@@ -95,11 +97,53 @@ inline platform::IconHandle pictureIcon(int width = 48, int height = 48) {
   return iconOf(deviceBitmap(width, height, 32, picture), maskBitmap(width, height, pictureMask));
 }
 
+// A PE32 executable whose only icon is the test picture's colours as a 48x48 24-bit image with
+// the test mask.
+inline void writeTwentyFourBitExecutable(const std::filesystem::path& path) {
+  std::vector<std::uint32_t> pixels;
+  std::vector<std::uint8_t> mask;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 48; ++x) {
+      pixels.push_back(picture(x, y) & 0xFFFFFF);
+      mask.push_back(pictureMask(x, y) ? 1 : 0);
+    }
+  testsupport::PeWriter pe;
+  const std::string image = testsupport::bmpIconImage(48, 48, 24, {}, pixels, mask);
+  pe.add(3, 1, image);  // RT_ICON
+  testsupport::IconDirEntry entry;
+  entry.bitCount = 24;
+  entry.bytes = static_cast<std::uint32_t>(image.size());
+  pe.add(14, 1, testsupport::iconGroup({entry}));  // RT_GROUP_ICON
+  pe.writeTo(path);
+}
+
+// Checks that the handles made during a test are all released by its end.
+class LiveObjects {
+ public:
+  ~LiveObjects() {
+    EXPECT_EQ(testsupport::liveBitmapCount(), bitmaps_);
+    EXPECT_EQ(testsupport::liveIconCount(), icons_);
+    EXPECT_EQ(testsupport::liveDeviceContextCount(), contexts_);
+  }
+
+ private:
+  std::size_t bitmaps_ = testsupport::liveBitmapCount();
+  std::size_t icons_ = testsupport::liveIconCount();
+  std::size_t contexts_ = testsupport::liveDeviceContextCount();
+};
+
 // BuildIconImage's bytes for `icon`.
 inline std::string buildBytes(platform::IconHandle icon) {
   rt::TMemoryStream stream;
   imaging::BuildIconImage(stream, icon);
   return std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size()));
+}
+
+// BuildIconImage's bytes for `icon`, which is destroyed.
+inline std::string build(platform::IconHandle icon) {
+  std::string bytes = buildBytes(icon);
+  platform::destroyIcon(icon);
+  return bytes;
 }
 
 inline std::uint32_t u16At(const std::string& bytes, std::size_t at) {

@@ -15,7 +15,7 @@
 #include "tests/support/TempFolder.h"
 
 using namespace iconfixtures;
-using platform::posix::devicePalette;
+using testsupport::devicePalette;
 
 namespace {
 

@@ -22,7 +22,8 @@ namespace testsupport {
 std::string bmpIconImage(int width, int height, int bits, const std::vector<std::uint32_t>& palette,
                          const std::vector<std::uint32_t>& pixels, const std::vector<std::uint8_t>& mask = {});
 
-// An 8-bit RGBA PNG image of `argb` pixels (0xAARRGGBB, top row first).
+// An 8-bit RGBA PNG image of `argb` pixels (0xAARRGGBB, top row first). Written with libpng, so
+// only where libpng is (not in the Windows test build).
 std::string pngImage(int width, int height, const std::vector<std::uint32_t>& argb);
 
 // One entry of an icon group or .ico directory as stored (a side of 256 is stored as 0).

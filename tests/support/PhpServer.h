@@ -1,17 +1,19 @@
-// PHP's built-in web server (`php -n -S 127.0.0.1:<port> -t <root>`) as a peer for tests: started
-// on a free loopback port in the constructor, stopped and reaped in the destructor.
+// PHP's built-in web server (`php -n -S 127.0.0.1:0 -t <root>`) as a peer for tests: started in the
+// constructor on a port the server picks itself, stopped and reaped in the destructor. Linux only:
+// the peer tests that use it need PHP installed beside the build.
 #pragma once
 
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
+#include <thread>
 
 namespace testsupport {
 
 class PhpServer {
  public:
-  // Serves `root`. A port that someone else takes between choosing it and binding it is retried
-  // with another one; after five failed starts running() stays false.
+  // Serves `root`. The server binds port 0 and its start line names the port it got, so two
+  // servers started at the same moment can never race for one port. When PHP cannot be started or
+  // names no port within ten seconds, running() is false.
   explicit PhpServer(const std::filesystem::path& root);
   ~PhpServer();
   PhpServer(const PhpServer&) = delete;
@@ -23,16 +25,19 @@ class PhpServer {
   std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
 
  private:
-  bool alive();
   void stop();
 
   int port_ = 0;
-  pid_t pid_ = -1;
+  int pid_ = -1;
+  int log_ = -1;         // read end of the server's standard error
+  std::thread drainer_;  // keeps reading the server's log so that it never blocks on a full pipe
 };
 
-// A loopback port that was free a moment ago.
-int freeLoopbackPort();
 // True when something accepts connections on 127.0.0.1:`port`.
 bool acceptingOnLoopback(int port);
+
+// The port named by a PHP development server's start line
+// ("... Development Server (http://127.0.0.1:39525) started"), 0 when `log` holds none yet.
+int portFromStartLine(const std::string& log);
 
 }  // namespace testsupport

@@ -1,26 +1,51 @@
-// Runs the real `talvenook` binary from a folder of its own, as a user would start it.
+// Runs a real program in a child process, as a user would start it, with a bounded wait.
+// ProgramRunner_posix.cpp and ProgramRunner_win32.cpp implement it; CMake picks one.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
 struct ProgramResult {
-  int exitCode = -1;     // -1 when it had to be killed
+  int exitCode = -1;        // -1 when it had to be killed or could not be started
   std::string errorOutput;  // everything written to standard error
   double seconds = 0;
+};
+
+// What to start and how.
+struct ProgramLaunch {
+  std::filesystem::path program;
+  // Variables set for the child on top of this process's environment (replacing any of the same
+  // name). The child's environment is built in full before the child exists.
+  std::vector<std::pair<std::string, std::string>> environment;
+  // The child's current folder; empty means the root of the program's file system, so that a
+  // program that must find its files beside itself does not find them through the current folder.
+  std::filesystem::path workingFolder;
+  double timeoutSeconds = 60;  // after this the child is killed and exitCode is -1
 };
 
 // Copies `binary` into `folder` (keeping its file name) and returns the copy's path.
 std::filesystem::path installProgram(const std::filesystem::path& binary, const std::filesystem::path& folder);
 
-// Starts `program` with `runtimeDir` as XDG_RUNTIME_DIR (so the instance lock is the test's own)
-// and waits for it, at most `timeoutSeconds`, after which it is killed.
-ProgramResult runProgram(const std::filesystem::path& program, const std::filesystem::path& runtimeDir,
-                         double timeoutSeconds = 60);
+// Starts the program with its standard input and output on the null device and its standard error
+// captured, and waits for it to end or for the time limit. Raises std::runtime_error when it
+// cannot be started at all.
+ProgramResult runProgram(const ProgramLaunch& launch);
 
-// Holds the program's instance lock in `runtimeDir` for as long as it lives.
+// Starts `program` with `runtimeDir` as XDG_RUNTIME_DIR (so the instance lock is the test's own on
+// Linux) and waits for it, at most `timeoutSeconds`.
+inline ProgramResult runProgram(const std::filesystem::path& program, const std::filesystem::path& runtimeDir,
+                                double timeoutSeconds = 60) {
+  return runProgram(ProgramLaunch{program, {{"XDG_RUNTIME_DIR", runtimeDir.string()}}, {}, timeoutSeconds});
+}
+
+// Holds the program's single-instance claim for as long as it lives: the lock file in
+// `runtimeDir` on Linux, the named mutex on Windows (where `runtimeDir` plays no part). Raises
+// std::runtime_error when the claim is held by someone else already.
 class InstanceLockHolder {
  public:
   explicit InstanceLockHolder(const std::filesystem::path& runtimeDir);
@@ -29,7 +54,7 @@ class InstanceLockHolder {
   InstanceLockHolder& operator=(const InstanceLockHolder&) = delete;
 
  private:
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;
 };
 
 }  // namespace testsupport

@@ -1,22 +1,18 @@
-// The scripted loopback peer. Test infrastructure: it speaks to the BSD socket interface directly.
+// The scripted loopback peer, on the platform's socket calls so that it serves the same scripts
+// on every platform.
 #include "tests/support/ScriptedServer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
+#include <cctype>
 #include <chrono>
-#include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
+#include <cstdlib>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace testsupport {
 namespace {
 
-constexpr int kPollStep = 50;  // milliseconds between looks at the stop flag
+constexpr int kPollStep = 50;       // milliseconds between looks at the stop flag
+constexpr int kWouldBlock = 10035;  // a non-blocking call that would have had to wait
 
 // Content-Length of a request head (case-insensitive name), 0 when absent.
 std::uint64_t contentLengthOf(const std::string& head) {
@@ -66,39 +62,25 @@ ScriptedServer::Script& ScriptedServer::Script::reset() {
   return *this;
 }
 
-ScriptedServer::ScriptedServer(Family family) : family_(family) {
-  const int domain = family == Family::IPv6 ? AF_INET6 : AF_INET;
-  listener_ = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
-  const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_storage address {};
-  socklen_t length = 0;
-  if (family == Family::IPv6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof(sockaddr_in6);
-  } else {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
-    in4->sin_family = AF_INET;
-    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(sockaddr_in);
-  }
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 64) != 0) {
-    ::close(listener_);
+ScriptedServer::ScriptedServer(Family family, int port) : family_(family) {
+  const auto socketFamily = family == Family::IPv6 ? platform::SocketFamily::IPv6 : platform::SocketFamily::IPv4;
+  if (platform::socketCreate(socketFamily, listener_) != 0) throw std::runtime_error("ScriptedServer: socket failed");
+  // Only a fixed port needs reuse; on Windows reuse would even let another socket share an
+  // ephemeral one.
+  if (port != 0) platform::socketSetReuseAddress(listener_, true);
+  std::string address;
+  if (platform::socketBind(listener_, socketFamily, family == Family::IPv6 ? "::1" : "127.0.0.1", port) != 0 ||
+      platform::socketListen(listener_, 64) != 0 || platform::socketLocalAddress(listener_, address, port_) != 0) {
+    platform::socketClose(listener_);
     throw std::runtime_error("ScriptedServer: bind/listen failed");
   }
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = family == Family::IPv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                                 : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   thread_ = std::thread([this] { serve(); });
 }
 
 ScriptedServer::~ScriptedServer() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
-  ::close(listener_);
+  platform::socketClose(listener_);
 }
 
 std::string ScriptedServer::url(const std::string& path) const {
@@ -144,12 +126,14 @@ bool ScriptedServer::waitForFinished(std::size_t count, int timeoutMilliseconds)
 
 void ScriptedServer::serve() {
   while (!stopping_) {
-    pollfd entry {listener_, POLLIN, 0};
-    if (poll(&entry, 1, kPollStep) <= 0) continue;
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    bool pending = false;
+    if (platform::socketWaitReadable(listener_, kPollStep, pending) != 0 || !pending) continue;
+    platform::SocketHandle connection = platform::kNoSocket;
+    if (platform::socketAccept(listener_, connection) != 0) continue;
+    // Non-blocking, so that every send and receive below waits in steps that look at the stop
+    // flag instead of inside the system.
+    platform::socketSetNoDelay(connection, true);
+    platform::socketSetNonBlocking(connection, true);
     Script script;
     std::size_t index = 0;
     {
@@ -162,7 +146,7 @@ void ScriptedServer::serve() {
         script = *default_;
       }
     }
-    play(fd, script, index);
+    play(connection, script, index);
     std::lock_guard guard(lock_);
     ++finished_;
     changed_.notify_all();
@@ -174,39 +158,39 @@ void ScriptedServer::record(std::size_t index, const std::string& bytes) {
   received_[index] += bytes;
 }
 
-bool ScriptedServer::readSome(int fd, std::string& data) {
+bool ScriptedServer::readSome(platform::SocketHandle connection, std::string& data) {
   char block[65536];
   while (!stopping_) {
-    pollfd entry {fd, POLLIN, 0};
-    const int ready = poll(&entry, 1, kPollStep);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready <= 0) continue;
-    const ssize_t got = recv(fd, block, sizeof block, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    data.append(block, static_cast<std::size_t>(got));
+    bool readable = false;
+    if (platform::socketWaitReadable(connection, kPollStep, readable) != 0) return false;
+    if (!readable) continue;
+    std::size_t got = 0;
+    const int error = platform::socketReceive(connection, block, sizeof block, got);
+    if (error == kWouldBlock) continue;
+    if (error != 0 || got == 0) return false;
+    data.append(block, got);
     return true;
   }
   return false;
 }
 
-bool ScriptedServer::sendAll(int fd, const char* data, std::size_t count) {
+bool ScriptedServer::sendAll(platform::SocketHandle connection, const char* data, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     if (stopping_) return false;
-    pollfd entry {fd, POLLOUT, 0};
-    const int ready = poll(&entry, 1, kPollStep);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready <= 0) continue;
-    const ssize_t sent = ::send(fd, data + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    if (sent <= 0) return false;
-    done += static_cast<std::size_t>(sent);
+    bool writable = false;
+    if (platform::socketWaitWritable(connection, kPollStep, writable) != 0) return false;
+    if (!writable) continue;
+    std::size_t sent = 0;
+    const int error = platform::socketSend(connection, data + done, count - done, sent);
+    if (error == kWouldBlock) continue;
+    if (error != 0 || sent == 0) return false;
+    done += sent;
   }
   return true;
 }
 
-void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
+void ScriptedServer::play(platform::SocketHandle connection, const Script& script, std::size_t index) {
   std::string pending;  // received but not yet consumed by a step
   bool open = true;
   for (const Script::Step& step : script.steps_) {
@@ -215,7 +199,7 @@ void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
       case Script::Kind::ReadRequest: {
         std::size_t end = 0;
         while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-          if (!readSome(fd, pending)) {
+          if (!readSome(connection, pending)) {
             open = false;
             break;
           }
@@ -230,7 +214,7 @@ void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
         record(index, request);
         std::uint64_t bodyRead = 0;
         while (body > 0) {
-          if (pending.empty() && !readSome(fd, pending)) {
+          if (pending.empty() && !readSome(connection, pending)) {
             open = false;
             break;
           }
@@ -249,27 +233,27 @@ void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
         break;
       }
       case Script::Kind::ReadUntilClose:
-        while (readSome(fd, pending)) {
+        while (readSome(connection, pending)) {
         }
         record(index, pending);
         pending.clear();
         open = false;
         break;
       case Script::Kind::Send:
-        open = sendAll(fd, step.bytes.data(), step.bytes.size());
+        open = sendAll(connection, step.bytes.data(), step.bytes.size());
         break;
       case Script::Kind::SendFill: {
         const std::string block(1 << 20, step.bytes[0]);
         std::uint64_t left = step.count;
         while (open && left > 0) {
           const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
-          open = sendAll(fd, block.data(), n);
+          open = sendAll(connection, block.data(), n);
           left -= n;
         }
         break;
       }
       case Script::Kind::SendForever:
-        while (open && !stopping_) open = sendAll(fd, step.bytes.data(), step.bytes.size());
+        while (open && !stopping_) open = sendAll(connection, step.bytes.data(), step.bytes.size());
         break;
       case Script::Kind::Delay: {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.count);
@@ -281,25 +265,30 @@ void ScriptedServer::play(int fd, const Script& script, std::size_t index) {
       case Script::Kind::Close:
         open = false;
         break;
-      case Script::Kind::Reset: {
-        linger hard {1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd);
+      case Script::Kind::Reset:
+        platform::socketCloseWithReset(connection);
         return;
-      }
     }
   }
-  // A graceful close: send FIN, then drain what the client still sends (briefly), so unread
-  // input does not turn the close into a reset.
-  shutdown(fd, SHUT_WR);
+  closeGracefully(connection);
+}
+
+// A graceful close: send FIN, then drain what the client still sends (briefly), so unread
+// input does not turn the close into a reset.
+void ScriptedServer::closeGracefully(platform::SocketHandle connection) {
+  platform::socketShutdownSend(connection);
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   char sink[65536];
   while (!stopping_ && std::chrono::steady_clock::now() < until) {
-    pollfd entry {fd, POLLIN, 0};
-    if (poll(&entry, 1, 10) <= 0) continue;
-    if (recv(fd, sink, sizeof sink, 0) <= 0) break;
+    bool readable = false;
+    if (platform::socketWaitReadable(connection, 10, readable) != 0) break;
+    if (!readable) continue;
+    std::size_t got = 0;
+    const int error = platform::socketReceive(connection, sink, sizeof sink, got);
+    if (error == kWouldBlock) continue;
+    if (error != 0 || got == 0) break;
   }
-  ::close(fd);
+  platform::socketClose(connection);
 }
 
 }  // namespace testsupport

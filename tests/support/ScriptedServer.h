@@ -1,6 +1,6 @@
-// A scripted loopback peer for socket tests: listens on 127.0.0.1 (or ::1) at an ephemeral port, runs in
-// its own thread, and plays one script per accepted connection (read a request, send bytes,
-// wait, close, ...). It records the exact bytes each connection received, so tests can compare
+// A scripted loopback peer for socket tests: listens on 127.0.0.1 (or ::1) at an ephemeral port
+// (or a given one), runs in its own thread, and plays one script per accepted connection (read a
+// request, send bytes, wait, close, ...). It records the exact bytes each connection received, so tests can compare
 // a request byte for byte.
 //
 // Connections are served one after another, in the order they arrive. Each takes the next
@@ -29,6 +29,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/Sockets.h"
 
 namespace testsupport {
 
@@ -74,9 +76,12 @@ class ScriptedServer {
 
   enum class Family { IPv4, IPv6 };
 
-  // Starts listening on 127.0.0.1 (or ::1 for IPv6) and serving; raises std::runtime_error when
-  // the socket cannot be set up.
-  explicit ScriptedServer(Family family = Family::IPv4);
+  // Starts listening on 127.0.0.1 (or ::1 for IPv6) at `port` and serving; raises
+  // std::runtime_error when the socket cannot be set up. Port 0 (the default) takes an ephemeral
+  // port, which is what tests should do; a fixed port is for peers that cannot be told another
+  // one (a program with a compiled-in address inside a private network namespace), and is bound
+  // with address reuse so that a port in TIME_WAIT does not stop the next test.
+  explicit ScriptedServer(Family family = Family::IPv4, int port = 0);
   // Stops the thread and closes every socket.
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
@@ -104,13 +109,15 @@ class ScriptedServer {
 
  private:
   void serve();
-  void play(int fd, const Script& script, std::size_t index);
+  void play(platform::SocketHandle connection, const Script& script, std::size_t index);
   // Reads once into `data`; false when the peer closed, failed, or the server is stopping.
-  bool readSome(int fd, std::string& data);
-  bool sendAll(int fd, const char* data, std::size_t count);
+  bool readSome(platform::SocketHandle connection, std::string& data);
+  bool sendAll(platform::SocketHandle connection, const char* data, std::size_t count);
+  // Sends the FIN, then drains what the client still sends (briefly) before closing.
+  void closeGracefully(platform::SocketHandle connection);
   void record(std::size_t index, const std::string& bytes);
 
-  int listener_ = -1;
+  platform::SocketHandle listener_ = platform::kNoSocket;
   int port_ = 0;
   Family family_;
   std::atomic<bool> stopping_ {false};

@@ -1,20 +1,34 @@
 // Temporary folders and whole-file helpers for tests.
 #include "tests/support/TempFolder.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 #include "runtime/Text.h"
 
 namespace testsupport {
 
+// A random name under the system's temporary folder; create_directory fails on a name that exists
+// already, so two tests (or two processes) never share a folder. Ordinary permissions are enough:
+// the folder holds fixtures only, and tests that need a private folder make one inside.
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "talvenook-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937_64 random(static_cast<std::uint64_t>(seed()) << 32 ^ seed());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = "talvenook-test-";
+    for (int i = 0; i < 12; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    std::error_code error;
+    if (std::filesystem::create_directory(base / name, error)) {
+      path_ = base / name;
+      return;
+    }
+    if (error) throw std::runtime_error("cannot create a temporary folder: " + error.message());
+  }
+  throw std::runtime_error("cannot create a temporary folder: every name taken");
 }
 
 TempFolder::~TempFolder() {
@@ -22,7 +36,9 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::u16string TempFolder::file(const std::string& name) const { return rt::fromUtf8((path_ / name).string()); }
+// Through UTF-16 both ways, so that the name is not read in a narrow code page where the
+// platform's paths are wide.
+std::u16string TempFolder::file(const std::string& name) const { return (path_ / rt::fromUtf8(name)).u16string(); }
 
 std::string readFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

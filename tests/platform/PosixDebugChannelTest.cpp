@@ -33,7 +33,7 @@ std::string standardErrorOf(Write write) {
 }  // namespace
 
 // A reply that clears the screen and forges a line of ours comes out as one harmless line.
-TEST(DebugChannelTest, ControlCharactersAreWrittenAsEscapes) {
+TEST(PosixDebugChannelTest, ControlCharactersAreWrittenAsEscapes) {
   platform::setDebugSink({});
   const std::string written = standardErrorOf([] {
     platform::debugOutput(u"ResponseStream: {\"ok\":1}\r\n\x1b[2J\x1b[H\rtalvenook: forged line\tend\u009b\u007f\x01 caf\u00e9");
@@ -43,7 +43,7 @@ TEST(DebugChannelTest, ControlCharactersAreWrittenAsEscapes) {
 }
 
 // The error line is the program's own message, carriage returns and all.
-TEST(DebugChannelTest, ErrorLineKeepsTheMessage) {
+TEST(PosixDebugChannelTest, ErrorLineKeepsTheMessage) {
   const std::string written = standardErrorOf([] { platform::showErrorBox(u"talvenook", u"Error executing SQL.\rError [1]"); });
   EXPECT_EQ(written, "talvenook: Error executing SQL.\rError [1]\n");
 }

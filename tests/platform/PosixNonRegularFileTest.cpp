@@ -34,7 +34,7 @@ void expectReturnsAtOnce(const std::string& fifo, Read read) {
 
 }  // namespace
 
-TEST(NonRegularFileTest, FifoFolderAndDeviceAreNoIconAndNoVersion) {
+TEST(PosixNonRegularFileTest, FifoFolderAndDeviceAreNoIconAndNoVersion) {
   testsupport::TempFolder folder;
   const std::string fifo = (folder.path() / "setup.exe").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

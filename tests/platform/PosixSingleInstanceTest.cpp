@@ -21,18 +21,18 @@ namespace {
 namespace fs = std::filesystem;
 using platform::InstanceClaim;
 
-class SingleInstanceTest : public testing::Test {
+class PosixSingleInstanceTest : public testing::Test {
  protected:
   testsupport::TempFolder temporary;
   fs::path privateFolder = temporary.path() / ("talvenook-" + std::to_string(getuid()));
   std::string savedRuntimeDir;
 
-  SingleInstanceTest() {
+  PosixSingleInstanceTest() {
     if (const char* value = getenv("XDG_RUNTIME_DIR")) savedRuntimeDir = value;
     unsetenv("XDG_RUNTIME_DIR");
     setenv("TMPDIR", temporary.path().c_str(), 1);
   }
-  ~SingleInstanceTest() override {
+  ~PosixSingleInstanceTest() override {
     unsetenv("TMPDIR");
     if (!savedRuntimeDir.empty()) setenv("XDG_RUNTIME_DIR", savedRuntimeDir.c_str(), 1);
   }
@@ -47,7 +47,7 @@ class SingleInstanceTest : public testing::Test {
 
 // The first claim creates the folder 0700 and the lock file 0600; a second claim while the lock
 // is held reports the running instance.
-TEST_F(SingleInstanceTest, CreatesAPrivateFolderAndHoldsTheLock) {
+TEST_F(PosixSingleInstanceTest, CreatesAPrivateFolderAndHoldsTheLock) {
   EXPECT_EQ(platform::claimSingleInstance(), InstanceClaim::Acquired);
   EXPECT_TRUE(S_ISDIR(modeOf(privateFolder)));
   EXPECT_EQ(modeOf(privateFolder) & 0777, 0700u);
@@ -59,7 +59,7 @@ TEST_F(SingleInstanceTest, CreatesAPrivateFolderAndHoldsTheLock) {
 // A folder that others can enter, a link in the folder's place, a file in its place, a folder of
 // another owner: the guard is unavailable (the program runs as if alone) and nothing is created
 // there or where a link points.
-TEST_F(SingleInstanceTest, RefusesAFolderThatIsNotPrivate) {
+TEST_F(PosixSingleInstanceTest, RefusesAFolderThatIsNotPrivate) {
   ASSERT_EQ(mkdir(privateFolder.c_str(), 0755), 0);
   ASSERT_EQ(chmod(privateFolder.c_str(), 0755), 0);
   EXPECT_EQ(platform::claimSingleInstance(), InstanceClaim::Unavailable);
@@ -87,7 +87,7 @@ TEST_F(SingleInstanceTest, RefusesAFolderThatIsNotPrivate) {
 
 // A symbolic link or a FIFO planted under the lock file's name, in the private folder or in the
 // runtime folder: not followed, not waited on, no file created where the link points.
-TEST_F(SingleInstanceTest, DoesNotFollowALinkOrWaitOnAFifo) {
+TEST_F(PosixSingleInstanceTest, DoesNotFollowALinkOrWaitOnAFifo) {
   ASSERT_EQ(mkdir(privateFolder.c_str(), 0700), 0);
   const fs::path target = temporary.path() / "victim";
   fs::create_symlink(target, privateFolder / "TALVENOOK.lock");

@@ -1,0 +1,60 @@
+// The ANSI code page and case mapping on Windows: MultiByteToWideChar and WideCharToMultiByte with
+// CP_ACP, CharUpperBuffW and CharLowerBuffW (the user's locale rules).
+#include "platform/TextCodePage.h"
+
+#include <climits>
+
+#include "platform/Utf8.h"
+#include "platform/win32/Win32Text.h"
+
+namespace platform {
+namespace {
+
+bool isSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// The ANSI code page may be UTF-8 (a system setting since Windows 10), which refuses the
+// default-character argument; the shared codec gives the same result there.
+bool ansiIsUtf8() { return GetACP() == CP_UTF8; }
+
+}  // namespace
+
+std::u16string fromAnsi(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  if (ansiIsUtf8() || bytes.size() > INT_MAX) return utf8ToUtf16(bytes);
+  const int count = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, nullptr, 0);
+  if (length <= 0) return {};
+  std::u16string text(static_cast<std::size_t>(length), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, win32::wide(text.data()), length);
+  return text;
+}
+
+std::string toAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  if (ansiIsUtf8() || text.size() > INT_MAX) return utf16ToUtf8(text);
+  const auto* source = reinterpret_cast<const wchar_t*>(text.data());
+  const int count = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_ACP, 0, source, count, nullptr, 0, "?", nullptr);
+  if (length <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, source, count, bytes.data(), length, "?", nullptr);
+  return bytes;
+}
+
+char16_t upperChar(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (isSurrogate(c)) return c;
+  wchar_t unit = static_cast<wchar_t>(c);
+  CharUpperBuffW(&unit, 1);
+  return static_cast<char16_t>(unit);
+}
+
+char16_t lowerChar(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if (isSurrogate(c)) return c;
+  wchar_t unit = static_cast<wchar_t>(c);
+  CharLowerBuffW(&unit, 1);
+  return static_cast<char16_t>(unit);
+}
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+// debugrun itself, under Wine, on its probe program: debug lines arrive whole and in order
+// (accents through the ANSI code page, a 5000-character line, control characters escaped), a
+// C++ exception the program catches is passed back to it, the exit code comes through, an error
+// box is reported and dismissed with OK, and a program that never ends is ended at the deadline.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/e2e/windows/WindowsProgramFolder.h"
+
+namespace {
+
+using wintest::DebuggedRun;
+using wintest::WindowsArtefacts;
+
+class DebugRun : public testing::Test {
+ protected:
+  testsupport::TempFolder logs;
+  wintest::WinePrefix prefix{WindowsArtefacts::winePrefixTemplate()};
+
+  wintest::DebuggedResult probe(const std::vector<std::string>& arguments, double deadline = 60) {
+    DebuggedRun run(prefix, WindowsArtefacts::debugrun(), prefix.windowsPath(WindowsArtefacts::probe()), arguments,
+                    logs.path(), logs.path(), deadline);
+    return run.wait();
+  }
+
+  static std::vector<std::string> linesBefore(std::vector<std::string> tail) {
+    std::vector<std::string> lines = {"probe started",        "Caf\u00e9 cr\u00e8me, na\u00efve",
+                                      std::string(5000, 'x'), "two\\r\\nlines\tand a tab",
+                                      "narrow line",          "exception caught"};
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    return lines;
+  }
+};
+
+TEST_F(DebugRun, PassesOnLinesExceptionsAndTheExitCode) {
+  const auto result = probe({"7"});
+  EXPECT_EQ(result.exitCode, 7) << result.reports;
+  EXPECT_EQ(result.debugLines, linesBefore({"probe ends"}));
+  EXPECT_EQ(result.reports, "");
+}
+
+TEST_F(DebugRun, ReportsAndDismissesAnErrorBox) {
+  const auto result = probe({"box"});
+  EXPECT_EQ(result.exitCode, 0) << result.reports;
+  EXPECT_EQ(result.reports, "debugrun: error box \"Probe Caption\": Something went wrong.\n");
+  EXPECT_EQ(result.debugLines, linesBefore({"box answered 1", "probe ends"}));  // 1 = IDOK
+}
+
+TEST_F(DebugRun, EndsAProgramAtTheDeadline) {
+  const auto result = probe({"hang"}, 15);
+  EXPECT_EQ(result.exitCode, 124);
+  // A loaded machine may stop the probe anywhere before its wait; what it said is whole.
+  const auto expected = linesBefore({});
+  ASSERT_LE(result.debugLines.size(), expected.size());
+  EXPECT_TRUE(std::equal(result.debugLines.begin(), result.debugLines.end(), expected.begin()));
+  EXPECT_EQ(result.reports, "debugrun: deadline passed; terminating the program\n");
+}
+
+}  // namespace

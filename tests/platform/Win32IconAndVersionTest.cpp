@@ -1,0 +1,171 @@
+// The Windows icon and version calls on executables made by the PE writer: PrivateExtractIconsW,
+// GetIconInfo, GetObjectW and GetDIBits with the seam's records, and the version words through
+// GetFileVersionInfoW and VerQueryValueW. Paths that are not regular files give nothing, at once.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/Bitmaps.h"
+#include "platform/Utf8.h"
+#include "platform/VersionInfo.h"
+#include "platform/win32/Win32Text.h"
+#include "tests/support/PeWriter.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+constexpr int kSide = 48;
+
+// Every pixel different, with alpha from opaque to clear, so that a shifted row, a swapped
+// channel or a lost alpha shows.
+std::vector<std::uint32_t> patternPixels() {
+  std::vector<std::uint32_t> pixels;
+  for (std::uint32_t y = 0; y < kSide; ++y)
+    for (std::uint32_t x = 0; x < kSide; ++x)
+      pixels.push_back(((255 - x * 5) << 24) | ((x * 5) << 16) | ((y * 5) << 8) | ((x + y) & 0xFF));
+  return pixels;
+}
+
+// Releases the icon and the bitmaps of one extraction, whatever the test asserted.
+struct Extracted {
+  platform::IconHandle icon = nullptr;
+  platform::IconInfo info;
+  ~Extracted() {
+    platform::deleteObject(info.mask);
+    platform::deleteObject(info.colour);
+    platform::destroyIcon(icon);
+  }
+};
+
+// The rows of `bitmap` read back at `bits` per pixel, bottom row first.
+std::vector<std::uint8_t> readRows(platform::BitmapHandle bitmap, int width, int height, int bits,
+                                   platform::BitmapInfoHeader& header) {
+  std::vector<std::uint8_t> info(40 + 256 * 4, 0);
+  header = {};
+  header.size = 40;
+  header.width = width;
+  header.height = height;
+  header.planes = 1;
+  header.bitCount = static_cast<std::uint16_t>(bits);
+  std::memcpy(info.data(), &header, sizeof header);
+  const int stride = (width * bits + 31) / 32 * 4;
+  std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * height, 0xCD);
+  const auto context = platform::createCompatibleDC(nullptr);
+  const int lines = platform::getDIBits(context, bitmap, 0, static_cast<std::uint32_t>(height), rows.data(),
+                                        info.data(), platform::kRgbColours);
+  platform::deleteDC(context);
+  std::memcpy(&header, info.data(), sizeof header);
+  if (lines != height) rows.clear();
+  return rows;
+}
+
+}  // namespace
+
+// A 32-bit 48x48 icon comes back as Windows hands it: an icon whose colour bitmap describes
+// itself in a 32-byte BITMAP, and whose pixels read back through GetDIBits are those stored,
+// alpha included; the 1-bit mask reads back with a two-entry colour table after the header.
+TEST(Win32IconAndVersion, ExtractionHandsBackTheStoredPixelsThroughTheGdiCalls) {
+  const testsupport::TempFolder folder;
+  const std::vector<std::uint32_t> pixels = patternPixels();
+  testsupport::writeIconExecutable(folder.path() / "icon.exe", kSide, pixels, 0x00010002, 0x00030004, u"1.2.3.4");
+
+  Extracted extracted;
+  extracted.icon = platform::extractIcon(folder.file("icon.exe"), 0, kSide, kSide, platform::kLoadTransparent);
+  ASSERT_NE(extracted.icon, nullptr);
+  ASSERT_TRUE(platform::getIconInfo(extracted.icon, extracted.info));
+  EXPECT_NE(extracted.info.isIcon, 0);
+  ASSERT_NE(extracted.info.colour, nullptr);
+  ASSERT_NE(extracted.info.mask, nullptr);
+
+  platform::DibSectionDescription description{};
+  const int described = platform::getObject(extracted.info.colour, sizeof description, &description);
+  ASSERT_TRUE(described == 32 || described == 104) << described;
+  EXPECT_EQ(description.bitmap.width, kSide);
+  EXPECT_EQ(description.bitmap.height, kSide);
+
+  platform::BitmapInfoHeader header;
+  const std::vector<std::uint8_t> colour = readRows(extracted.info.colour, kSide, kSide, 32, header);
+  ASSERT_EQ(colour.size(), std::size_t{kSide} * kSide * 4);
+  EXPECT_EQ(header.sizeImage, std::uint32_t{kSide} * kSide * 4);
+  int mismatches = 0;
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) {
+      const std::uint32_t argb = pixels[static_cast<std::size_t>(kSide - 1 - y) * kSide + x];
+      std::uint32_t read = 0;
+      std::memcpy(&read, &colour[(static_cast<std::size_t>(y) * kSide + x) * 4], 4);
+      if (read != argb && ++mismatches <= 3) ADD_FAILURE() << "pixel " << x << "," << y << std::hex << ": " << read << " != " << argb;
+    }
+  EXPECT_EQ(mismatches, 0);
+
+  const std::vector<std::uint8_t> mask = readRows(extracted.info.mask, kSide, kSide, 1, header);
+  EXPECT_EQ(mask.size(), std::size_t{8} * kSide);
+  EXPECT_EQ(header.bitCount, 1);
+}
+
+// A handle that is not a live object is refused by every call, as the seam promises.
+TEST(Win32IconAndVersion, DeadHandlesAreRefused) {
+  platform::IconInfo info;
+  EXPECT_FALSE(platform::getIconInfo(nullptr, info));
+  char buffer[104];
+  EXPECT_EQ(platform::getObject(nullptr, sizeof buffer, buffer), 0);
+  EXPECT_FALSE(platform::deleteObject(nullptr));
+  EXPECT_FALSE(platform::destroyIcon(nullptr));
+}
+
+// The version words of the fixed record, whatever the string table says; ends of the range
+// survive; both PE flavours are read.
+TEST(Win32IconAndVersion, VersionWordsComeFromTheFixedRecord) {
+  const testsupport::TempFolder folder;
+  testsupport::writeIconExecutable(folder.path() / "v.exe", kSide, patternPixels(), 0x00010002, 0x00030004, u"9.9.9.9");
+  const auto words = platform::readFileVersionWords(folder.file("v.exe"));
+  ASSERT_TRUE(words.has_value());
+  EXPECT_EQ(words->mostSignificant, 0x00010002u);
+  EXPECT_EQ(words->leastSignificant, 0x00030004u);
+
+  testsupport::PeWriter writer(true);
+  writer.add(16, 1, testsupport::versionResource(0xFFFF0000, 0x0000FFFF, u"65535.0.0.65535"));
+  writer.writeTo(folder.path() / "plus.exe");
+  const auto wide = platform::readFileVersionWords(folder.file("plus.exe"));
+  ASSERT_TRUE(wide.has_value());
+  EXPECT_EQ(wide->mostSignificant, 0xFFFF0000u);
+  EXPECT_EQ(wide->leastSignificant, 0x0000FFFFu);
+}
+
+// Without a version resource, a missing file, a folder, a device or a pipe: nothing, and no
+// icon either. The pipe has a server that never writes, so a read of it would wait forever.
+TEST(Win32IconAndVersion, WhatIsNotARegularFileGivesNeitherIconNorVersion) {
+  const testsupport::TempFolder folder;
+  testsupport::PeWriter bare;
+  bare.omitResourceDirectory();
+  bare.writeTo(folder.path() / "bare.exe");
+  const std::wstring pipeName = L"\\\\.\\pipe\\talvenook-test-" + std::to_wstring(GetCurrentProcessId());
+  const HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 512, 512,
+                                       0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+
+  const std::u16string pipePath(reinterpret_cast<const char16_t*>(pipeName.c_str()));
+  for (const std::u16string& path : {folder.file("bare.exe"), folder.file("missing.exe"), folder.file(""),
+                                     std::u16string(u"NUL"), std::u16string(u"CON"), pipePath}) {
+    EXPECT_FALSE(platform::readFileVersionWords(path).has_value());
+    const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
+    EXPECT_EQ(icon, nullptr);
+    if (icon != nullptr) platform::destroyIcon(icon);
+  }
+  CloseHandle(pipe);
+}
+
+// The system's own programs are read like any other, also under the long-path form "\\?\".
+TEST(Win32IconAndVersion, TheSystemsOwnProgramsGiveIconAndVersion) {
+  wchar_t folder[MAX_PATH] = {};
+  ASSERT_GT(GetWindowsDirectoryW(folder, MAX_PATH), 0u);
+  const std::u16string regedit = platform::win32::fromWide(folder) + u"\\regedit.exe";
+  for (const std::u16string& path : {regedit, u"\\\\?\\" + regedit}) {
+    const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
+    EXPECT_NE(icon, nullptr);
+    platform::destroyIcon(icon);
+    const auto words = platform::readFileVersionWords(path);
+    ASSERT_TRUE(words.has_value()) << platform::utf16ToUtf8(path);
+    EXPECT_NE(words->mostSignificant, 0u);
+  }
+}

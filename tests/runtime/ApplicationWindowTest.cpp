@@ -1,0 +1,59 @@
+// The application object with a native main window (a real one on Windows): the window is made
+// only after the creation handler, an error in the handler still leads to a window and a loop
+// that ends at the quit message.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ErrorBox.h"
+#include "runtime/TApplication.h"
+
+namespace {
+
+platform::MainWindowAttributes invisibleWindow() {
+  platform::MainWindowAttributes attributes;
+  attributes.left = -1000;
+  attributes.top = -1000;
+  attributes.clientWidth = 14;
+  attributes.clientHeight = 11;
+  attributes.bordered = false;
+  attributes.layered = true;
+  attributes.alpha = 0;
+  attributes.caption = u"Talvenooks";
+  return attributes;
+}
+
+}  // namespace
+
+// The pass (the handler) runs to its end, its quit request ends the loop after the window was
+// shown, and messages it posted before the request are dispatched first.
+TEST(ApplicationWindow, ThePassRunsFirstAndItsQuitRequestEndsTheLoop) {
+  std::vector<int> order;
+  rt::TApplication application(u"talvenook.exe");
+  application.Initialize();
+  application.SetMainFormOnTaskBar(false);
+  application.CreateForm(invisibleWindow(), [&] {
+    order.push_back(1);
+    application.PostMessage([&] { order.push_back(2); });
+    application.Terminate();
+  });
+  order.push_back(3);
+  application.Run();
+  EXPECT_EQ(order, (std::vector<int>{1, 3, 2}));
+  EXPECT_TRUE(application.Terminated());
+}
+
+// An error that ends the pass is shown once, with the title as caption; the window is still made
+// and the loop still ends.
+TEST(ApplicationWindow, AnErrorInThePassIsShownOnceAndTheLoopStillEnds) {
+  std::vector<std::u16string> boxes;
+  platform::setErrorBoxSink([&](const std::u16string& title, const std::u16string& text) { boxes.push_back(title + u"|" + text); });
+  rt::TApplication application(u"TALVENOOK.EXE");
+  application.Initialize();
+  application.CreateForm(invisibleWindow(), [] { throw rt::Exception(u"Table is at End of File"); });
+  application.Run();
+  platform::setErrorBoxSink(nullptr);
+  EXPECT_EQ(boxes, (std::vector<std::u16string>{u"Talvenook|Table is at End of File."}));
+  EXPECT_TRUE(application.Terminated());
+}
