@@ -199,7 +199,7 @@ TEST_F(UploadPass, KeysAndNamesKeepTheirStoredTypes) {
   std::filesystem::create_directories(folder.path() / "DB");
   {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(rt::toUtf8((folder.path() / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
                            "CREATE TABLE software_data (ID, softname, exepath, pin, exticon);"
                            "INSERT INTO software_data VALUES (5, 7, '/a.exe', '0', '1');"
