@@ -64,7 +64,14 @@ NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& 
     error = lastError();
     return {};
   }
-  return NativeFile(fromHandle(file));
+  NativeFile opened(fromHandle(file));
+  // Only a file on disk is read: a device (NUL, a serial port, the console) or a pipe named in its
+  // place would be read as if it were one, and a pipe's read waits for its writer.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    error = {ERROR_ACCESS_DENIED, win32::systemMessage(ERROR_ACCESS_DENIED)};
+    return {};
+  }
+  return opened;
 }
 
 std::int64_t NativeFile::read(void* buffer, std::int64_t count) {

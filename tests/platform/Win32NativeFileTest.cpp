@@ -1,5 +1,6 @@
 // Open files on Windows: the two sharing modes of CreateFileW as other openers see them, with
-// GetLastError's numbers and the system's texts, and positions kept by readAt and truncate.
+// GetLastError's numbers and the system's texts, devices refused, and positions kept by readAt
+// and truncate.
 #include <gtest/gtest.h>
 
 #include "platform/NativeFile.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 constexpr int kFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr int kAccessDenied = 5;       // ERROR_ACCESS_DENIED
 
 }  // namespace
 
@@ -58,6 +60,14 @@ TEST(Win32NativeFile, MissingFilesAndFoldersAreNotOpened) {
   error = {};
   EXPECT_FALSE(NativeFile::createAlways(folder.file("no-folder\\0.ico"), error).isOpen());
   EXPECT_NE(error.code, 0);
+}
+
+// A device named as the file to read is refused at once, as anything but a file on disk is.
+TEST(Win32NativeFile, DevicesAreNotOpenedForReading) {
+  FileError error;
+  EXPECT_FALSE(NativeFile::openReadDenyWrite(u"NUL", error).isOpen());
+  EXPECT_EQ(error.code, kAccessDenied);
+  EXPECT_FALSE(error.text.empty());
 }
 
 // readAt and truncate leave the file position where it was; create-always empties an old file.
