@@ -10,8 +10,11 @@
 #
 # Runs as root inside a network namespace of its own (unshare -n), where 127.0.0.1:8750, the
 # program's compiled-in service address, belongs to the benchmark.
+# Both program folders (program, catalogue, image folder) lie in PASS_BENCH_FOLDER, /dev/shm by
+# default (Wine sees it as drive D:), so that the 2,000 synchronous catalogue updates measure the
+# programs rather than the disk's flush latency, which on a shared machine varies tenfold.
 # Environment: BUILD (Linux build, default build), WINBUILD (Windows build, default
-# build-windows), PASS_BENCH_ROWS (2000), PASS_BENCH_RUNS (3 per build).
+# build-windows), PASS_BENCH_ROWS (2000), PASS_BENCH_RUNS (3 per build), PASS_BENCH_FOLDER.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,6 +44,7 @@ fi
 ip link set lo up || exit 1
 
 work=$(mktemp -d /tmp/talvenook-winbench.XXXXXX)
+programs=$(mktemp -d "${PASS_BENCH_FOLDER:-/dev/shm}/talvenook-winbench.XXXXXX") || exit 1
 prefix="$work/prefix"
 responder=
 server=
@@ -50,7 +54,7 @@ finish() {
     WINEPREFIX="$prefix" "$wineserver" -k 2>/dev/null
     wait "$server" 2>/dev/null
   fi
-  rm -rf "$work"
+  rm -rf "$work" "$programs"
 }
 trap finish EXIT
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -68,8 +72,9 @@ fi
 export WINEPREFIX="$prefix"
 
 # --- program folders, fixtures and the two catalogues (Linux paths, Windows paths)
-lin="$work/linux"
-win="$prefix/drive_c/talvenook"
+ln -s "$programs" "$prefix/dosdevices/d:"
+lin="$programs/linux"
+win="$programs/windows"
 fixtures="$prefix/drive_c/fixtures"
 mkdir -p "$lin/DB" "$lin/run" "$win/DB" "$fixtures"
 cp "$linux_program" "$lin/talvenook"
@@ -133,7 +138,8 @@ for run in $(seq "$runs"); do
   measure windows "$run" || failed=1
 done
 
-echo "Whole pass over $rows rows, $(nproc) cores, $(date -u +%Y-%m-%dT%H:%MZ); Wine: $("$wine" --version 2>/dev/null)"
+echo "Whole pass over $rows rows, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%dT%H:%MZ);" \
+  "program folders in $(dirname "$programs"); Wine: $("$wine" --version 2>/dev/null)"
 echo
 echo "| build | run | wall s | rows/s | CPU s, program | CPU s, wineserver | peak MB, program | peak MB, wineserver |"
 echo "|---|---|---|---|---|---|---|---|"
