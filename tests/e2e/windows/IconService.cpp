@@ -1,4 +1,4 @@
-// php -S with the icon service's document root, started and stopped by the test.
+// The icon service's set-up, then php -S with its document root, started and stopped by the test.
 #include "tests/e2e/windows/IconService.h"
 
 #include <arpa/inet.h>
@@ -38,9 +38,14 @@ bool accepting() {
 IconService::IconService(const fs::path& dataFolder, const fs::path& log) : data_(dataFolder), log_(log) {
   if (accepting()) throw std::runtime_error("127.0.0.1:8750 is taken inside the test's own network");
   fs::create_directories(data_);
-  pid_ = startChild({"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t",
-                     (fs::path(TALVENOOK_SOURCE_DIR) / "iconservice").string()},
-                    {{"TALVENOOK_ICONSERVICE_DATA", data_.string()}}, {log_, log_, {}});
+  // The service's set-up (schema, checks of the data folder) runs once before it serves, and the
+  // server's document root is public/ alone, as tools/service_control.sh starts it.
+  const fs::path service = fs::path(TALVENOOK_SOURCE_DIR) / "iconservice";
+  const Environment environment{{"TALVENOOK_ICONSERVICE_DATA", data_.string()}};
+  if (runCommand({"php", (service / "setup.php").string(), (service / "public").string()}, environment, log_, 60) != 0)
+    throw std::runtime_error("the icon service's set-up refused to start; see " + log_.string());
+  pid_ = startChild({"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t", (service / "public").string()},
+                    environment, {log_, log_, {}});
   for (int waited = 0; waited < 200; ++waited) {
     if (accepting()) return;
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
