@@ -1,34 +1,54 @@
 // The whole upload pass, measured as a user runs it: the real `talvenook` binary over a catalogue
 // of 2,000 pending rows (each row: icon extraction, ICO file, version read, existence query,
-// upload, catalogue update) against a fast loopback responder that wants every icon.
+// upload, catalogue update) against a fast loopback responder that wants every icon, side by side
+// with two floors that do no icon work at all:
 //
-//   WholePass   the program, started in a fresh process; its connects reach the responder through
+//   pass        the program, started in a fresh process; its connects reach the responder through
 //               a preload library (the program's own service address is compiled in).
-//   CurlFloor   the same bench binary re-started as a fresh process that does only the network and
-//               catalogue part per row: the same existence POST and multipart upload with libcurl
-//               (a fresh connection each, HTTP/1.0) and the same SQLite open/update/close.
+//   io-floor    the bench binary re-started as a fresh process that does exactly the I/O a row
+//               needs and nothing else: it reads the executable's header pieces, creates and
+//               writes a 9,662-byte ICO file, sends two POSTs on fresh connections over plain
+//               sockets (the upload carries the ICO read back from its file), then opens the
+//               catalogue, runs the UPDATE and closes it.
+//   curl-loop   the same existence POST and multipart upload with libcurl (a fresh connection
+//               each, HTTP/1.0) and the same SQLite open/update/close; no file is created.
+//
+// Fair conditions: every timed run works in a folder of its own, made with its catalogue before
+// the first run, and nothing is deleted until the last run has ended (on ext4 the inodes freed by
+// a deletion make later file creations slower, which would tax only the programs that create
+// files). The three kinds take turns, round by round, in a rotating order.
+//
+// Reported per run and as medians: wall time, CPU time (user + system of that process alone) and
+// the process's peak resident memory; then the ratios of the medians. <= 1.10x the I/O floor and
+// <= 1.0x the curl loop is the goal.
+//
+// PASS_BENCH_ROWS sets the row count (default 2,000), PASS_BENCH_ROUNDS the rounds (default 5),
+// PASS_BENCH_ONLY one kind (pass, io-floor, curl-loop) for profiling, PASS_BENCH_WRAP a profiler
+// to run the measured process under (e.g. "strace -c -f -o /tmp/pass.strace"), and
+// PASS_BENCH_BASELINE another build of the program, run as a fourth kind for paired A/B runs.
 //
 // `pass_bench --respond PORT` runs the responder alone (see bench/windows_pass.sh), and
 // `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu peak_KB exit".
-//
-// Reported per run: rows per second, CPU time per row (user + system of that process alone) and
-// the process's peak resident memory. The ratio line at the end compares the two; <= 1.0x means
-// the whole pass, icon work included, costs no more than the bare floor.
-#include <benchmark/benchmark.h>
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,12 +63,15 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::ScriptedServer;
 
-// PASS_BENCH_ROWS overrides the row count (for profiling runs).
-const int kRows = [] {
-  const char* rows = std::getenv("PASS_BENCH_ROWS");
-  return rows != nullptr && std::atoi(rows) > 0 ? std::atoi(rows) : 2000;
-}();
+int positiveFromEnvironment(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
+const int kRows = positiveFromEnvironment("PASS_BENCH_ROWS", 2000);
+const int kRounds = positiveFromEnvironment("PASS_BENCH_ROUNDS", 5);
 constexpr int kExecutables = 16;
+constexpr std::size_t kIcoBytes = 9662;  // a 48x48 32-bit icon with its mask, as the program writes it
 const std::string kReply = R"({"success":true,"exist":false})";
 
 struct Measure {
@@ -72,8 +95,6 @@ Measure measureHere(char** argv, char** env) {
   const auto started = std::chrono::steady_clock::now();
   pid_t child = 0;
   Measure measure;
-  // PASS_BENCH_WRAP (e.g. "strace -c -o /tmp/pass.strace") runs the measured process under a
-  // profiler; the figures then include the profiler's own cost.
   std::vector<std::string> words;
   if (const char* wrap = std::getenv("PASS_BENCH_WRAP"); wrap != nullptr && std::strchr(argv[0], '/') != nullptr) {
     std::string word;
@@ -147,50 +168,110 @@ void writeExecutable(const fs::path& path, unsigned seed) {
   testsupport::writeIconExecutable(path, 48, pixels, 0x00010002, 0x00030000 + seed, u"1.2.3");
 }
 
-// The program folder: the binary, DB/REDU.sqlite with kRows pending rows, and the executables.
+fs::path executableOf(const fs::path& root, int row) {
+  return root / "fixtures" / ("app" + std::to_string(row % kExecutables) + ".exe");
+}
+
+// The bytes of one ICO file of the size the program writes (the floors never look inside).
+std::string icoBytes() {
+  std::string bytes(kIcoBytes, '\x5A');
+  const unsigned char start[] = {0, 0, 1, 0, 1, 0, 48, 48, 0, 0, 1, 0, 32, 0};
+  std::memcpy(bytes.data(), start, sizeof start);
+  return bytes;
+}
+
+// Baseline: another build of the program (PASS_BENCH_BASELINE), for paired A/B runs.
+enum class Kind { Pass, IoFloor, CurlLoop, Baseline };
+constexpr Kind kKinds[] = {Kind::Pass, Kind::IoFloor, Kind::CurlLoop, Kind::Baseline};
+const char* nameOf(Kind kind) {
+  switch (kind) {
+    case Kind::Pass: return "pass";
+    case Kind::IoFloor: return "io-floor";
+    case Kind::CurlLoop: return "curl-loop";
+    case Kind::Baseline: return "baseline";
+  }
+  return "";
+}
+
+// Everything made before the first run: the executables, the ICO files the curl loop uploads,
+// a catalogue template, and one folder per run with its own catalogue (and, for the pass, a link
+// to the program, whose folder is where it looks for DB/ and writes image/). Removed, all of it,
+// only after the last run.
 struct Setup {
   testsupport::TempFolder folder;
   testsupport::TempFolder runtimeDir;
-  fs::path program;
   Setup() {
-    program = folder.path() / "talvenook";
-    fs::copy_file(TALVENOOK_BINARY, program);
     fs::create_directories(folder.path() / "fixtures");
-    for (unsigned i = 0; i < kExecutables; ++i)
-      writeExecutable(folder.path() / "fixtures" / ("app" + std::to_string(i) + ".exe"), i);
+    for (unsigned i = 0; i < kExecutables; ++i) writeExecutable(executableOf(folder.path(), static_cast<int>(i)), i);
+    fs::create_directories(folder.path() / "icons");
+    const std::string ico = icoBytes();
+    for (int n = 0; n < kRows; ++n)
+      testsupport::writeFileBytes(folder.path() / "icons" / (std::to_string(n) + ".ico"), ico);
+    writeCatalogue(folder.path() / "template.sqlite");
   }
-  fs::path database() const { return folder.path() / "DB" / "REDU.sqlite"; }
-  void resetCatalogue() const {
-    fs::create_directories(database().parent_path());
-    fs::remove(database());
+  void writeCatalogue(const fs::path& database) const {
     sqlite3* db = nullptr;
-    sqlite3_open(database().c_str(), &db);
+    sqlite3_open(database.c_str(), &db);
     std::string sql = "BEGIN; CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, "
                       "pin TEXT, exticon TEXT);";
     for (int n = 0; n < kRows; ++n)
       sql += "INSERT INTO software_data (softname, exepath, pin, exticon) VALUES ('Application " + std::to_string(n) +
-             "', '" + (folder.path() / "fixtures" / ("app" + std::to_string(n % kExecutables) + ".exe")).string() +
-             "', '0', '1');";
+             "', '" + executableOf(folder.path(), n).string() + "', '0', '1');";
     sql += "COMMIT;";
     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  int marked() const {
-    sqlite3* db = nullptr;
-    sqlite3_open(database().c_str(), &db);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*) FROM software_data WHERE pin = '1'", -1, &statement, nullptr);
-    const int count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return count;
+  // A fresh folder for run `round` of `kind`, with its catalogue in DB/.
+  fs::path makeRunFolder(Kind kind, int round) const {
+    const fs::path run = folder.path() / "runs" / (std::string(nameOf(kind)) + "-" + std::to_string(round));
+    fs::create_directories(run / "DB");
+    fs::copy_file(folder.path() / "template.sqlite", run / "DB" / "REDU.sqlite");
+    if (kind == Kind::Pass) fs::copy_file(TALVENOOK_BINARY, run / "talvenook");
+    if (kind == Kind::Baseline) fs::copy_file(std::getenv("PASS_BENCH_BASELINE"), run / "talvenook");
+    return run;
   }
 };
 
-Setup& setup() {
-  static Setup instance;
-  return instance;
+int marked(const fs::path& run) {
+  sqlite3* db = nullptr;
+  sqlite3_open((run / "DB" / "REDU.sqlite").c_str(), &db);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "SELECT count(*) FROM software_data WHERE pin = '1'", -1, &statement, nullptr);
+  const int count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return count;
 }
+
+Measure runOnce(const Setup& setup, Kind kind, const fs::path& run, int port) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+  switch (kind) {
+    case Kind::Pass:
+    case Kind::Baseline:
+      return runProcess({(run / "talvenook").string()},
+                        {"XDG_RUNTIME_DIR=" + setup.runtimeDir.path().string(), "LD_PRELOAD=" PASS_BENCH_REDIRECT,
+                         "TALVENOOK_E2E_SERVICE_PORT=" + std::to_string(port)});
+    case Kind::IoFloor:
+      return runProcess({selfPath(), "--io-floor", std::to_string(port), setup.folder.path().string(), run.string(),
+                         std::to_string(kRows)},
+                        {});
+    case Kind::CurlLoop:
+      return runProcess({selfPath(), "--curl-loop", base, setup.folder.path().string(), run.string(),
+                         std::to_string(kRows)},
+                        {});
+  }
+  return {};
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Medians {
+  double seconds = 0, cpuSeconds = 0, peakMegabytes = 0;
+};
 
 // Every connection: read the request (bodies counted, not kept) and answer that the icon is wanted.
 ScriptedServer::Script wantedReply() {
@@ -199,66 +280,86 @@ ScriptedServer::Script wantedReply() {
       "\r\nConnection: close\r\n\r\n" + kReply);
 }
 
-ScriptedServer& responder() {
-  static ScriptedServer server;
-  static const bool ready = [] {
-    server.setDefaultScript(wantedReply());
-    return true;
-  }();
-  (void)ready;
-  return server;
-}
+int sideBySide() {
+  std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
+  if (std::getenv("PASS_BENCH_BASELINE") == nullptr) std::erase(kinds, Kind::Baseline);
+  if (const char* only = std::getenv("PASS_BENCH_ONLY"))
+    std::erase_if(kinds, [&](Kind k) { return std::strcmp(nameOf(k), only) != 0; });
+  if (kinds.empty()) return 2;
+  std::printf("Setting up %d rows, %d rounds of %zu kinds...\n", kRows, kRounds, kinds.size());
+  Setup setup;
+  ScriptedServer server;
+  server.setDefaultScript(wantedReply());
+  std::map<Kind, std::vector<fs::path>> folders;
+  for (int round = 0; round < kRounds; ++round)
+    for (Kind kind : kinds) folders[kind].push_back(setup.makeRunFolder(kind, round));
+  sync();  // the set-up's writes are not left for the first runs to flush
 
-Measure lastPass, lastFloor;
-
-void report(benchmark::State& state, const Measure& m) {
-  state.SetIterationTime(m.seconds);
-  state.counters["rows_per_s"] = kRows / m.seconds;
-  state.counters["cpu_us_per_row"] = m.cpuSeconds * 1e6 / kRows;
-  state.counters["peak_MB"] = static_cast<double>(m.peakKilobytes) / 1024.0;
-}
-
-// Runs `command` once per iteration on a fresh catalogue; every row must end up marked.
-void measureRuns(benchmark::State& state, Setup& s, const std::vector<std::string>& command,
-                 const std::vector<std::string>& environment, Measure& last) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    s.resetCatalogue();
-    state.ResumeTiming();
-    const Measure m = runProcess(command, environment);
-    if (m.exitCode != 0 || s.marked() != kRows) {
-      const std::string why = "exit code " + std::to_string(m.exitCode) + ", " + std::to_string(s.marked()) +
-                              " rows of " + std::to_string(kRows) + " marked";
-      state.SkipWithError(why.c_str());
-      return;
+  std::map<Kind, std::vector<Measure>> results;
+  std::printf("%-10s %5s %10s %10s %12s %12s %8s\n", "kind", "round", "wall ms", "cpu ms", "wall us/row",
+              "cpu us/row", "peak MB");
+  for (int round = 0; round < kRounds; ++round) {
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      const Kind kind = kinds[(k + static_cast<std::size_t>(round)) % kinds.size()];
+      const fs::path& run = folders[kind][static_cast<std::size_t>(round)];
+      const Measure m = runOnce(setup, kind, run, server.port());
+      const int done = marked(run);
+      if (m.exitCode != 0 || done != kRows) {
+        std::printf("%s round %d failed: exit code %d, %d rows of %d marked\n", nameOf(kind), round, m.exitCode, done,
+                    kRows);
+        return 1;
+      }
+      std::printf("%-10s %5d %10.1f %10.1f %12.1f %12.1f %8.1f\n", nameOf(kind), round, m.seconds * 1e3,
+                  m.cpuSeconds * 1e3, m.seconds * 1e6 / kRows, m.cpuSeconds * 1e6 / kRows, m.peakKilobytes / 1024.0);
+      std::fflush(stdout);
+      results[kind].push_back(m);
     }
-    report(state, m);
-    last = m;
   }
+
+  std::map<Kind, Medians> medians;
+  std::printf("\nMedians of %d runs (%d rows each):\n", kRounds, kRows);
+  for (Kind kind : kinds) {
+    std::vector<double> wall, cpu, peak;
+    for (const Measure& m : results[kind]) {
+      wall.push_back(m.seconds);
+      cpu.push_back(m.cpuSeconds);
+      peak.push_back(m.peakKilobytes / 1024.0);
+    }
+    medians[kind] = {median(wall), median(cpu), median(peak)};
+    std::printf("%-10s wall %8.1f ms (%6.1f us/row)  cpu %8.1f ms (%6.1f us/row)  peak %5.1f MB\n", nameOf(kind),
+                medians[kind].seconds * 1e3, medians[kind].seconds * 1e6 / kRows, medians[kind].cpuSeconds * 1e3,
+                medians[kind].cpuSeconds * 1e6 / kRows, medians[kind].peakMegabytes);
+  }
+  if (medians.count(Kind::Pass) != 0) {
+    const Medians& pass = medians[Kind::Pass];
+    for (Kind floor : {Kind::IoFloor, Kind::CurlLoop, Kind::Baseline}) {
+      if (medians.count(floor) == 0) continue;
+      std::printf("pass / %-9s wall %.3fx  cpu %.3fx  peak %.1f MB vs %.1f MB\n", nameOf(floor),
+                  pass.seconds / medians[floor].seconds, pass.cpuSeconds / medians[floor].cpuSeconds,
+                  pass.peakMegabytes, medians[floor].peakMegabytes);
+    }
+  }
+  return 0;
 }
 
-void WholePass(benchmark::State& state) {
-  Setup& s = setup();
-  const int port = responder().port();
-  measureRuns(state, s, {s.program.string()},
-              {"XDG_RUNTIME_DIR=" + s.runtimeDir.path().string(), "LD_PRELOAD=" PASS_BENCH_REDIRECT,
-               "TALVENOOK_E2E_SERVICE_PORT=" + std::to_string(port)},
-              lastPass);
+// --- The floors, each in its own process ----------------------------------------------------------
+
+// Opens the catalogue, marks row `n` as the program does, and closes it.
+bool markRow(const std::string& database, int n) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "update software_data set pin=?1 where ID=?2;", -1, &statement, nullptr);
+  sqlite3_bind_text(statement, 1, "1", -1, SQLITE_STATIC);
+  sqlite3_bind_int64(statement, 2, n + 1);
+  const int stepped = sqlite3_step(statement);
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return stepped == SQLITE_DONE;
 }
-
-void CurlFloor(benchmark::State& state) {
-  Setup& s = setup();
-  const int port = responder().port();
-  measureRuns(state, s,
-              {selfPath(), "--curl-floor", "http://127.0.0.1:" + std::to_string(port) + "/", s.folder.path().string(),
-               std::to_string(kRows)},
-              {}, lastFloor);
-}
-
-BENCHMARK(WholePass)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(CurlFloor)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// --- The floor, in its own process ----------------------------------------------------------------
 
 size_t discard(char*, size_t size, size_t count, void* sink) {
   static_cast<std::string*>(sink)->append(static_cast<size_t>(size * count), ' ');
@@ -276,11 +377,11 @@ CURL* freshHandle(const std::string& url, std::string& reply) {
   return curl;
 }
 
-// Per row: the existence POST, the multipart upload of the row's ICO file, and the update on a
-// connection of its own. The ICO files are the ones an earlier pass wrote.
-int curlFloor(const std::string& base, const fs::path& folder, int rows) {
+// Per row: the existence POST, the multipart upload of an ICO file written before the runs, and
+// the update on a connection of its own.
+int curlLoop(const std::string& base, const fs::path& shared, const fs::path& run, int rows) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  const std::string database = (folder / "DB" / "REDU.sqlite").string();
+  const std::string database = (run / "DB" / "REDU.sqlite").string();
   for (int n = 0; n < rows; ++n) {
     const std::string name = "Application " + std::to_string(n);
     const std::string version = "1.2.3." + std::to_string(n % kExecutables);
@@ -295,7 +396,7 @@ int curlFloor(const std::string& base, const fs::path& folder, int rows) {
     curl_slist_free_all(headers);
     if (!asked) return 2;
 
-    const std::string icon = (folder / "image" / (std::to_string(n) + ".ico")).string();
+    const std::string icon = (shared / "icons" / (std::to_string(n) + ".ico")).string();
     curl = freshHandle(base + "index.php?r=sw/upload", reply);
     curl_mime* mime = curl_mime_init(curl);
     curl_mimepart* part = curl_mime_addpart(mime);
@@ -314,20 +415,119 @@ int curlFloor(const std::string& base, const fs::path& folder, int rows) {
     curl_easy_cleanup(curl);
     curl_mime_free(mime);
     if (!uploaded) return 3;
-
-    sqlite3* db = nullptr;
-    if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) return 4;
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "update software_data set pin=?1 where ID=?2;", -1, &statement, nullptr);
-    sqlite3_bind_text(statement, 1, "1", -1, SQLITE_STATIC);
-    const std::string id = std::to_string(n + 1);
-    sqlite3_bind_text(statement, 2, id.c_str(), -1, SQLITE_TRANSIENT);
-    const int stepped = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    if (stepped != SQLITE_DONE) return 5;
+    if (!markRow(database, n)) return 4;
   }
   curl_global_cleanup();
+  return 0;
+}
+
+// The header pieces of an executable the icon and version reads need: everything up to the
+// resource data and the resources themselves (the fixtures are small, so two positioned reads
+// take all of it, as the reader's windows do).
+bool readExecutable(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  char piece[16384];
+  const bool read = fstat(fd, &info) == 0 && pread(fd, piece, 4096, 0) > 0 &&
+                    (info.st_size <= 4096 ||
+                     pread(fd, piece, std::min<std::size_t>(sizeof piece, static_cast<std::size_t>(info.st_size) - 4096),
+                           4096) > 0);
+  ::close(fd);
+  return read;
+}
+
+bool writeAll(int fd, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t put = ::write(fd, bytes, count);
+    if (put <= 0) return false;
+    bytes += put;
+    count -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool writeIco(const fs::path& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const bool written = writeAll(fd, bytes.data(), bytes.size());
+  return ::close(fd) == 0 && written;
+}
+
+std::string readFile(const fs::path& path) {
+  std::string bytes;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return bytes;
+  struct stat info {};
+  if (fstat(fd, &info) == 0) {
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) bytes.clear();
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// One HTTP/1.0 exchange on a fresh connection: the request out, the reply read until the peer
+// closes.
+bool post(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            writeAll(fd, request.data(), request.size());
+  char reply[4096];
+  std::size_t total = 0;
+  for (ssize_t got = 1; ok && got > 0;) {
+    got = ::read(fd, reply, sizeof reply);
+    if (got < 0) ok = false;
+    if (got > 0) total += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  return ok && total > 0;
+}
+
+std::string requestHead(const std::string& target, const std::string& contentType, std::size_t length) {
+  return "POST " + target + " HTTP/1.0\r\nConnection: close\r\nContent-Type: " + contentType +
+         "\r\nContent-Length: " + std::to_string(length) +
+         "\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+}
+
+// Per row: the executable's header pieces, a fresh ICO file, the existence POST, the upload of
+// that ICO read back from its file, and the update. Nothing else: no decoding, no scaling.
+int ioFloor(int port, const fs::path& shared, const fs::path& run, int rows) {
+  const std::string database = (run / "DB" / "REDU.sqlite").string();
+  const std::string ico = icoBytes();
+  if (!fs::is_directory(run / "image")) fs::create_directory(run / "image");
+  const std::string boundary = "-----------------------------050820261442379999";
+  for (int n = 0; n < rows; ++n) {
+    const fs::path executable = executableOf(shared, n);
+    if (!readExecutable(executable)) return 2;
+    const fs::path icon = run / "image" / (std::to_string(n) + ".ico");
+    if (!writeIco(icon, ico)) return 3;
+
+    const std::string name = "Application " + std::to_string(n);
+    const std::string version = "1.2.3." + std::to_string(n % kExecutables);
+    const std::string form = "&name=Application%20" + std::to_string(n) + "&version=" + version;
+    if (!post(port, requestHead("/index.php?r=sw/exist", "application/x-www-form-urlencoded", form.size()) + form))
+      return 4;
+
+    const std::string bytes = readFile(icon);
+    if (bytes.size() != ico.size()) return 5;
+    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\n" + name +
+                       "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n" +
+                       version + "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"icon\"; filename=\"" +
+                       icon.filename().string() + "\"\r\nContent-Type: image/x-icon\r\n\r\n";
+    body += bytes;
+    body += "\r\n--" + boundary + "--\r\n";
+    if (!post(port, requestHead("/index.php?r=sw/upload", "multipart/form-data; boundary=" + boundary, body.size()) +
+                        body))
+      return 6;
+    if (!markRow(database, n)) return 7;
+  }
   return 0;
 }
 
@@ -351,20 +551,15 @@ int respond(int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--respond") == 0) return respond(std::atoi(argv[2]));
   if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0) {
     const Measure m = measureHere(argv + 2, environ);
     std::printf("%.6f %.6f %ld %d\n", m.seconds, m.cpuSeconds, m.peakKilobytes, m.exitCode);
     return 0;
   }
-  if (argc == 5 && std::strcmp(argv[1], "--curl-floor") == 0) return curlFloor(argv[2], argv[3], std::atoi(argv[4]));
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (lastPass.seconds > 0 && lastFloor.seconds > 0) {
-    std::printf("Whole pass vs libcurl floor (last run each): time %.2fx, CPU %.2fx; peak memory %.1f MB vs %.1f MB\n",
-                lastPass.seconds / lastFloor.seconds, lastPass.cpuSeconds / lastFloor.cpuSeconds,
-                lastPass.peakKilobytes / 1024.0, lastFloor.peakKilobytes / 1024.0);
-  }
-  return 0;
+  if (argc == 3 && std::strcmp(argv[1], "--respond") == 0) return respond(std::atoi(argv[2]));
+  if (argc == 6 && std::strcmp(argv[1], "--curl-loop") == 0)
+    return curlLoop(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+  if (argc == 6 && std::strcmp(argv[1], "--io-floor") == 0)
+    return ioFloor(std::atoi(argv[2]), argv[3], argv[4], std::atoi(argv[5]));
+  return sideBySide();
 }

@@ -89,9 +89,18 @@ std::u16string TNetHeaderList::NameAt(int index) const {
 
 bool TNetHeaderList::nameMatches(int index, std::u16string_view key, std::u16string_view name) const {
   const std::u16string_view line = (*this)[index];
-  const std::size_t at = key.empty() ? std::u16string_view::npos : line.find(key);
-  const std::u16string_view lineName = at == std::u16string_view::npos ? std::u16string_view() : line.substr(0, at);
-  return rt::sameTextAscii(lineName, name);
+  if (key.empty()) return name.empty();  // no separator: every line's name is empty
+  if (name.empty()) {
+    // A line without the separator has an empty name too.
+    const std::size_t at = line.find(key);
+    return at == 0 || at == std::u16string_view::npos;
+  }
+  // The line's name is the text before the first separator. It equals `name` only when the
+  // separator follows right after `name.size()` characters and does not occur earlier; those
+  // checks are cheap and turn away nearly every other line before any case folding.
+  if (line.size() < name.size() + key.size() || line.substr(name.size(), key.size()) != key) return false;
+  if (!rt::sameTextAscii(line.substr(0, name.size()), name)) return false;
+  return line.substr(0, name.size() + key.size() - 1).find(key) == std::u16string_view::npos;
 }
 
 int TNetHeaderList::FindName(std::u16string_view name) const {

@@ -28,9 +28,15 @@ void appendUtf8(std::string& out, char32_t cp) {
 }  // namespace
 
 std::string utf16ToUtf8(std::u16string_view text) {
-  std::string out;
+  // Paths, names and request text are ASCII nearly always: that leading run is narrowed in one
+  // pass into a string sized for it, and only the rest goes through the encoder.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
   out.reserve(text.size() + text.size() / 2);
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = ascii; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
       appendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));

@@ -32,6 +32,11 @@ std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   return file_.seek(offset, static_cast<int>(origin));
 }
 
+std::int64_t TFileStream::Size() {
+  const std::int64_t size = file_.size();
+  return size >= 0 ? size : TStream::Size();
+}
+
 void TFileStream::SetSize(std::int64_t size) {
   if (!file_.truncate(size)) throw EWriteError(u"Stream write error");
   if (Position() > size) Seek(size, SeekOrigin::Beginning);

@@ -8,11 +8,26 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/NativeFile.h"
 
 namespace platform::posix {
+
+// A file's device, inode, size and modification time: two equal identities name the same file,
+// unchanged (as far as its metadata tells).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path` (following links), or nothing when it cannot be examined.
+std::optional<FileIdentity> fileIdentity(const std::u16string& path);
 
 class ByteSource {
  public:

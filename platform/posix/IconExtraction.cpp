@@ -12,16 +12,22 @@ namespace platform {
 namespace {
 
 constexpr int kSide = 48;
+static_assert(kSide % 8 == 0);
 
 // Mask bytes (one per pixel, top-down, 1 = bit set) as 1-bit rows padded to 4 bytes.
 std::vector<std::uint8_t> packMask(const std::vector<std::uint8_t>& mask, int rows) {
   constexpr std::size_t stride = (kSide + 31) / 32 * 4;
   std::vector<std::uint8_t> packed(stride * static_cast<std::size_t>(rows), 0);
-  for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < kSide; ++x)
-      if (mask[static_cast<std::size_t>(y) * kSide + static_cast<std::size_t>(x)] != 0)
-        packed[stride * static_cast<std::size_t>(y) + static_cast<std::size_t>(x / 8)] |=
-            static_cast<std::uint8_t>(0x80 >> (x % 8));
+  const std::uint8_t* in = mask.data();
+  for (int y = 0; y < rows; ++y) {
+    std::uint8_t* out = packed.data() + stride * static_cast<std::size_t>(y);
+    // kSide is a multiple of 8: eight mask bytes make one packed byte.
+    for (int x = 0; x < kSide; x += 8, in += 8) {
+      unsigned byte = 0;
+      for (int bit = 0; bit < 8; ++bit) byte = (byte << 1) | (in[bit] != 0 ? 1u : 0u);
+      *out++ = static_cast<std::uint8_t>(byte);
+    }
+  }
   return packed;
 }
 

@@ -39,6 +39,23 @@ unsigned indexAt(const std::uint8_t* row, int x, int bits) {
   }
 }
 
+// The `width` 1-bit pixels of a stored row as one byte each (0 or 1), most significant bit first.
+void unpackBits(const std::uint8_t* row, int width, std::uint8_t* out) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8, ++row) {
+    const unsigned byte = *row;
+    for (int bit = 0; bit < 8; ++bit) out[x + bit] = static_cast<std::uint8_t>((byte >> (7 - bit)) & 1u);
+  }
+  for (int bit = 0; x < width; ++x, ++bit) out[x] = static_cast<std::uint8_t>((*row >> (7 - bit)) & 1u);
+}
+
+// Whether any of `width` B,G,R,A pixels has a non-zero alpha.
+bool anyAlphaIn(const std::uint8_t* pixels, int width) {
+  std::uint8_t alphas = 0;
+  for (int x = 0; x < width; ++x) alphas |= pixels[x * 4 + 3];
+  return alphas != 0;
+}
+
 std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < kBitmapInfoHeaderSize) return std::nullopt;
   const std::uint32_t headerSize = u32At(bytes, 0);
@@ -75,7 +92,7 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   image.mask.resize(pixels);
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = bytes.data() + andOffset + andRow * static_cast<std::uint64_t>(height - 1 - y);
-    for (int x = 0; x < width; ++x) image.mask[static_cast<std::size_t>(y) * width + x] = indexAt(row, x, 1);
+    unpackBits(row, width, image.mask.data() + static_cast<std::size_t>(y) * width);
   }
 
   const std::uint8_t* table = bytes.data() + tableOffset;
@@ -88,7 +105,7 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
     image.xorBits.resize(pixels);
     for (int y = 0; y < height; ++y) {
       const std::uint8_t* row = bytes.data() + xorOffset + xorRow * static_cast<std::uint64_t>(height - 1 - y);
-      for (int x = 0; x < width; ++x) image.xorBits[static_cast<std::size_t>(y) * width + x] = indexAt(row, x, 1);
+      unpackBits(row, width, image.xorBits.data() + static_cast<std::size_t>(y) * width);
     }
     return image;
   }
@@ -98,11 +115,14 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = bytes.data() + xorOffset + xorRow * static_cast<std::uint64_t>(height - 1 - y);
     std::uint8_t* out = image.bgra.data() + static_cast<std::size_t>(y) * width * 4;
+    if (bits == 32) {
+      // Stored as B,G,R,A already: the row is copied whole.
+      std::memcpy(out, row, static_cast<std::size_t>(width) * 4);
+      anyAlpha = anyAlpha || anyAlphaIn(out, width);
+      continue;
+    }
     for (int x = 0; x < width; ++x, out += 4) {
-      if (bits == 32) {
-        std::memcpy(out, row + x * 4, 4);
-        anyAlpha = anyAlpha || out[3] != 0;
-      } else if (bits == 24) {
+      if (bits == 24) {
         std::memcpy(out, row + x * 3, 3);
       } else {
         const unsigned index = indexAt(row, x, bits);

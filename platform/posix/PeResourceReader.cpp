@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "platform/NativeFile.h"
 #include "platform/posix/ByteSource.h"
@@ -309,6 +310,41 @@ std::unique_ptr<FileByteSource> openSource(const std::u16string& path) {
   return std::make_unique<FileByteSource>(std::move(file));
 }
 
+// The pass reads an executable's icon and then, right after, its version: the source the icon
+// came from is kept open for that one version read (with the pieces its windows hold), so the
+// file is opened and its headers read once per row. Only the latest icon's source is kept, and
+// the version read takes it away, so nothing stays open from one row to the next. The kept
+// source serves only the same path, and only while that path still names the same, unchanged
+// file; anything else opens the file afresh.
+class HeldSource {
+ public:
+  void hold(const std::u16string& path, std::unique_ptr<FileByteSource> source) {
+    const std::lock_guard lock(mutex_);
+    source_ = std::move(source);
+    path_ = path;
+    // Taken by path just after the open: a file swapped in between shows at the version read.
+    identity_ = source_ ? fileIdentity(path) : std::nullopt;
+  }
+
+  std::unique_ptr<FileByteSource> take(const std::u16string& path) {
+    const std::lock_guard lock(mutex_);
+    std::unique_ptr<FileByteSource> source = std::move(source_);
+    if (!source || path != path_ || !identity_ || fileIdentity(path) != identity_) return nullptr;
+    return source;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::u16string path_;
+  std::optional<FileIdentity> identity_;
+  std::unique_ptr<FileByteSource> source_;
+};
+
+HeldSource& heldSource() {
+  static HeldSource held;
+  return held;
+}
+
 }  // namespace
 
 std::optional<DecodedIcon> extractIcon48(const ByteSource& source) {
@@ -327,13 +363,17 @@ std::optional<std::array<std::uint16_t, 4>> readFileVersion(const ByteSource& so
 }
 
 std::optional<DecodedIcon> extractIcon48(const std::u16string& path) {
-  const auto source = openSource(path);
+  auto source = openSource(path);
   if (!source) return std::nullopt;
-  return extractIcon48(*source);
+  auto icon = extractIcon48(*source);
+  // Without an icon the pass reads no version, so nothing is kept then.
+  heldSource().hold(path, icon ? std::move(source) : nullptr);
+  return icon;
 }
 
 std::optional<std::array<std::uint16_t, 4>> readFileVersion(const std::u16string& path) {
-  const auto source = openSource(path);
+  auto source = heldSource().take(path);
+  if (!source) source = openSource(path);
   if (!source) return std::nullopt;
   return readFileVersion(*source);
 }

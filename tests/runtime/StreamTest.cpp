@@ -71,6 +71,22 @@ TEST(FileStream, CreateTruncatesAndRefusesAHeldFile) {
   EXPECT_EQ(testsupport::readFileBytes(folder.path() / "a.ico"), "new");
 }
 
+// A file that does not exist yet is created empty; the size of a file stream is the file's
+// length, and asking for it leaves the position where it was.
+TEST(FileStream, CreatesAFreshFileAndTellsItsSize) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("fresh.ico");
+  {
+    TFileStream stream(path, FileMode::CreateExclusive);
+    EXPECT_EQ(stream.Size(), 0);
+    stream.WriteBuffer("abcdef", 6);
+    stream.Seek(2, SeekOrigin::Beginning);
+    EXPECT_EQ(stream.Size(), 6);
+    EXPECT_EQ(stream.Position(), 2);
+  }
+  EXPECT_EQ(testsupport::readFileBytes(folder.path() / "fresh.ico"), "abcdef");
+}
+
 // Readers share a file with each other but keep writers out.
 TEST(FileStream, ReadersShareAndKeepWritersOut) {
   testsupport::TempFolder folder;

@@ -104,4 +104,21 @@ TEST_F(PosixMimeTable, OneExtensionPassMatchesTheFullPass) {
   }
 }
 
+// The one-extension scan steps through the table in blocks: the wanted line is found wherever it
+// lies against a block's edges, after near misses ("i?o" words, the text without a word break)
+// in the same block, and at the very end of the table.
+TEST_F(PosixMimeTable, OneExtensionPassFindsTheLineAtEveryOffset) {
+  for (std::size_t pad = 0; pad < 140; ++pad) {
+    for (const bool last : {false, true}) {
+      const std::string filler = "# ixo radio " + std::string(pad, 'x') + "\nx/y picot ICOS\n";
+      const std::string line = "image/Found .IcO";
+      useTypesFile(filler + line + (last ? "" : "\nx/after\n"));
+      std::vector<std::u16string> got;
+      platform::enumerateContentTypes(
+          [&got](const std::u16string& e, const std::u16string& t) { got.push_back(e + u"=" + t); }, u".ico");
+      EXPECT_EQ(got, std::vector<std::u16string>{u".IcO=image/Found"}) << pad << (last ? " last" : "");
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,95 @@
+// The pass reads an executable's icon and then its version: the file opened for the icon serves
+// the version read that follows, but never a different path, never a file that changed in
+// between, and it is closed once that read is done.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+
+#include "platform/NativeFile.h"
+#include "platform/posix/PeResourceReader.h"
+#include "tests/support/PeWriter.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using platform::posix::extractIcon48;
+using platform::posix::readFileVersion;
+using Words = std::array<std::uint16_t, 4>;
+
+constexpr std::uint32_t kIcon = 3, kGroup = 14, kVersion = 16;
+
+// An executable with one 48x48 icon and the version major.minor.0.0; `extra` bytes of filler
+// change its length.
+void writeExecutable(const std::filesystem::path& path, std::uint16_t major, std::uint16_t minor,
+                     std::uint32_t extra = 0) {
+  testsupport::PeWriter pe;
+  pe.add(kIcon, 1,
+         testsupport::bmpIconImage(48, 48, 32, {}, std::vector<std::uint32_t>(48 * 48, 0xFF000000u | major)));
+  pe.add(kGroup, 1, testsupport::iconGroup({{48, 48, 0, 1, 32, 0, 1}}));
+  pe.add(kVersion, 1, testsupport::versionResource(std::uint32_t{major} << 16 | minor, 0, u"x"));
+  if (extra != 0) pe.setFiller(extra);
+  pe.writeTo(path);
+}
+
+// Whether a writer that keeps everyone else out can open `path` now (it cannot while the reader
+// still holds the file). The writer empties the file.
+bool nobodyHolds(const std::u16string& path) {
+  platform::FileError error;
+  return platform::NativeFile::createAlways(path, error).isOpen();
+}
+
+TEST(IconThenVersion, SameFileServesBothReadsAndIsClosedAfterwards) {
+  testsupport::TempFolder folder;
+  writeExecutable(folder.path() / "a.exe", 1, 2);
+  writeExecutable(folder.path() / "b.exe", 3, 4);
+  const auto a = folder.file("a.exe"), b = folder.file("b.exe");
+
+  ASSERT_TRUE(extractIcon48(a));
+  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));
+  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));  // a second read opens the file afresh
+
+  // Another path is never answered from the file kept for the icon.
+  ASSERT_TRUE(extractIcon48(a));
+  EXPECT_EQ(readFileVersion(b), (Words{3, 4, 0, 0}));
+  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));
+
+  // Once the version is read nothing stays open: a writer that refuses sharing gets the file.
+  ASSERT_TRUE(extractIcon48(b));
+  EXPECT_EQ(readFileVersion(b), (Words{3, 4, 0, 0}));
+  EXPECT_TRUE(nobodyHolds(b));
+}
+
+TEST(IconThenVersion, AFileChangedAfterTheIconIsReadAgain) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("app.exe");
+
+  // Replaced by another file under the same name.
+  writeExecutable(folder.path() / "app.exe", 1, 1);
+  ASSERT_TRUE(extractIcon48(path));
+  writeExecutable(folder.path() / "new.exe", 2, 2);
+  std::filesystem::rename(folder.path() / "new.exe", folder.path() / "app.exe");
+  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));
+
+  // Rewritten in place with another length.
+  ASSERT_TRUE(extractIcon48(path));
+  writeExecutable(folder.path() / "app.exe", 3, 3, 4096);
+  EXPECT_EQ(readFileVersion(path), (Words{3, 3, 0, 0}));
+
+  // Gone.
+  ASSERT_TRUE(extractIcon48(path));
+  std::filesystem::remove(folder.path() / "app.exe");
+  EXPECT_FALSE(readFileVersion(path));
+}
+
+TEST(IconThenVersion, NoIconKeepsNothingOpen) {
+  testsupport::TempFolder folder;
+  testsupport::PeWriter pe;
+  pe.add(kVersion, 1, testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8"));
+  pe.writeTo(folder.path() / "plain.exe");  // a version, but no icon
+  const auto path = folder.file("plain.exe");
+  EXPECT_FALSE(extractIcon48(path));
+  EXPECT_TRUE(nobodyHolds(path));
+}
+
+}  // namespace
