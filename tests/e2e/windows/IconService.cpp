@@ -38,9 +38,13 @@ bool accepting() {
 IconService::IconService(const fs::path& dataFolder, const fs::path& log) : data_(dataFolder), log_(log) {
   if (accepting()) throw std::runtime_error("127.0.0.1:8750 is taken inside the test's own network");
   fs::create_directories(data_);
-  pid_ = startChild({"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t",
-                     (fs::path(TALVENOOK_SOURCE_DIR) / "iconservice").string()},
-                    {{"TALVENOOK_ICONSERVICE_DATA", data_.string()}}, {log_, log_, {}});
+  // As the service is run: its set-up (checks, schema) once, then php -S serving public/ alone.
+  const fs::path root = fs::path(TALVENOOK_SOURCE_DIR) / "iconservice";
+  const Environment environment = {{"TALVENOOK_ICONSERVICE_DATA", data_.string()}};
+  if (runCommand({"php", (root / "setup.php").string(), (root / "public").string()}, environment, log_, 60) != 0)
+    throw std::runtime_error("the icon service's set-up failed; see " + log_.string());
+  pid_ = startChild({"php", "-S", "127.0.0.1:" + std::to_string(kPort), "-t", (root / "public").string()}, environment,
+                    {log_, log_, {}});
   for (int waited = 0; waited < 200; ++waited) {
     if (accepting()) return;
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
