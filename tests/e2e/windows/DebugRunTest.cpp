@@ -63,7 +63,8 @@ TEST_F(DebugRun, ReportsAFaultOfTheProgramItself) {
   const auto result = probe({"fault"});
   EXPECT_NE(result.exitCode, 0);
   EXPECT_EQ(result.debugLines, linesBefore({}));
-  EXPECT_NE(result.reports.find("debugrun: unhandled exception 0xC0000005"), std::string::npos) << result.reports;
+  EXPECT_NE(result.reports.find("debugrun: unhandled exception 0xC0000005 at 0x"), std::string::npos) << result.reports;
+  EXPECT_NE(result.reports.find("(debugrun_probe.exe+0x"), std::string::npos) << result.reports;  // whose code
   EXPECT_TRUE(result.wineMessages.empty()) << result.wineMessages.front();
 }
 
