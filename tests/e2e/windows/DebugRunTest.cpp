@@ -57,4 +57,28 @@ TEST_F(DebugRun, EndsAProgramAtTheDeadline) {
   EXPECT_EQ(result.reports, "debugrun: deadline passed; terminating the program\n");
 }
 
+// A fault of the program under debugrun is debugrun's to report, never a "wine: " line (Wine
+// writes those only for processes without a debugger), so no filter of Wine's lines can hide it.
+TEST_F(DebugRun, ReportsAFaultOfTheProgramItself) {
+  const auto result = probe({"fault"});
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_EQ(result.debugLines, linesBefore({}));
+  EXPECT_NE(result.reports.find("debugrun: unhandled exception 0xC0000005 at 0x"), std::string::npos) << result.reports;
+  EXPECT_NE(result.reports.find("(debugrun_probe.exe+0x"), std::string::npos) << result.reports;  // whose code
+  EXPECT_TRUE(result.wineMessages.empty()) << result.wineMessages.front();
+}
+
+TEST(DebugRunOutput, WineLinesAreSetApartFromDebugrunsReport) {
+  wintest::DebuggedResult result;
+  wintest::splitWineMessages(
+      "wine: Unhandled page fault on read access to 0000000000000008 at address 000000031CAA2391 (thread 0084), "
+      "starting debugger...\n"
+      "debugrun: error box \"T\": first line\nsecond line\n"
+      "wine: another\n",
+      result);
+  EXPECT_EQ(result.reports, "debugrun: error box \"T\": first line\nsecond line\n");
+  ASSERT_EQ(result.wineMessages.size(), 2u);
+  EXPECT_EQ(result.wineMessages[1], "wine: another");
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -83,8 +84,28 @@ DebuggedResult DebuggedRun::wait() {
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   result.exitCode = !killed && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
   result.debugLines = linesOf(readAll(output_));
-  result.reports = readAll(errors_);
+  splitWineMessages(readAll(errors_), result);
+  // Kept visible in the test log: a fault of Wine's own processes is worth knowing about.
+  for (const std::string& line : result.wineMessages) std::cerr << "Wine, beside the run: " << line << "\n";
   return result;
+}
+
+void splitWineMessages(const std::string& errorOutput, DebuggedResult& into) {
+  static const std::string kWinePrefix = "wine: ";
+  into.reports.clear();
+  into.wineMessages.clear();
+  std::size_t start = 0;
+  while (start < errorOutput.size()) {
+    const std::size_t newline = errorOutput.find('\n', start);
+    const std::size_t end = newline == std::string::npos ? errorOutput.size() : newline + 1;
+    const std::string line = errorOutput.substr(start, end - start);
+    if (line.rfind(kWinePrefix, 0) == 0) {
+      into.wineMessages.push_back(line.substr(0, line.find('\n')));
+    } else {
+      into.reports += line;
+    }
+    start = end;
+  }
 }
 
 DebuggedResult runDebugged(const WinePrefix& prefix, const fs::path& debugrun, const std::string& program,

@@ -17,6 +17,8 @@ struct DebuggedResult {
   int exitCode = -1;                    // the program's (124: debugrun's deadline; -1: killed)
   std::vector<std::string> debugLines;  // UTF-8, in order
   std::string reports;                  // debugrun's own lines (error boxes, ...), as written
+  // Lines Wine's own processes wrote on the same standard error (see splitWineMessages).
+  std::vector<std::string> wineMessages;
   double seconds = 0;
 };
 
@@ -44,6 +46,15 @@ class DebuggedRun {
   std::filesystem::path output_, errors_;
   std::chrono::steady_clock::time_point started_;
 };
+
+// Splits what debugrun's standard error received into debugrun's own report and the lines that
+// Wine's processes of the prefix wrote there: the system processes that the first Wine program of
+// a prefix starts (services, the desktop's explorer, ...) inherit its standard error, and when one
+// of them faults, Wine writes "wine: Unhandled ... starting debugger..." there. Wine writes that
+// line only for a process that has no debugger; the program under test always has one
+// (debugrun), whose own report of any fault of it ("debugrun: unhandled exception ...") and
+// whose exit code stay in the result. So a "wine: " line never speaks of the program under test.
+void splitWineMessages(const std::string& errorOutput, DebuggedResult& into);
 
 // Starts and waits in one.
 DebuggedResult runDebugged(const WinePrefix& prefix, const std::filesystem::path& debugrun, const std::string& program,

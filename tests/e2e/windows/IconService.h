@@ -1,6 +1,6 @@
-// The reference PHP icon service (iconservice/) under `php -S 127.0.0.1:8750`, the program's
-// compiled-in address, with a data folder of the test's own. Only sound inside the suite's
-// private network, where that port belongs to the test.
+// The reference PHP icon service (iconservice/: its set-up, then public/ under
+// `php -S 127.0.0.1:8750`, the program's compiled-in address), with a data folder of the test's
+// own. Only sound inside the suite's private network, where that port belongs to the test.
 #pragma once
 
 #include <sys/types.h>

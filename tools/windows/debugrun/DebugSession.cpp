@@ -4,8 +4,11 @@
 // Files handed over with process and DLL events are closed, as the debugging API requires.
 #include "DebugSession.h"
 
+#include <psapi.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -35,6 +38,29 @@ std::wstring hex(DWORD value) {
   wchar_t text[16];
   std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(value));
   return text;
+}
+
+// "0x<address> (<module>+0x<offset>)" for an address in the process, so a report says whose code
+// faulted; the module part is left out when no module of the process holds the address.
+std::wstring placeOf(HANDLE process, const void* address) {
+  wchar_t text[96];
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::swprintf(text, 96, L"0x%llX", static_cast<unsigned long long>(at));
+  std::wstring place = text;
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  if (!EnumProcessModules(process, modules, sizeof modules, &bytes)) return place;
+  for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+    MODULEINFO info{};
+    if (!GetModuleInformation(process, modules[i], &info, sizeof info)) continue;
+    const auto base = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+    if (at < base || at - base >= info.SizeOfImage) continue;
+    wchar_t name[MAX_PATH] = {};
+    if (GetModuleBaseNameW(process, modules[i], name, MAX_PATH) == 0) return place;
+    std::swprintf(text, 96, L"+0x%llX)", static_cast<unsigned long long>(at - base));
+    return place + L" (" + name + text;
+  }
+  return place;
 }
 
 // Reads up to `bytes` bytes at `address` of the process; as many as can be read.
@@ -129,7 +155,9 @@ DWORD DebugSession::handleException(const EXCEPTION_DEBUG_INFO& exception) {
     initialWow64BreakpointSeen_ = true;
     return DBG_CONTINUE;
   }
-  if (exception.dwFirstChance == 0) writeReport(L"unhandled exception " + hex(code));
+  if (exception.dwFirstChance == 0)
+    writeReport(L"unhandled exception " + hex(code) + L" at " +
+                placeOf(process_.hProcess, exception.ExceptionRecord.ExceptionAddress));
   return DBG_EXCEPTION_NOT_HANDLED;
 }
 

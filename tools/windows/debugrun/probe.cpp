@@ -5,6 +5,7 @@
 //           "box answered <n>" once it is closed
 //   hang    waits forever (for the deadline)
 //   crash   ends by an unhandled C++ exception
+//   fault   ends by reading through a null pointer (an access violation nobody handles)
 //   <n>     exits with code n (default 0)
 #include <windows.h>
 
@@ -33,6 +34,9 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(INFINITE);
     } else if (word == L"crash") {
       throw std::runtime_error("nobody catches this");
+    } else if (word == L"fault") {
+      volatile int* nowhere = nullptr;
+      exitCode = nowhere[2];
     } else {
       exitCode = std::wcstol(word.c_str(), nullptr, 10);
     }
