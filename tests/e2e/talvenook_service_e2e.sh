@@ -49,14 +49,17 @@ cp "$program" "$work/talvenook"
 pending=$("$root/tools/sample_catalogue.sh" "$work" "$generator") || exit 1
 catalogue="$work/DB/REDU.sqlite"
 store="$work/service-data/icons.sqlite"
+# With the redirect the server takes a port of its own (no port is picked and released first, so
+# parallel runs cannot race for it); without it the program's own address, 8750, is used.
 port=8750
+if [ -n "$redirect" ]; then port=0; fi
+start_icon_service "$port" "$work/service-data" "$work/service.log" "$root/tests/e2e/reject_router.php" || exit 1
+port=$SERVICE_PORT
 preload=()
 if [ -n "$redirect" ]; then
-  port=$(php -r '$s = stream_socket_server("tcp://127.0.0.1:0"); $n = stream_socket_get_name($s, false); echo substr($n, strrpos($n, ":") + 1);')
   # A sanitizer build must accept the preload library ahead of its own runtime.
   preload=(env "LD_PRELOAD=$redirect" "TALVENOOK_E2E_SERVICE_PORT=$port" "ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0")
 fi
-start_icon_service "$port" "$work/service-data" "$work/service.log" "$root/tests/e2e/reject_router.php" || exit 1
 
 run_pass() {  # run_pass N: one pass; its debug channel goes to pass-N.log
   (cd "$work" && XDG_RUNTIME_DIR="$work/run" timeout -k 5 300 "${preload[@]}" ./talvenook) 2>"$work/pass-$1.log"
