@@ -35,7 +35,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (word == L"crash") {
       throw std::runtime_error("nobody catches this");
     } else if (word == L"fault") {
-      volatile int* nowhere = nullptr;
+      // The pointer itself is volatile, so the compiler cannot prove the read out of bounds and
+      // the program really reads near address 0 at run time.
+      int* volatile nowhere = nullptr;
       exitCode = nowhere[2];
     } else {
       exitCode = std::wcstol(word.c_str(), nullptr, 10);
