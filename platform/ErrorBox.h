@@ -16,4 +16,7 @@ void showErrorBox(const std::u16string& title, const std::u16string& text);
 using ErrorBoxSink = std::function<void(const std::u16string& title, const std::u16string& text)>;
 void setErrorBoxSink(ErrorBoxSink sink);
 
+// The platform's own box, without the sink: implemented once per platform, called by showErrorBox.
+void showSystemErrorBox(const std::u16string& title, const std::u16string& text);
+
 }  // namespace platform
