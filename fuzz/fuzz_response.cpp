@@ -25,13 +25,14 @@ class MemoryIOHandler : public net::TNetIOHandler {
   bool SourceAllocated() const override { return allocated_; }
   void ConnectSource() override { allocated_ = true; }
   bool SourceReadable(long long) override { return true; }
-  std::size_t ReceiveFromSource(void* buffer, std::size_t count) override {
+  bool TargetWritable(long long) override { return true; }
+  std::optional<std::size_t> ReceiveFromSource(void* buffer, std::size_t count) override {
     const std::size_t n = std::min({count, step_, size_ - offset_});
     std::memcpy(buffer, data_ + offset_, n);
     offset_ += n;
     return n;
   }
-  std::size_t SendToTarget(const void*, std::size_t count) override { return count; }
+  std::optional<std::size_t> SendToTarget(const void*, std::size_t count) override { return count; }
   void CloseSource() override { allocated_ = false; }
 
  private:

@@ -83,14 +83,22 @@ int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raise
     return 0;
   }
   const std::size_t block = static_cast<std::size_t>(std::max(1, RecvBufferSize));
+  const auto timedOut = [&] {
+    if (cut) throw ENetExchangeTimeout(u"Exchange timed out.");
+    if (raiseOnTimeout) throw ENetReadTimeout(u"Read timed out.");
+    return -1;
+  };
   std::size_t received = 0;
   do {
-    if (!SourceReadable(timeout)) {
-      if (cut) throw ENetExchangeTimeout(u"Exchange timed out.");
-      if (raiseOnTimeout) throw ENetReadTimeout(u"Read timed out.");
-      return -1;
+    // A check without waiting is the receive itself; a wait asks for readiness first, since
+    // right after a request the reply has mostly not arrived yet.
+    if (timeout != 0 && !SourceReadable(timeout)) return timedOut();
+    const std::optional<std::size_t> got = ReceiveFromSource(inputBuffer_.PrepareWrite(block), block);
+    if (!got) {
+      if (timeout == 0) return timedOut();
+      continue;  // readable, yet nothing to take (the bytes went elsewhere): wait again
     }
-    received = ReceiveFromSource(inputBuffer_.PrepareWrite(block), block);
+    received = *got;
     inputBuffer_.CommitWrite(received);
     if (received == 0) closedGracefully_ = true;
     CheckClosed(raiseIfClosed, false);
@@ -212,7 +220,12 @@ void TNetIOHandler::SendAll(std::string_view bytes) {
   CheckClosed(true, true);
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const std::size_t sent = SendToTarget(bytes.data() + done, bytes.size() - done);
+    const std::optional<std::size_t> taken = SendToTarget(bytes.data() + done, bytes.size() - done);
+    if (!taken) {
+      waitUntilWritable();
+      continue;
+    }
+    const std::size_t sent = *taken;
     if (sent == 0) {
       closedGracefully_ = true;
       CheckClosed(true, true);
@@ -220,6 +233,15 @@ void TNetIOHandler::SendAll(std::string_view bytes) {
     done += sent;
     CheckClosed(true, false);
   }
+}
+
+// A peer that stops reading fills the send buffer; the wait for room counts against the
+// exchange's deadline like every read does, so such a peer cannot hold the client either.
+void TNetIOHandler::waitUntilWritable() {
+  if (Deadline > 0 && platform::tickCount() >= Deadline) throw ENetExchangeTimeout(u"Exchange timed out.");
+  bool cut = false;
+  const long long limit = waitWithinDeadline(-1, cut);
+  if (!TargetWritable(limit) && cut) throw ENetExchangeTimeout(u"Exchange timed out.");
 }
 
 void TNetIOHandler::SendStream(rt::TStream& stream, std::int64_t size) {

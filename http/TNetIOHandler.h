@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -113,12 +114,15 @@ class TNetIOHandler {
   virtual bool SourceAllocated() const = 0;
   // Connects the transport (called by Open).
   virtual void ConnectSource() = 0;
-  // Waits up to `timeout` ms (< 0 = no limit) for readability.
+  // Waits up to `timeout` ms (< 0 = no limit) for readability / for room to send.
   virtual bool SourceReadable(long long timeout) = 0;
-  // Receives up to `count` bytes; 0 = the peer closed.
-  virtual std::size_t ReceiveFromSource(void* buffer, std::size_t count) = 0;
-  // Sends up to `count` bytes; returns the count sent (0 = the peer is gone).
-  virtual std::size_t SendToTarget(const void* data, std::size_t count) = 0;
+  virtual bool TargetWritable(long long timeout) = 0;
+  // Receives up to `count` bytes of what has arrived, without waiting: the count (0 = the peer
+  // closed), or nothing when no byte has arrived yet.
+  virtual std::optional<std::size_t> ReceiveFromSource(void* buffer, std::size_t count) = 0;
+  // Sends up to `count` bytes without waiting: the count sent (0 = the peer is gone), or nothing
+  // when the transport takes no byte now.
+  virtual std::optional<std::size_t> SendToTarget(const void* data, std::size_t count) = 0;
   // Closes the transport (nothing when there is none).
   virtual void CloseSource() = 0;
 
@@ -129,6 +133,8 @@ class TNetIOHandler {
 
  private:
   long long effectiveReadTimeout(long long timeout) const;
+  // Waits until the transport takes bytes again, within the deadline.
+  void waitUntilWritable();
 
   TNetBuffer inputBuffer_;
   std::unique_ptr<TNetBuffer> writeBuffer_;

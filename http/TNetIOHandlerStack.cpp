@@ -35,8 +35,6 @@ void TNetIOHandlerStack::ConnectSource() {
     binding_.CloseSocket();
     throw ENetConnectTimeout(u"Connect timed out.");
   }
-  binding_.UpdateBindingLocal();
-  binding_.UpdateBindingPeer();
 }
 
 bool TNetIOHandlerStack::SourceReadable(long long timeout) {
@@ -44,11 +42,16 @@ bool TNetIOHandlerStack::SourceReadable(long long timeout) {
   return binding_.Readable(timeout);
 }
 
-std::size_t TNetIOHandlerStack::ReceiveFromSource(void* buffer, std::size_t count) {
+bool TNetIOHandlerStack::TargetWritable(long long timeout) {
+  if (!binding_.HandleAllocated()) throw ENetConnClosedGracefully(u"Connection Closed Gracefully.");
+  return binding_.Writable(timeout);
+}
+
+std::optional<std::size_t> TNetIOHandlerStack::ReceiveFromSource(void* buffer, std::size_t count) {
   return binding_.Receive(buffer, count);
 }
 
-std::size_t TNetIOHandlerStack::SendToTarget(const void* data, std::size_t count) {
+std::optional<std::size_t> TNetIOHandlerStack::SendToTarget(const void* data, std::size_t count) {
   return binding_.Send(data, count);
 }
 

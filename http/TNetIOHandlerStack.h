@@ -30,8 +30,9 @@ class TNetIOHandlerStack : public TNetIOHandler {
   bool SourceAllocated() const override { return binding_.HandleAllocated(); }
   void ConnectSource() override;
   bool SourceReadable(long long timeout) override;
-  std::size_t ReceiveFromSource(void* buffer, std::size_t count) override;
-  std::size_t SendToTarget(const void* data, std::size_t count) override;
+  bool TargetWritable(long long timeout) override;
+  std::optional<std::size_t> ReceiveFromSource(void* buffer, std::size_t count) override;
+  std::optional<std::size_t> SendToTarget(const void* data, std::size_t count) override;
   void CloseSource() override { binding_.CloseSocket(); }
 
  private:

@@ -18,13 +18,14 @@ void TNetSocketHandle::Reset() {
   localIP_.clear();
   peerIP_.clear();
   localPort_ = peerPort_ = 0;
+  localPending_ = false;
   ipVersion_ = TNetIPVersion::Net_IPv4;
 }
 
 void TNetSocketHandle::AllocateSocket() {
   CloseSocket();
   platform::SocketHandle created = platform::kNoSocket;
-  TNetStack::Check(platform::socketCreate(family(), created));
+  TNetStack::Check(platform::socketCreate(family(), created, platform::SocketMode::NonBlocking));
   std::lock_guard guard(lock_);
   handle_ = created;
   peerFinished_ = false;
@@ -49,14 +50,19 @@ void TNetSocketHandle::Bind(const std::u16string& address, int port, int portMin
 }
 
 bool TNetSocketHandle::Connect(const std::u16string& address, int port, long long timeoutMilliseconds) {
-  const int result = platform::socketConnect(handle_, family(), rt::toUtf8(address), port, timeoutMilliseconds);
+  const int result = platform::socketConnect(handle_, family(), rt::toUtf8(address), port, timeoutMilliseconds,
+                                             platform::SocketMode::NonBlocking);
   if (result == platform::kSocketTimedOut) return false;
   std::lock_guard guard(lock_);
   TNetStack::Check(result);
+  peerIP_ = address;
+  peerPort_ = port;
+  localPending_ = true;
   return true;
 }
 
 void TNetSocketHandle::UpdateBindingLocal() {
+  localPending_ = false;
   std::string ip;
   int port = 0;
   if (platform::socketLocalAddress(handle_, ip, port) != 0) return;
@@ -72,15 +78,19 @@ void TNetSocketHandle::UpdateBindingPeer() {
   peerPort_ = port;
 }
 
-std::size_t TNetSocketHandle::Send(const void* data, std::size_t count) {
+std::optional<std::size_t> TNetSocketHandle::Send(const void* data, std::size_t count) {
   std::size_t sent = 0;
-  TNetStack::Check(platform::socketSend(handle_, data, count, sent));
+  const int result = platform::socketSend(handle_, data, count, sent);
+  if (result == platform::kSocketErrorWouldBlock) return std::nullopt;
+  TNetStack::Check(result);
   return sent;
 }
 
-std::size_t TNetSocketHandle::Receive(void* buffer, std::size_t count) {
+std::optional<std::size_t> TNetSocketHandle::Receive(void* buffer, std::size_t count) {
   std::size_t received = 0;
-  TNetStack::Check(platform::socketReceive(handle_, buffer, count, received));
+  const int result = platform::socketReceive(handle_, buffer, count, received);
+  if (result == platform::kSocketErrorWouldBlock) return std::nullopt;
+  TNetStack::Check(result);
   if (received == 0 && count > 0) peerFinished_ = true;
   return received;
 }
@@ -89,6 +99,12 @@ bool TNetSocketHandle::Readable(long long timeoutMilliseconds) {
   bool readable = false;
   TNetStack::Check(platform::socketWaitReadable(handle_, timeoutMilliseconds, readable));
   return readable;
+}
+
+bool TNetSocketHandle::Writable(long long timeoutMilliseconds) {
+  bool writable = false;
+  TNetStack::Check(platform::socketWaitWritable(handle_, timeoutMilliseconds, writable));
+  return writable;
 }
 
 void TNetSocketHandle::CloseSocket() {

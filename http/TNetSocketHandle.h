@@ -1,10 +1,16 @@
 // One socket of the client: the handle, its address family, and the local and peer addresses.
 // Closing and the end of a connect are serialised by a lock, since a connect may be cut short
 // by closing the socket.
+//
+// The socket is non-blocking from its creation to its close: sends and receives never wait in
+// the system, and the handler above waits for readiness itself, within its time limits. That
+// costs no mode switches around the connect, and lets a mere check for arrived bytes be one
+// receive.
 #pragma once
 
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "http/TNetIPVersion.h"
@@ -28,7 +34,8 @@ class TNetSocketHandle {
 
   // Forgets everything: no handle (an allocated one is closed), no addresses, IPv4.
   void Reset();
-  // Creates a stream socket of the current family; raises the socket error on failure.
+  // Creates a (non-blocking) stream socket of the current family; raises the socket error on
+  // failure.
   void AllocateSocket();
   void SetReuseAddress(bool reuse);
   void SetNoDelay(bool noDelay);
@@ -36,17 +43,23 @@ class TNetSocketHandle {
   // instead of a port, the ports are tried from the highest down.
   void Bind(const std::u16string& address, int port, int portMin, int portMax);
   // Connects to the numeric `address`; `timeoutMilliseconds` < 0 = no limit. Returns false when
-  // the time passed first; failures raise the socket error.
+  // the time passed first; failures raise the socket error. The peer's address is then the one
+  // connected to; the local one is read from the system when it is first asked for, while the
+  // socket is open (nothing in an exchange needs it, so a connect does not pay for it).
   bool Connect(const std::u16string& address, int port, long long timeoutMilliseconds);
   // Re-reads the local and peer addresses from the system.
   void UpdateBindingLocal();
   void UpdateBindingPeer();
 
-  // Sends / receives once; the socket error is raised on failure.
-  std::size_t Send(const void* data, std::size_t count);
-  std::size_t Receive(void* buffer, std::size_t count);
-  // True when the socket turned readable within the time (< 0 = no limit).
+  // Sends what the system takes at once: the count sent (0 = the peer is gone), or nothing
+  // when it takes no byte now. The socket error is raised on failure.
+  std::optional<std::size_t> Send(const void* data, std::size_t count);
+  // Receives what has arrived: the count (0 = the peer has closed), or nothing when no byte has
+  // arrived yet. The socket error is raised on failure.
+  std::optional<std::size_t> Receive(void* buffer, std::size_t count);
+  // True when the socket turned readable / writable within the time (< 0 = no limit).
   bool Readable(long long timeoutMilliseconds);
+  bool Writable(long long timeoutMilliseconds);
 
   // Shuts down the sending side and closes the handle (nothing when none is allocated). Once a
   // receive has seen the peer's end of data, the close alone sends the same FIN (the receive
@@ -55,8 +68,14 @@ class TNetSocketHandle {
 
   const std::u16string& PeerIP() const { return peerIP_; }
   int PeerPort() const { return peerPort_; }
-  const std::u16string& IP() const { return localIP_; }
-  int Port() const { return localPort_; }
+  const std::u16string& IP() {
+    if (localPending_) UpdateBindingLocal();
+    return localIP_;
+  }
+  int Port() {
+    if (localPending_) UpdateBindingLocal();
+    return localPort_;
+  }
 
  private:
   platform::SocketFamily family() const {
@@ -71,6 +90,7 @@ class TNetSocketHandle {
   std::u16string peerIP_;
   int peerPort_ = 0;
   bool peerFinished_ = false;  // a receive returned 0: the peer sent its FIN
+  bool localPending_ = false;  // connected, and the local address not read yet
 };
 
 }  // namespace net

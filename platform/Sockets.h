@@ -18,6 +18,13 @@ inline constexpr SocketHandle kNoSocket = -1;
 
 enum class SocketFamily { IPv4, IPv6 };
 
+// Whether a send or receive that cannot complete at once waits (blocking, the default) or fails
+// at once with 10035, "would block" (non-blocking).
+enum class SocketMode { Blocking, NonBlocking };
+
+// The error number of a send or receive that would have to wait on a non-blocking socket.
+inline constexpr int kSocketErrorWouldBlock = 10035;
+
 // Returned by socketConnect when its time limit passed before the connect completed.
 inline constexpr int kSocketTimedOut = -1;
 
@@ -25,8 +32,8 @@ inline constexpr int kSocketTimedOut = -1;
 inline constexpr int kSocketErrorNotSocket = 10038;
 inline constexpr int kSocketErrorHostNotFound = 11001;
 
-// Creates a stream socket of `family` (protocol 0) into `handle`.
-int socketCreate(SocketFamily family, SocketHandle& handle);
+// Creates a stream socket of `family` (protocol 0) into `handle`, in `mode`.
+int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode = SocketMode::Blocking);
 
 // Sets the address-reuse option.
 int socketSetReuseAddress(SocketHandle handle, bool reuse);
@@ -40,8 +47,10 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
 // Connects to the numeric `address` and `port`. `timeoutMilliseconds` < 0 blocks until the
 // platform completes or fails the connect; otherwise the call returns kSocketTimedOut when the
 // connect has not completed within the time (the socket is then unusable and must be closed).
+// `mode` is the mode the socket is in: the connect itself always runs non-blocking, and a
+// blocking socket is switched for it and back, which a socket created non-blocking is spared.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds);
+                  long long timeoutMilliseconds, SocketMode mode = SocketMode::Blocking);
 
 // Marks a bound socket as accepting connections, with at most `backlog` of them waiting to be
 // taken (the platform may round it up).
@@ -53,7 +62,7 @@ int socketListen(SocketHandle handle, int backlog);
 int socketAccept(SocketHandle listener, SocketHandle& accepted);
 
 // Switches the socket between blocking (the default) and non-blocking mode. In non-blocking mode
-// a send or receive that would have to wait fails at once with 10035 (would block).
+// a send or receive that would have to wait fails at once with kSocketErrorWouldBlock.
 int socketSetNonBlocking(SocketHandle handle, bool nonBlocking);
 
 // Sends up to `count` bytes; `sent` receives how many went out (0 means the peer is gone).

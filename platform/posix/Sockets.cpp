@@ -138,9 +138,10 @@ int setBlocking(SocketHandle handle, bool blocking) {
 
 }  // namespace
 
-int socketCreate(SocketFamily family, SocketHandle& handle) {
+int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode) {
   handle = kNoSocket;
-  const int fd = socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int flags = SOCK_STREAM | SOCK_CLOEXEC | (mode == SocketMode::NonBlocking ? SOCK_NONBLOCK : 0);
+  const int fd = socket(familyOf(family), flags, 0);
   if (fd < 0) return lastError();
   handle = fd;
   return 0;
@@ -167,17 +168,20 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
 }
 
 // Every connect is made non-blocking and completed with a readiness wait, so a time limit and
-// an interrupted wait are handled the same way; the socket is blocking again afterwards.
+// an interrupted wait are handled the same way; a blocking socket is blocking again afterwards.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds) {
+                  long long timeoutMilliseconds, SocketMode mode) {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!makeAddress(family, address, port, storage, length) || address.empty()) return 10049;
-  if (const int error = setBlocking(handle, false); error != 0) return error;
+  const bool switched = mode == SocketMode::Blocking;
+  if (switched) {
+    if (const int error = setBlocking(handle, false); error != 0) return error;
+  }
   if (connect(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) {
       const int error = lastError();
-      setBlocking(handle, true);
+      if (switched) setBlocking(handle, true);
       return error;
     }
     bool ready = false;
@@ -191,7 +195,7 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
     // the reset is left to surface on the first send or receive.
     if (pending != 0 && pending != ECONNRESET) return winsockNumber(pending);
   }
-  return setBlocking(handle, true);
+  return switched ? setBlocking(handle, true) : 0;
 }
 
 int socketListen(SocketHandle handle, int backlog) {

@@ -182,12 +182,18 @@ int waitFor(SocketHandle handle, Readiness what, long long timeoutMilliseconds, 
 
 }  // namespace
 
-int socketCreate(SocketFamily family, SocketHandle& handle) {
+int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode) {
   handle = kNoSocket;
   if (!winsock().ready()) return winsock().startupError;
   const SOCKET created = winsock().createSocket(familyOf(family), SOCK_STREAM, 0);
   if (created == INVALID_SOCKET) return lastError();
   keepFromChildren(created);
+  if (mode == SocketMode::NonBlocking) {
+    if (const int error = setBlocking(fromSocket(created), false); error != 0) {
+      winsock().closeSocket(created);
+      return error;
+    }
+  }
   handle = fromSocket(created);
   return 0;
 }
@@ -220,19 +226,22 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
 }
 
 // Every connect is made non-blocking (FIONBIO) and completed with a readiness wait, so that a
-// time limit and no limit take the same path; the socket is blocking again afterwards.
+// time limit and no limit take the same path; a blocking socket is blocking again afterwards.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds) {
+                  long long timeoutMilliseconds, SocketMode mode) {
   if (!winsock().ready()) return winsock().startupError;
   sockaddr_storage storage;
   int length = 0;
   if (!makeAddress(family, address, port, storage, length) || address.empty()) return WSAEADDRNOTAVAIL;
-  if (const int error = setBlocking(handle, false); error != 0) return error;
+  const bool switched = mode == SocketMode::Blocking;
+  if (switched) {
+    if (const int error = setBlocking(handle, false); error != 0) return error;
+  }
   if (winsock().connectTo(toSocket(handle), reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
     // WSAEWOULDBLOCK (10035) is Winsock's "in progress" answer to a non-blocking connect.
     const int error = lastError();
     if (error != WSAEWOULDBLOCK) {
-      setBlocking(handle, true);
+      if (switched) setBlocking(handle, true);
       return error;
     }
     bool ready = false;
@@ -245,7 +254,7 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
       return lastError();
     if (pending != 0) return pending;
   }
-  return setBlocking(handle, true);
+  return switched ? setBlocking(handle, true) : 0;
 }
 
 int socketListen(SocketHandle handle, int backlog) {

@@ -3,6 +3,8 @@
 // the reply limit, and a reply cut short or mis-framed is a failed exchange, never a completed one.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 
 #include "http/NetExceptions.h"
@@ -71,6 +73,19 @@ TEST(HostileReplyTest, TrickleEndsAtTheExchangeDeadline) {
     late.post();
     EXPECT_EQ(late.sink.DataString(), "ok");
   }
+}
+
+// A peer that takes the connection but never reads: once the system's send buffers are full, the
+// upload waits for room, and that wait ends at the exchange deadline like every read does.
+TEST(HostileReplyTest, PeerThatStopsReadingEndsAtTheDeadline) {
+  std::atomic<bool> released {false};
+  Exchange stalled(ScriptedServer::Script().delayUntil(released, 20000));
+  stalled.http.ExchangeTimeout = 400;
+  rt::TStringStream body(std::string(64 << 20, 'u'));  // far more than loopback buffers hold
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(stalled.http.PostStream(rt::u16(stalled.server.url("/p")), body, stalled.sink), ENetExchangeTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  released = true;
 }
 
 // Interim replies: endless "100 Continue" runs into the header line limit (or, with no limit,

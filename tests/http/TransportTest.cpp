@@ -97,7 +97,7 @@ TEST(TNetStackTest, SocketErrorTextsAndAddressRules) {
 }
 
 // Connect failures: refused, already connected, missing host; a failed connect leaves the client
-// clean for the next attempt.
+// clean for the next attempt; a connection's binding holds both ends' addresses.
 TEST(TNetTCPClientTest, ConnectFailuresAndRecovery) {
   int freePort = 0;
   {
@@ -123,6 +123,13 @@ TEST(TNetTCPClientTest, ConnectFailuresAndRecovery) {
   client.Port = server.port();
   client.OpenConnection();
   EXPECT_TRUE(client.IsConnected());
+  // The binding knows both ends: the peer connected to, and the local end the system chose.
+  auto& binding = dynamic_cast<TNetIOHandlerStack&>(*client.IOHandler()).Binding();
+  EXPECT_EQ(binding.PeerIP(), u"127.0.0.1");
+  EXPECT_EQ(binding.PeerPort(), server.port());
+  EXPECT_EQ(binding.IP(), u"127.0.0.1");
+  EXPECT_GT(binding.Port(), 0);
+  EXPECT_NE(binding.Port(), server.port());
   EXPECT_EQ(messageOf<ENetAlreadyConnected>([&] { client.OpenConnection(); }), u"Already connected.");
 
   TNetTCPClientCustom noHost;
