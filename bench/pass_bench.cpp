@@ -28,7 +28,7 @@
 // PASS_BENCH_BASELINE another build of the program, run as a fourth kind for paired A/B runs.
 //
 // `pass_bench --respond PORT` runs the responder alone (see bench/windows_pass.sh), and
-// `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu peak_KB exit".
+// `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu user peak_KB exit".
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -77,6 +77,7 @@ const std::string kReply = R"({"success":true,"exist":false})";
 struct Measure {
   double seconds = 0;
   double cpuSeconds = 0;
+  double userSeconds = 0;  // the user-space share of cpuSeconds (the rest is the kernel's)
   long peakKilobytes = 0;
   int exitCode = -1;
 };
@@ -121,6 +122,8 @@ Measure measureHere(char** argv, char** env) {
   measure.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   measure.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  measure.userSeconds =
+      static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
   measure.peakKilobytes = usage.ru_maxrss;
   measure.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return measure;
@@ -156,8 +159,8 @@ Measure runProcess(const std::vector<std::string>& argv, const std::vector<std::
   close(pipeFds[0]);
   if (spawned != 0) return measure;
   waitpid(launcher, nullptr, 0);
-  std::sscanf(figures.c_str(), "%lf %lf %ld %d", &measure.seconds, &measure.cpuSeconds, &measure.peakKilobytes,
-              &measure.exitCode);
+  std::sscanf(figures.c_str(), "%lf %lf %lf %ld %d", &measure.seconds, &measure.cpuSeconds, &measure.userSeconds,
+              &measure.peakKilobytes, &measure.exitCode);
   return measure;
 }
 
@@ -270,7 +273,7 @@ double median(std::vector<double> values) {
 }
 
 struct Medians {
-  double seconds = 0, cpuSeconds = 0, peakMegabytes = 0;
+  double seconds = 0, cpuSeconds = 0, userSeconds = 0, peakMegabytes = 0;
 };
 
 // Every connection: read the request (bodies counted, not kept) and answer that the icon is wanted.
@@ -296,8 +299,8 @@ int sideBySide() {
   sync();  // the set-up's writes are not left for the first runs to flush
 
   std::map<Kind, std::vector<Measure>> results;
-  std::printf("%-10s %5s %10s %10s %12s %12s %8s\n", "kind", "round", "wall ms", "cpu ms", "wall us/row",
-              "cpu us/row", "peak MB");
+  std::printf("%-10s %5s %10s %10s %12s %12s %12s %8s\n", "kind", "round", "wall ms", "cpu ms", "wall us/row",
+              "cpu us/row", "user us/row", "peak MB");
   for (int round = 0; round < kRounds; ++round) {
     for (std::size_t k = 0; k < kinds.size(); ++k) {
       const Kind kind = kinds[(k + static_cast<std::size_t>(round)) % kinds.size()];
@@ -309,8 +312,9 @@ int sideBySide() {
                     kRows);
         return 1;
       }
-      std::printf("%-10s %5d %10.1f %10.1f %12.1f %12.1f %8.1f\n", nameOf(kind), round, m.seconds * 1e3,
-                  m.cpuSeconds * 1e3, m.seconds * 1e6 / kRows, m.cpuSeconds * 1e6 / kRows, m.peakKilobytes / 1024.0);
+      std::printf("%-10s %5d %10.1f %10.1f %12.1f %12.1f %12.1f %8.1f\n", nameOf(kind), round, m.seconds * 1e3,
+                  m.cpuSeconds * 1e3, m.seconds * 1e6 / kRows, m.cpuSeconds * 1e6 / kRows, m.userSeconds * 1e6 / kRows,
+                  m.peakKilobytes / 1024.0);
       std::fflush(stdout);
       results[kind].push_back(m);
     }
@@ -319,16 +323,18 @@ int sideBySide() {
   std::map<Kind, Medians> medians;
   std::printf("\nMedians of %d runs (%d rows each):\n", kRounds, kRows);
   for (Kind kind : kinds) {
-    std::vector<double> wall, cpu, peak;
+    std::vector<double> wall, cpu, user, peak;
     for (const Measure& m : results[kind]) {
       wall.push_back(m.seconds);
       cpu.push_back(m.cpuSeconds);
+      user.push_back(m.userSeconds);
       peak.push_back(m.peakKilobytes / 1024.0);
     }
-    medians[kind] = {median(wall), median(cpu), median(peak)};
-    std::printf("%-10s wall %8.1f ms (%6.1f us/row)  cpu %8.1f ms (%6.1f us/row)  peak %5.1f MB\n", nameOf(kind),
-                medians[kind].seconds * 1e3, medians[kind].seconds * 1e6 / kRows, medians[kind].cpuSeconds * 1e3,
-                medians[kind].cpuSeconds * 1e6 / kRows, medians[kind].peakMegabytes);
+    medians[kind] = {median(wall), median(cpu), median(user), median(peak)};
+    std::printf("%-10s wall %8.1f ms (%6.1f us/row)  cpu %8.1f ms (%6.1f us/row, user %5.1f)  peak %5.1f MB\n",
+                nameOf(kind), medians[kind].seconds * 1e3, medians[kind].seconds * 1e6 / kRows,
+                medians[kind].cpuSeconds * 1e3, medians[kind].cpuSeconds * 1e6 / kRows,
+                medians[kind].userSeconds * 1e6 / kRows, medians[kind].peakMegabytes);
   }
   if (medians.count(Kind::Pass) != 0) {
     const Medians& pass = medians[Kind::Pass];
@@ -553,7 +559,7 @@ int respond(int port) {
 int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0) {
     const Measure m = measureHere(argv + 2, environ);
-    std::printf("%.6f %.6f %ld %d\n", m.seconds, m.cpuSeconds, m.peakKilobytes, m.exitCode);
+    std::printf("%.6f %.6f %.6f %ld %d\n", m.seconds, m.cpuSeconds, m.userSeconds, m.peakKilobytes, m.exitCode);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--respond") == 0) return respond(std::atoi(argv[2]));
