@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -10,6 +11,18 @@ namespace platform {
 struct FileError {
   int code = 0;
   std::u16string text;
+};
+
+// Which file a name or handle leads to, and in what state: its volume and file number, its length
+// and the time of its last write. Two equal stamps name the same file, unchanged as far as its
+// metadata tells.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t fileNumber = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
 };
 
 class NativeFile {
@@ -33,6 +46,10 @@ class NativeFile {
 
   bool isOpen() const { return handle_ >= 0; }
 
+  // The stamp of a file opened for reading, as the open found it; nothing for a file opened for
+  // writing (or where the platform could not tell).
+  const std::optional<FileStamp>& openedStamp() const { return opened_; }
+
   // Reads up to `count` bytes at the file position; 0 at the end, -1 on an error.
   std::int64_t read(void* buffer, std::int64_t count);
   // Writes `count` bytes at the file position; returns how many were written, -1 on an error.
@@ -41,6 +58,8 @@ class NativeFile {
   std::int64_t seek(std::int64_t offset, int origin);
   // Reads up to `count` bytes at `offset` without moving the file position.
   std::int64_t readAt(std::int64_t offset, void* buffer, std::int64_t count);
+  // The file's length. For a file opened for reading it is the length the open found: nobody may
+  // write the file while it is open, so that is asked of the system once.
   std::int64_t size();
   bool truncate(std::int64_t size);
   void close();
@@ -48,6 +67,10 @@ class NativeFile {
  private:
   explicit NativeFile(long long handle) : handle_(handle) {}
   long long handle_ = -1;
+  std::optional<FileStamp> opened_;
+  // The file position where the platform's handle does not keep one for us (on POSIX systems
+  // reads and writes name their offset, so moving the position costs no call).
+  std::int64_t position_ = 0;
 };
 
 }  // namespace platform

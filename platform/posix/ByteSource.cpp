@@ -6,15 +6,14 @@
 #include <algorithm>
 
 #include "platform/TextCodePage.h"
+#include "platform/posix/FileStamp.h"
 
 namespace platform::posix {
 
-std::optional<FileIdentity> fileIdentity(const std::u16string& path) {
+std::optional<FileStamp> fileStampAt(const std::u16string& path) {
   struct stat info {};
   if (::stat(toAnsi(path).c_str(), &info) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                      static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtim.tv_sec),
-                      static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
+  return stampOf(info);
 }
 
 std::optional<std::vector<std::uint8_t>> ByteSource::bytesAt(std::uint64_t offset, std::uint64_t count) const {

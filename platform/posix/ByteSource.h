@@ -15,19 +15,8 @@
 
 namespace platform::posix {
 
-// A file's device, inode, size and modification time: two equal identities name the same file,
-// unchanged (as far as its metadata tells).
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t size = 0;
-  std::int64_t modifiedSeconds = 0;
-  std::int64_t modifiedNanoseconds = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file at `path` (following links), or nothing when it cannot be examined.
-std::optional<FileIdentity> fileIdentity(const std::u16string& path);
+// The stamp of the file at `path` (following links), or nothing when it cannot be examined.
+std::optional<FileStamp> fileStampAt(const std::u16string& path);
 
 class ByteSource {
  public:
@@ -57,6 +46,8 @@ class FileByteSource final : public ByteSource {
 
   explicit FileByteSource(NativeFile file);
   bool isOpen() { return file_.isOpen(); }
+  // The file's stamp as its open found it.
+  const std::optional<FileStamp>& stamp() const { return file_.openedStamp(); }
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 

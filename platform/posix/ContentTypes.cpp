@@ -113,8 +113,9 @@ void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16strin
 }
 
 // The whole table in one block sized from the file's length (left uninitialised: the reads fill
-// it), so it is read in one or two calls and never copied while it grows (a table that grows
-// meanwhile is still read to its end).
+// it), so it is read in one call and never copied while it grows (a table that grows meanwhile
+// is still read to its end). A regular file that gives fewer bytes than asked for has ended, so
+// no second call is made to hear that.
 struct TableText {
   std::unique_ptr<char[]> bytes;
   size_t length = 0;
@@ -126,7 +127,9 @@ TableText readWhole(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return table;
   struct stat info {};
-  size_t capacity = fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
+  const bool known = fstat(fd, &info) == 0;
+  const bool regular = known && S_ISREG(info.st_mode);
+  size_t capacity = known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
   table.bytes = std::make_unique_for_overwrite<char[]>(capacity);
   for (;;) {
     if (table.length == capacity) {
@@ -135,10 +138,12 @@ TableText readWhole(const std::string& path) {
       table.bytes = std::move(larger);
       capacity *= 2;
     }
-    const ssize_t got = ::read(fd, table.bytes.get() + table.length, capacity - table.length);
+    const size_t asked = capacity - table.length;
+    const ssize_t got = ::read(fd, table.bytes.get() + table.length, asked);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     table.length += static_cast<size_t>(got);
+    if (regular && static_cast<size_t>(got) < asked) break;
   }
   ::close(fd);
   return table;

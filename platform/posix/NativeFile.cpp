@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/TextCodePage.h"
+#include "platform/posix/FileStamp.h"
 
 namespace platform {
 namespace {
@@ -27,13 +28,22 @@ FileError errorFor(int code) {
 
 NativeFile::~NativeFile() { close(); }
 
-NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+NativeFile::NativeFile(NativeFile&& other) noexcept
+    : handle_(other.handle_), opened_(std::move(other.opened_)), position_(other.position_) {
+  other.handle_ = -1;
+  other.opened_.reset();
+  other.position_ = 0;
+}
 
 NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = other.handle_;
+    opened_ = std::move(other.opened_);
+    position_ = other.position_;
     other.handle_ = -1;
+    other.opened_.reset();
+    other.position_ = 0;
   }
   return *this;
 }
@@ -85,15 +95,16 @@ NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& 
     error = errorFor(errno);
     return {};
   }
+  file.opened_ = posix::stampOf(info);
   return file;
 }
 
+// The position lives here, not in the kernel's file description: every read and write names
+// its offset, and a seek is arithmetic.
 std::int64_t NativeFile::read(void* buffer, std::int64_t count) {
-  if (!isOpen() || count < 0) return -1;
-  for (;;) {
-    const ssize_t got = ::read(static_cast<int>(handle_), buffer, static_cast<size_t>(count));
-    if (got >= 0 || errno != EINTR) return got;
-  }
+  const std::int64_t got = readAt(position_, buffer, count);
+  if (got > 0) position_ += got;
+  return got;
 }
 
 std::int64_t NativeFile::write(const void* buffer, std::int64_t count) {
@@ -101,18 +112,24 @@ std::int64_t NativeFile::write(const void* buffer, std::int64_t count) {
   const char* bytes = static_cast<const char*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t put = ::write(static_cast<int>(handle_), bytes + done, static_cast<size_t>(count - done));
+    const ssize_t put = ::pwrite(static_cast<int>(handle_), bytes + done, static_cast<size_t>(count - done),
+                                 static_cast<off_t>(position_ + done));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return done > 0 ? done : -1;
+    if (put <= 0) break;
     done += put;
   }
-  return done;
+  position_ += done;
+  return done > 0 || count == 0 ? done : -1;
 }
 
 std::int64_t NativeFile::seek(std::int64_t offset, int origin) {
   if (!isOpen()) return -1;
-  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
-  return lseek(static_cast<int>(handle_), offset, whence);
+  std::int64_t base = 0;
+  if (origin == 1) base = position_;
+  if (origin == 2 && (base = size()) < 0) return -1;
+  if (offset < -base) return -1;  // before the start of the file
+  position_ = base + offset;
+  return position_;
 }
 
 std::int64_t NativeFile::readAt(std::int64_t offset, void* buffer, std::int64_t count) {
@@ -124,14 +141,17 @@ std::int64_t NativeFile::readAt(std::int64_t offset, void* buffer, std::int64_t 
 }
 
 std::int64_t NativeFile::size() {
+  if (!isOpen()) return -1;
+  if (opened_) return opened_->size;
   struct stat info {};
-  if (!isOpen() || fstat(static_cast<int>(handle_), &info) != 0) return -1;
+  if (fstat(static_cast<int>(handle_), &info) != 0) return -1;
   return info.st_size;
 }
 
 bool NativeFile::truncate(std::int64_t size) { return isOpen() && ftruncate(static_cast<int>(handle_), size) == 0; }
 
 void NativeFile::close() {
+  opened_.reset();
   if (handle_ < 0) return;
   ::close(static_cast<int>(handle_));
   handle_ = -1;

@@ -314,29 +314,26 @@ std::unique_ptr<FileByteSource> openSource(const std::u16string& path) {
 // came from is kept open for that one version read (with the pieces its windows hold), so the
 // file is opened and its headers read once per row. Only the latest icon's source is kept, and
 // the version read takes it away, so nothing stays open from one row to the next. The kept
-// source serves only the same path, and only while that path still names the same, unchanged
-// file; anything else opens the file afresh.
+// source serves only the same path, and only while that path still names the file that was
+// opened, unchanged since its open; anything else opens the file afresh.
 class HeldSource {
  public:
   void hold(const std::u16string& path, std::unique_ptr<FileByteSource> source) {
     const std::lock_guard lock(mutex_);
     source_ = std::move(source);
     path_ = path;
-    // Taken by path just after the open: a file swapped in between shows at the version read.
-    identity_ = source_ ? fileIdentity(path) : std::nullopt;
   }
 
   std::unique_ptr<FileByteSource> take(const std::u16string& path) {
     const std::lock_guard lock(mutex_);
     std::unique_ptr<FileByteSource> source = std::move(source_);
-    if (!source || path != path_ || !identity_ || fileIdentity(path) != identity_) return nullptr;
+    if (!source || path != path_ || !source->stamp() || fileStampAt(path) != source->stamp()) return nullptr;
     return source;
   }
 
  private:
   std::mutex mutex_;
   std::u16string path_;
-  std::optional<FileIdentity> identity_;
   std::unique_ptr<FileByteSource> source_;
 };
 

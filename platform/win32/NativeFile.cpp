@@ -35,13 +35,18 @@ bool moveTo(HANDLE file, std::int64_t offset, DWORD origin, std::int64_t* positi
 
 NativeFile::~NativeFile() { close(); }
 
-NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_), opened_(std::move(other.opened_)) {
+  other.handle_ = -1;
+  other.opened_.reset();
+}
 
 NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = other.handle_;
+    opened_ = std::move(other.opened_);
     other.handle_ = -1;
+    other.opened_.reset();
   }
   return *this;
 }
@@ -70,6 +75,17 @@ NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& 
   if (GetFileType(file) != FILE_TYPE_DISK) {
     error = {ERROR_ACCESS_DENIED, win32::systemMessage(ERROR_ACCESS_DENIED)};
     return {};
+  }
+  BY_HANDLE_FILE_INFORMATION facts {};
+  if (GetFileInformationByHandle(file, &facts)) {
+    // The write time counts 100-nanosecond steps since 1601.
+    const std::uint64_t written = (std::uint64_t{facts.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  facts.ftLastWriteTime.dwLowDateTime;
+    opened.opened_ = FileStamp{facts.dwVolumeSerialNumber,
+                               (std::uint64_t{facts.nFileIndexHigh} << 32) | facts.nFileIndexLow,
+                               static_cast<std::int64_t>((std::uint64_t{facts.nFileSizeHigh} << 32) | facts.nFileSizeLow),
+                               static_cast<std::int64_t>(written / 10000000),
+                               static_cast<std::int64_t>(written % 10000000 * 100)};
   }
   return opened;
 }
@@ -120,8 +136,10 @@ std::int64_t NativeFile::readAt(std::int64_t offset, void* buffer, std::int64_t 
 }
 
 std::int64_t NativeFile::size() {
+  if (!isOpen()) return -1;
+  if (opened_) return opened_->size;
   LARGE_INTEGER size{};
-  if (!isOpen() || !GetFileSizeEx(toHandle(handle_), &size)) return -1;
+  if (!GetFileSizeEx(toHandle(handle_), &size)) return -1;
   return size.QuadPart;
 }
 
@@ -137,6 +155,7 @@ bool NativeFile::truncate(std::int64_t size) {
 }
 
 void NativeFile::close() {
+  opened_.reset();
   if (handle_ < 0) return;
   CloseHandle(toHandle(handle_));
   handle_ = -1;

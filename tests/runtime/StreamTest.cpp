@@ -87,6 +87,37 @@ TEST(FileStream, CreatesAFreshFileAndTellsItsSize) {
   EXPECT_EQ(testsupport::readFileBytes(folder.path() / "fresh.ico"), "abcdef");
 }
 
+// The position moves with every read and write and with seeks from each origin; writing past the
+// end leaves zeros in the gap; a seek before the start is refused and moves nothing.
+TEST(FileStream, PositionFollowsReadsWritesAndSeeks) {
+  testsupport::TempFolder folder;
+  const auto path = folder.file("p.bin");
+  {
+    TFileStream stream(path, FileMode::CreateExclusive);
+    stream.WriteBuffer("abcdef", 6);
+    EXPECT_EQ(stream.Seek(-4, SeekOrigin::Current), 2);
+    stream.WriteBuffer("XY", 2);
+    EXPECT_EQ(stream.Position(), 4);
+    EXPECT_EQ(stream.Seek(2, SeekOrigin::End), 8);
+    stream.WriteBuffer("!", 1);
+    EXPECT_EQ(stream.Size(), 9);
+    EXPECT_EQ(stream.Seek(-1, SeekOrigin::Beginning), -1);
+    EXPECT_EQ(stream.Position(), 9);
+    stream.Seek(1, SeekOrigin::Beginning);
+    char two[2] = {};
+    EXPECT_EQ(stream.Read(two, 2), 2);
+    EXPECT_EQ(std::string(two, 2), "bX");
+    EXPECT_EQ(stream.Position(), 3);
+  }
+  EXPECT_EQ(testsupport::readFileBytes(folder.path() / "p.bin"), std::string("abXYef\0\0!", 9));
+  TFileStream reader(path, FileMode::OpenReadDenyWrite);
+  char last[4] = {};
+  EXPECT_EQ(reader.Seek(-3, SeekOrigin::End), 6);
+  EXPECT_EQ(reader.Read(last, 4), 3);
+  EXPECT_EQ(std::string(last, 3), std::string("\0\0!", 3));
+  EXPECT_EQ(reader.Read(last, 4), 0);
+}
+
 // Readers share a file with each other but keep writers out.
 TEST(FileStream, ReadersShareAndKeepWritersOut) {
   testsupport::TempFolder folder;
