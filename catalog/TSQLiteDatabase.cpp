@@ -43,6 +43,17 @@ constexpr std::array<const char*, 27> kCodeTexts = {
     "File opened that is not a database file",
 };
 
+// The library keeps allocation statistics behind a process-wide lock on every allocation; nothing
+// here reads them, so they are switched off, once, before the library starts (a call after that,
+// when something else started it first, is refused by the library and changes nothing).
+void configureLibraryOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 }  // namespace
 
 void ConnectionCloser::operator()(sqlite3* connection) const noexcept { sqlite3_close(connection); }
@@ -50,8 +61,12 @@ void ConnectionCloser::operator()(sqlite3* connection) const noexcept { sqlite3_
 void StatementFinalizer::operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
 
 TSQLiteDatabase::TSQLiteDatabase(const std::u16string& path) {
+  configureLibraryOnce();
   sqlite3* opened = nullptr;
-  const int result = sqlite3_open(rt::toUtf8(path).c_str(), &opened);
+  // What sqlite3_open does (read and write, created when missing), without the lock around every
+  // call on the connection: a connection is used by the one thread that made it.
+  const int result = sqlite3_open_v2(rt::toUtf8(path).c_str(), &opened,
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   connection_.reset(opened);  // owned from here, so a failed open is closed on the way out
   if (result == SQLITE_OK) return;
   if (!connection_) {

@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "platform/ContentTypeRegistry.h"
@@ -157,44 +157,93 @@ bool matchesAt(std::string_view text, size_t at, std::string_view lowered) {
   return true;
 }
 
-// The first position from `from` where `text` holds `lowered` (lower case, not empty), ignoring
-// ASCII case; npos when there is none. With SSE2, sixteen positions are tested at a time for the
-// first and the last character together, both sides OR 0x20 (which folds ASCII case and lets a
-// few other bytes through); only those hits are compared in full.
-size_t findIgnoringCase(std::string_view text, size_t from, std::string_view lowered) {
-  size_t at = from;
-  const size_t n = lowered.size();
+// The sieves find where `lowered` may start: in each block of 16 or 32 positions, a bit for every
+// position whose first and last characters match, both sides OR 0x20 (which folds ASCII case and
+// lets a few other bytes through); only those hits are compared in full. Sixty-four positions are
+// tested per step while nothing matches (most of the table), so the loop's own bookkeeping is
+// paid once per step; where a step has a hit, its blocks are looked at one by one. Each returns
+// the first match, or npos with `at` moved to where the whole blocks end.
 #if defined(__SSE2__)
+size_t sieveSse2(std::string_view text, size_t& at, std::string_view lowered) {
+  const size_t n = lowered.size();
   const __m128i fold = _mm_set1_epi8(0x20);
   const __m128i first = _mm_set1_epi8(static_cast<char>(lowered.front() | 0x20));
   const __m128i last = _mm_set1_epi8(static_cast<char>(lowered.back() | 0x20));
-  auto hitsAt = [&](size_t start) {
+  const auto hits = [&](size_t start) {
     const auto* block = reinterpret_cast<const __m128i*>(text.data() + start);
     const auto* blockOfLast = reinterpret_cast<const __m128i*>(text.data() + start + n - 1);
     const __m128i a = _mm_cmpeq_epi8(_mm_or_si128(_mm_loadu_si128(block), fold), first);
     const __m128i b = _mm_cmpeq_epi8(_mm_or_si128(_mm_loadu_si128(blockOfLast), fold), last);
     return _mm_and_si128(a, b);
   };
-  // Sixty-four positions per step while nothing matches (most of the table), so the loop's own
-  // bookkeeping is paid once per four blocks; where a step has a hit, its first block is looked
-  // at alone and the scan goes on after it.
   while (at + n - 1 + 16 <= text.size()) {
     if (at + n - 1 + 64 <= text.size()) {
       const __m128i any =
-          _mm_or_si128(_mm_or_si128(hitsAt(at), hitsAt(at + 16)), _mm_or_si128(hitsAt(at + 32), hitsAt(at + 48)));
+          _mm_or_si128(_mm_or_si128(hits(at), hits(at + 16)), _mm_or_si128(hits(at + 32), hits(at + 48)));
       if (_mm_movemask_epi8(any) == 0) {
         at += 64;
         continue;
       }
     }
-    for (unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(hitsAt(at))); hits != 0; hits &= hits - 1) {
-      const size_t candidate = at + static_cast<size_t>(std::countr_zero(hits));
+    for (unsigned found = static_cast<unsigned>(_mm_movemask_epi8(hits(at))); found != 0; found &= found - 1) {
+      const size_t candidate = at + static_cast<size_t>(std::countr_zero(found));
       if (matchesAt(text, candidate, lowered)) return candidate;
     }
     at += 16;
   }
+  return std::string_view::npos;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define TALVENOOK_AVX2_SIEVE 1
+// The same over 32-byte blocks, for processors with AVX2 (chosen at run time, so the program
+// still runs on processors without).
+__attribute__((target("avx2"))) size_t sieveAvx2(std::string_view text, size_t& at, std::string_view lowered) {
+  const size_t n = lowered.size();
+  const __m256i fold = _mm256_set1_epi8(0x20);
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(lowered.front() | 0x20));
+  const __m256i last = _mm256_set1_epi8(static_cast<char>(lowered.back() | 0x20));
+  const auto hits = [&](size_t start) __attribute__((target("avx2"))) {
+    const auto* block = reinterpret_cast<const __m256i*>(text.data() + start);
+    const auto* blockOfLast = reinterpret_cast<const __m256i*>(text.data() + start + n - 1);
+    const __m256i a = _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(block), fold), first);
+    const __m256i b = _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(blockOfLast), fold), last);
+    return _mm256_and_si256(a, b);
+  };
+  while (at + n - 1 + 32 <= text.size()) {
+    if (at + n - 1 + 64 <= text.size() && _mm256_movemask_epi8(_mm256_or_si256(hits(at), hits(at + 32))) == 0) {
+      at += 64;
+      continue;
+    }
+    for (unsigned found = static_cast<unsigned>(_mm256_movemask_epi8(hits(at))); found != 0; found &= found - 1) {
+      const size_t candidate = at + static_cast<size_t>(std::countr_zero(found));
+      if (matchesAt(text, candidate, lowered)) return candidate;
+    }
+    at += 32;
+  }
+  return std::string_view::npos;
+}
+
+bool hasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
 #endif
-  for (; at + n <= text.size(); ++at)
+#endif
+
+// The first position from `from` where `text` holds `lowered` (lower case, not empty), ignoring
+// ASCII case; npos when there is none. The sieve finds the candidates where it can; the last
+// positions, too few for a whole block, are compared one by one.
+size_t findIgnoringCase(std::string_view text, size_t from, std::string_view lowered) {
+  size_t at = from;
+#if defined(TALVENOOK_AVX2_SIEVE)
+  const size_t found = hasAvx2() ? sieveAvx2(text, at, lowered) : sieveSse2(text, at, lowered);
+  if (found != std::string_view::npos) return found;
+#elif defined(__SSE2__)
+  const size_t found = sieveSse2(text, at, lowered);
+  if (found != std::string_view::npos) return found;
+#endif
+  for (; at + lowered.size() <= text.size(); ++at)
     if (matchesAt(text, at, lowered)) return at;
   return std::string_view::npos;
 }
