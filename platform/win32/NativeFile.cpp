@@ -81,10 +81,10 @@ NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& 
     // The write time counts 100-nanosecond steps since 1601.
     const std::uint64_t written = (std::uint64_t{facts.ftLastWriteTime.dwHighDateTime} << 32) |
                                   facts.ftLastWriteTime.dwLowDateTime;
+    const std::uint64_t size = (std::uint64_t{facts.nFileSizeHigh} << 32) | facts.nFileSizeLow;
     opened.opened_ = FileStamp{facts.dwVolumeSerialNumber,
                                (std::uint64_t{facts.nFileIndexHigh} << 32) | facts.nFileIndexLow,
-                               static_cast<std::int64_t>((std::uint64_t{facts.nFileSizeHigh} << 32) | facts.nFileSizeLow),
-                               static_cast<std::int64_t>(written / 10000000),
+                               static_cast<std::int64_t>(size), static_cast<std::int64_t>(written / 10000000),
                                static_cast<std::int64_t>(written % 10000000 * 100)};
   }
   return opened;
