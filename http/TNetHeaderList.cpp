@@ -14,10 +14,10 @@ bool isContinuation(std::u16string_view line) { return !line.empty() && (line.fr
 
 bool isBreakChar(char16_t c) { return c == u'\t' || c == u' ' || c == u','; }
 
-std::u16string trimRight(std::u16string_view text) {
+std::u16string_view trimRight(std::u16string_view text) {
   std::size_t end = text.size();
   while (end > 0 && text[end - 1] <= u' ') --end;
-  return std::u16string(text.substr(0, end));
+  return text.substr(0, end);
 }
 
 void trimInPlace(std::u16string& text) {
@@ -30,7 +30,7 @@ void trimInPlace(std::u16string& text) {
 }
 
 // The separator as it is searched for in a line: without its trailing blanks (": " -> ":").
-std::u16string nameKey(std::u16string_view separator) { return trimRight(separator); }
+std::u16string_view nameKey(std::u16string_view separator) { return trimRight(separator); }
 
 // Inserts break texts into `line` so that pieces end at a tab, space or comma near `width`.
 std::u16string wrapText(std::u16string_view line, int width) {
@@ -80,7 +80,7 @@ std::u16string wrapText(std::u16string_view line, int width) {
 std::u16string TNetHeaderList::NameAt(int index) const {
   if (index < 0 || index >= Count()) return {};
   const std::u16string& line = (*this)[index];
-  const std::u16string key = nameKey(separator_);
+  const std::u16string_view key = nameKey(separator_);
   if (key.empty()) return {};
   const std::size_t at = line.find(key);
   if (at == std::u16string::npos) return {};
@@ -104,7 +104,7 @@ bool TNetHeaderList::nameMatches(int index, std::u16string_view key, std::u16str
 }
 
 int TNetHeaderList::FindName(std::u16string_view name) const {
-  const std::u16string key = nameKey(separator_);
+  const std::u16string_view key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
     if (nameMatches(i, key, name)) return i;
   return -1;
@@ -155,13 +155,20 @@ void TNetHeaderList::SetHeader(std::u16string_view name, std::u16string_view val
     return;
   }
   for (int n = continuationCount(index); n > 0; --n) Delete(index + 1);
+  // A line within the width and without line breaks of its own folds into itself, trimmed.
+  const bool withinWidth = foldWidth_ < 0 || line.size() <= static_cast<std::size_t>(foldWidth_);
+  if (withinWidth && line.find(u'\n') == std::u16string::npos) {
+    line.erase(trimRight(line).size());
+    (*this)[index] = std::move(line);
+    return;
+  }
   const rt::TStringList pieces = FoldLine(line, foldWidth_);
   (*this)[index] = pieces.Count() > 0 ? pieces[0] : std::u16string();
   for (int i = 1; i < pieces.Count(); ++i) Insert(index + i, pieces[i]);
 }
 
 void TNetHeaderList::ExtractAll(std::u16string_view name, rt::TStringList& target) const {
-  const std::u16string key = nameKey(separator_);
+  const std::u16string_view key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
     if (nameMatches(i, key, name)) target.Add(ValueAt(i));
 }
@@ -173,10 +180,10 @@ rt::TStringList TNetHeaderList::FoldLine(std::u16string_view line, int width) {
   while (start < wrapped.size()) {
     const std::size_t end = wrapped.find(u"\r\n", start);
     if (end == std::u16string::npos) {
-      pieces.Add(trimRight(std::u16string_view(wrapped).substr(start)));
+      pieces.Add(std::u16string(trimRight(std::u16string_view(wrapped).substr(start))));
       return pieces;
     }
-    pieces.Add(trimRight(std::u16string_view(wrapped).substr(start, end - start)));
+    pieces.Add(std::u16string(trimRight(std::u16string_view(wrapped).substr(start, end - start))));
     start = end + 2;
   }
   if (pieces.Count() == 0) pieces.Add(std::u16string());

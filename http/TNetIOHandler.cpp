@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <vector>
+#include <memory>
 
 #include "http/NetExceptions.h"
 #include "platform/LocalTime.h"
@@ -195,10 +195,12 @@ void TNetIOHandler::ReceiveToStream(rt::TStream& stream, std::int64_t count, boo
   }
 }
 
+// CR LF are the same bytes in every encoding, so they are added after the conversion.
 void TNetIOHandler::WriteLine(std::u16string_view text, TNetTextEncoding encoding) {
-  std::u16string line(text);
-  line += u"\r\n";
-  WriteText(line, encoding);
+  if (encoding == TNetTextEncoding::Default) encoding = DefaultEncoding;
+  std::string bytes = encodeText(text, encoding);
+  bytes += "\r\n";
+  WriteBytes(bytes);
 }
 
 void TNetIOHandler::WriteText(std::u16string_view text, TNetTextEncoding encoding) {
@@ -255,12 +257,13 @@ void TNetIOHandler::SendStream(rt::TStream& stream, std::int64_t size) {
     throw ENetIOHandlerRequiresLargeStream(u"Data size exceeds 2 GB; the I/O handler needs large-stream support.");
   }
   const std::int64_t blockSize = std::max(1, SendBufferSize);
-  std::vector<char> block(static_cast<std::size_t>(std::min(blockSize, std::max<std::int64_t>(size, 1))));
+  const auto length = static_cast<std::size_t>(std::min(blockSize, std::max<std::int64_t>(size, 1)));
+  const auto block = std::make_unique_for_overwrite<char[]>(length);  // the reads fill it
   std::int64_t left = size;
   while (left > 0) {
-    const std::int64_t read = stream.Read(block.data(), std::min<std::int64_t>(left, block.size()));
+    const std::int64_t read = stream.Read(block.get(), std::min<std::int64_t>(left, static_cast<std::int64_t>(length)));
     if (read <= 0) throw ENetNoDataToRead(u"No data to read.");
-    WriteBytes(std::string_view(block.data(), static_cast<std::size_t>(read)));
+    WriteBytes(std::string_view(block.get(), static_cast<std::size_t>(read)));
     left -= read;
   }
 }

@@ -39,14 +39,19 @@ unsigned indexAt(const std::uint8_t* row, int x, int bits) {
   }
 }
 
+// Every byte value spread over eight bytes of 0 or 1, most significant bit first.
+constexpr std::array<std::array<std::uint8_t, 8>, 256> kSpreadBits = [] {
+  std::array<std::array<std::uint8_t, 8>, 256> table {};
+  for (unsigned byte = 0; byte < 256; ++byte)
+    for (unsigned bit = 0; bit < 8; ++bit) table[byte][bit] = static_cast<std::uint8_t>((byte >> (7 - bit)) & 1u);
+  return table;
+}();
+
 // The `width` 1-bit pixels of a stored row as one byte each (0 or 1), most significant bit first.
 void unpackBits(const std::uint8_t* row, int width, std::uint8_t* out) {
   int x = 0;
-  for (; x + 8 <= width; x += 8, ++row) {
-    const unsigned byte = *row;
-    for (int bit = 0; bit < 8; ++bit) out[x + bit] = static_cast<std::uint8_t>((byte >> (7 - bit)) & 1u);
-  }
-  for (int bit = 0; x < width; ++x, ++bit) out[x] = static_cast<std::uint8_t>((*row >> (7 - bit)) & 1u);
+  for (; x + 8 <= width; x += 8, ++row) std::memcpy(out + x, kSpreadBits[*row].data(), 8);
+  for (int bit = 0; x < width; ++x, ++bit) out[x] = kSpreadBits[*row][static_cast<std::size_t>(bit)];
 }
 
 // Whether any of `width` B,G,R,A pixels has a non-zero alpha.

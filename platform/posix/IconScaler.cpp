@@ -3,6 +3,8 @@
 #include "platform/posix/IconScaler.h"
 
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace platform::posix {
 namespace {
@@ -66,25 +68,33 @@ DecodedIcon scaleMonochrome(const IconPixels& image, const AxisBlocks& columns, 
   return icon;
 }
 
+bool needsNoScaling(const IconPixels& image) {
+  const std::size_t pixels = std::size_t{kIconSide} * kIconSide;
+  return !image.monochrome && image.width == kIconSide && image.height == kIconSide &&
+         image.bgra.size() == pixels * 4 && image.mask.size() == pixels;
+}
+
 // A 48x48 colour image, the common case, needs no scaling: its rows are the result as they are.
 // Only alpha is taken from the mask where the image has none, as the general path does.
-DecodedIcon copyIcon48(const IconPixels& image) {
+DecodedIcon asIcon48(std::vector<std::uint8_t> bgra, std::vector<std::uint8_t> mask, bool hasAlpha) {
   DecodedIcon icon;
-  icon.bgra = image.bgra;
-  icon.mask = image.mask;
+  icon.bgra = std::move(bgra);
+  icon.mask = std::move(mask);
   for (std::uint8_t& bit : icon.mask) bit = bit == 1 ? 1 : 0;
-  if (image.hasAlpha) return icon;
+  if (hasAlpha) return icon;
   for (std::size_t i = 0; i < icon.mask.size(); ++i) icon.bgra[i * 4 + 3] = icon.mask[i] != 0 ? 0 : 255;
   return icon;
 }
 
 }  // namespace
 
+DecodedIcon scaleIconTo48(IconPixels&& image) {
+  if (needsNoScaling(image)) return asIcon48(std::move(image.bgra), std::move(image.mask), image.hasAlpha);
+  return scaleIconTo48(static_cast<const IconPixels&>(image));
+}
+
 DecodedIcon scaleIconTo48(const IconPixels& image) {
-  const std::size_t pixels = std::size_t{kIconSide} * kIconSide;
-  if (!image.monochrome && image.width == kIconSide && image.height == kIconSide && image.bgra.size() == pixels * 4 &&
-      image.mask.size() == pixels)
-    return copyIcon48(image);
+  if (needsNoScaling(image)) return asIcon48(image.bgra, image.mask, image.hasAlpha);
   const AxisBlocks columns = blocksFor(image.width);
   const AxisBlocks rows = blocksFor(image.height);
   if (image.monochrome) return scaleMonochrome(image, columns, rows);

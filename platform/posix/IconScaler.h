@@ -16,5 +16,7 @@ constexpr int kIconSide = 48;
 // when every pixel of the block is. Images without their own alpha come back with alpha 255 where
 // the mask is opaque and 0 where it is transparent.
 DecodedIcon scaleIconTo48(const IconPixels& image);
+// The same, taking the image's pixels over where a 48x48 image needs no scaling (no copy).
+DecodedIcon scaleIconTo48(IconPixels&& image);
 
 }  // namespace platform::posix

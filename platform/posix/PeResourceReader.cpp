@@ -94,9 +94,9 @@ std::optional<DecodedIcon> decodeAt(const ByteSource& source, std::uint64_t offs
   if (size == 0 || size > kMaxImageBytes) return std::nullopt;
   const auto bytes = source.bytesAt(offset, size);
   if (!bytes) return std::nullopt;
-  const auto pixels = decodeIconImage(*bytes);
+  auto pixels = decodeIconImage(*bytes);
   if (!pixels) return std::nullopt;
-  return scaleIconTo48(*pixels);
+  return scaleIconTo48(std::move(*pixels));
 }
 
 struct Section {
