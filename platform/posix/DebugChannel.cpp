@@ -1,6 +1,9 @@
 // Debug channel on POSIX: one line on standard error per call.
 #include "platform/DebugChannel.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -38,6 +41,18 @@ std::u16string visibleControls(const std::u16string& line) {
   return out;
 }
 
+// Whether standard error leads nowhere (it is the null device), as it does for a program started
+// by a service or a scheduler. Like Windows' debug output with no debugger to hear it, the lines
+// are then neither formatted nor written. Asked once: the program does not move its standard error.
+bool nobodyListens() {
+  static const bool discarded = [] {
+    struct stat error {}, null {};
+    return fstat(STDERR_FILENO, &error) == 0 && S_ISCHR(error.st_mode) && stat("/dev/null", &null) == 0 &&
+           S_ISCHR(null.st_mode) && error.st_rdev == null.st_rdev;
+  }();
+  return discarded;
+}
+
 }  // namespace
 
 void debugOutput(const std::u16string& line) {
@@ -45,6 +60,7 @@ void debugOutput(const std::u16string& line) {
     debugSink()(line);
     return;
   }
+  if (nobodyListens()) return;
   const std::string bytes = toAnsi(visibleControls(line)) + "\n";
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fflush(stderr);
