@@ -112,41 +112,43 @@ void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16strin
   }
 }
 
-// The whole table in one block sized from the file's length (left uninitialised: the reads fill
+// The whole table in one block at least the file's length (left uninitialised: the reads fill
 // it), so it is read in one call and never copied while it grows (a table that grows meanwhile
 // is still read to its end). A regular file that gives fewer bytes than asked for has ended, so
-// no second call is made to hear that.
-struct TableText {
+// no second call is made to hear that. The block is kept for the next reading on the same thread;
+// its text is not: every reading reads the file afresh.
+struct TableBlock {
   std::unique_ptr<char[]> bytes;
-  size_t length = 0;
-  std::string_view view() const { return {bytes.get(), length}; }
+  size_t capacity = 0;
+  void reserve(size_t wanted, size_t keep) {
+    if (wanted <= capacity) return;
+    auto larger = std::make_unique_for_overwrite<char[]>(wanted);
+    if (keep > 0) std::memcpy(larger.get(), bytes.get(), keep);
+    bytes = std::move(larger);
+    capacity = wanted;
+  }
 };
 
-TableText readWhole(const std::string& path) {
-  TableText table;
+std::string_view readWhole(const std::string& path) {
+  thread_local TableBlock block;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return table;
+  if (fd < 0) return {};
   struct stat info {};
   const bool known = fstat(fd, &info) == 0;
   const bool regular = known && S_ISREG(info.st_mode);
-  size_t capacity = known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
-  table.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  block.reserve(known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384, 0);
+  size_t length = 0;
   for (;;) {
-    if (table.length == capacity) {
-      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-      std::memcpy(larger.get(), table.bytes.get(), table.length);
-      table.bytes = std::move(larger);
-      capacity *= 2;
-    }
-    const size_t asked = capacity - table.length;
-    const ssize_t got = ::read(fd, table.bytes.get() + table.length, asked);
+    if (length == block.capacity) block.reserve(block.capacity * 2, length);
+    const size_t asked = block.capacity - length;
+    const ssize_t got = ::read(fd, block.bytes.get() + length, asked);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    table.length += static_cast<size_t>(got);
+    length += static_cast<size_t>(got);
     if (regular && static_cast<size_t>(got) < asked) break;
   }
   ::close(fd);
-  return table;
+  return {block.bytes.get(), length};
 }
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -263,8 +265,7 @@ void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view only
   for (const char16_t c : onlyExtension)
     if (c <= u' ' || c > u'~') return;
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
-  const TableText content = readWhole(path);
-  std::string_view rest = content.view();
+  std::string_view rest = readWhole(path);
   // For one extension, only the lines holding its text (in any case) can name it; the others
   // are skipped without being split into words. The lines are still visited in order.
   std::string wanted;
