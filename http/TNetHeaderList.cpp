@@ -147,9 +147,9 @@ void TNetHeaderList::SetHeader(std::u16string_view name, std::u16string_view val
   }
 
   if (index < 0) index = Add(std::u16string());
-  std::u16string line(name);
-  line += separator_;
-  line += value;
+  std::u16string line;
+  line.reserve(name.size() + separator_.size() + value.size());
+  line.append(name).append(separator_).append(value);
   if (!fold_) {
     (*this)[index] = std::move(line);
     return;

@@ -38,12 +38,16 @@ TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalTi
 std::string TNetMultiPartFormDataStream::EncodeText(std::u16string_view text) const { return rt::toAscii7(text); }
 
 std::u16string TNetMultiPartFormDataStream::partHeader(const TNetFormDataField& part) const {
-  if (part.SourceObject != nullptr && !part.SourceFileName.empty()) {
-    return u"--" + boundary_ + u"\r\nContent-Disposition: form-data; name=\"" + part.PartName + u"\"; filename=\"" +
-           part.SourceFileName + u"\"\r\nContent-Type: " + part.PartContentType + u"\r\n\r\n";
+  const bool isFile = part.SourceObject != nullptr && !part.SourceFileName.empty();
+  std::u16string header;
+  header.reserve(160 + boundary_.size() + part.PartName.size() + part.SourceFileName.size() +
+                 part.PartContentType.size() + part.TextValue.size());
+  header.append(u"--").append(boundary_).append(u"\r\nContent-Disposition: form-data; name=\"").append(part.PartName);
+  if (isFile) {
+    header.append(u"\"; filename=\"").append(part.SourceFileName).append(u"\"\r\nContent-Type: ");
+    return header.append(part.PartContentType).append(u"\r\n\r\n");
   }
-  return u"--" + boundary_ + u"\r\nContent-Disposition: form-data; name=\"" + part.PartName + u"\"\r\n\r\n" +
-         part.TextValue + kCrLf;
+  return header.append(u"\"\r\n\r\n").append(part.TextValue).append(kCrLf);
 }
 
 std::u16string TNetMultiPartFormDataStream::closingLine() const { return u"--" + boundary_ + u"--" + kCrLf; }
