@@ -178,18 +178,28 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
   if (switched) {
     if (const int error = setBlocking(handle, false); error != 0) return error;
   }
-  if (connect(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
+  const auto target = reinterpret_cast<sockaddr*>(&storage);
+  if (connect(static_cast<int>(handle), target, length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) {
       const int error = lastError();
       if (switched) setBlocking(handle, true);
       return error;
     }
-    bool ready = false;
-    if (const int error = pollOne(handle, POLLOUT, timeoutMilliseconds, ready); error != 0) return error;
-    if (!ready) return kSocketTimedOut;
+    // With a peer on this machine the handshake is mostly over by now: asking again tells so at
+    // once (EISCONN), or gives the connect's failure, without the readiness wait. Only a connect
+    // still under way (EALREADY) waits.
     int pending = 0;
-    socklen_t size = sizeof pending;
-    if (getsockopt(static_cast<int>(handle), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return lastError();
+    if (connect(static_cast<int>(handle), target, length) == 0 || errno == EISCONN) {
+      pending = 0;
+    } else if (errno != EALREADY && errno != EINPROGRESS && errno != EINTR) {
+      pending = errno;
+    } else {
+      bool ready = false;
+      if (const int error = pollOne(handle, POLLOUT, timeoutMilliseconds, ready); error != 0) return error;
+      if (!ready) return kSocketTimedOut;
+      socklen_t size = sizeof pending;
+      if (getsockopt(static_cast<int>(handle), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return lastError();
+    }
     // A reset that arrives between the handshake and this check means the connection was made
     // (a refused one reports ECONNREFUSED): a blocking connect would have succeeded as well, so
     // the reset is left to surface on the first send or receive.
