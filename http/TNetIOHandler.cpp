@@ -291,11 +291,18 @@ void TNetIOHandler::DiscardBufferedWrite() {
   EndBufferedWrite();
 }
 
+// The bytes are sent straight from the queue, and leave it whether or not the send completes, as
+// bytes taken out of it would.
 void TNetIOHandler::FlushWriteBuffer(std::int64_t count) {
   if (!writeBuffer_ || writeBuffer_->Empty()) return;
   const std::int64_t size = writeBuffer_->Size();
-  const std::string bytes = writeBuffer_->Extract(count < 0 ? size : std::min(count, size));
-  SendAll(bytes);
+  const std::int64_t taken = count < 0 ? size : std::min(count, size);
+  struct Drop {
+    TNetBuffer& queue;
+    std::int64_t count;
+    ~Drop() { queue.Remove(count); }
+  } drop {*writeBuffer_, taken};
+  SendAll(writeBuffer_->View().substr(0, static_cast<std::size_t>(taken)));
 }
 
 }  // namespace net
