@@ -137,7 +137,19 @@ double toDoubleLenient(std::u16string_view text) {
 }  // namespace
 
 // Only the top level is made ready here: every deeper level is reset as it is entered.
-TJsonTokenizer::TJsonTokenizer() { resetLevel(levels_[0]); }
+// Room for every level is taken at once, so a level stays where it is while deeper ones are added;
+// a level is built only when a value first reaches its depth.
+TJsonTokenizer::TJsonTokenizer() {
+  levels_.reserve(kLevels);
+  levels_.emplace_back();
+  resetLevel(levels_[0]);
+}
+
+void TJsonTokenizer::enterLevel() {
+  ++depth_;
+  if (levels_.size() <= static_cast<std::size_t>(depth_)) levels_.emplace_back();
+  resetLevel(levels_[static_cast<std::size_t>(depth_)]);
+}
 
 void TJsonTokenizer::resetLevel(Level& level) {
   level.state = State::SkipWhitespace;
@@ -363,7 +375,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
       }
       if (depth_ >= kLevels - 1) return fail(TJsonStatus::Depth);
       level.state = State::ArrayAppend;
-      resetLevel(levels_[++depth_]);
+      enterLevel();
       return Step::Again;
     case State::ArrayAppend:
       level.current->Elements()->Append(std::move(level.handedUp));
@@ -413,7 +425,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
     case State::MemberValue:
       if (depth_ >= kLevels - 1) return fail(TJsonStatus::Depth);
       level.state = State::MemberStore;
-      resetLevel(levels_[++depth_]);
+      enterLevel();
       return Step::Again;
     case State::MemberStore:
       level.current->Members()->Put(std::move(level.pendingName), std::move(level.handedUp));
@@ -437,7 +449,7 @@ TJsonTokenizer::Step TJsonTokenizer::step(char16_t c) {
       if (KindOf(level.current) != TJsonKind::Array) return fail(TJsonStatus::IndexStep);
       if (depth_ >= kLevels - 1) return fail(TJsonStatus::Depth);
       level.state = State::IndexClose;
-      resetLevel(levels_[++depth_]);
+      enterLevel();
       return Step::Again;
     case State::IndexClose:
       return indexClose(level, c);

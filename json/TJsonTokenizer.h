@@ -7,9 +7,9 @@
 // with TJsonStatus::Depth. Only running out of memory raises std::bad_alloc.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "json/IJsonValue.h"
 
@@ -66,6 +66,8 @@ class TJsonTokenizer {
   struct Level;
 
   void resetLevel(Level& level);
+  // Goes one level deeper (the callers have checked the depth limit).
+  void enterLevel();
   JsonRef run(const char16_t* chars, std::size_t count, bool terminated, bool strict, const JsonRef& context);
   Step step(char16_t c);
   Step valueStart(Level& level, char16_t c);
@@ -98,7 +100,7 @@ class TJsonTokenizer {
     bool hasIndex = false;
   };
 
-  std::array<Level, kLevels> levels_;
+  std::vector<Level> levels_;  // at most kLevels
   int depth_ = 0;
   std::u16string buffer_;  // the token being read; grows geometrically and keeps its capacity
   TJsonStatus status_ = TJsonStatus::Success;
