@@ -24,9 +24,10 @@
 // <= 1.0x the curl loop is the goal.
 //
 // PASS_BENCH_ROWS sets the row count (default 2,000), PASS_BENCH_ROUNDS the rounds (default 5),
-// PASS_BENCH_ONLY one kind (pass, io-floor, curl-loop) for profiling, PASS_BENCH_WRAP a profiler
-// to run the measured process under (e.g. "strace -c -f -o /tmp/pass.strace"), and
-// PASS_BENCH_BASELINE another build of the program, run as a fourth kind for paired A/B runs.
+// PASS_BENCH_ONLY the kinds to run, by name and separated by commas (pass, io-floor, curl-loop,
+// baseline), PASS_BENCH_WRAP a profiler to run the measured process under (e.g.
+// "strace -c -f -o /tmp/pass.strace"), and PASS_BENCH_BASELINE another build of the program, run
+// as a fourth kind for paired A/B runs.
 //
 // `pass_bench --respond PORT` runs the responder alone (see bench/windows_pass.sh), and
 // `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu user peak_KB exit".
@@ -313,8 +314,10 @@ ScriptedServer::Script wantedReply() {
 int sideBySide() {
   std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
   if (std::getenv("PASS_BENCH_BASELINE") == nullptr) std::erase(kinds, Kind::Baseline);
-  if (const char* only = std::getenv("PASS_BENCH_ONLY"))
-    std::erase_if(kinds, [&](Kind k) { return std::strcmp(nameOf(k), only) != 0; });
+  if (const char* only = std::getenv("PASS_BENCH_ONLY")) {
+    const std::string wanted = std::string(",") + only + ",";
+    std::erase_if(kinds, [&](Kind k) { return wanted.find(std::string(",") + nameOf(k) + ",") == std::string::npos; });
+  }
   if (kinds.empty()) return 2;
   std::printf("Setting up %d rows, %d rounds of %zu kinds...\n", kRows, kRounds, kinds.size());
   Setup setup;
