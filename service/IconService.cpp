@@ -65,7 +65,7 @@ bool iconExists(const std::u16string& name, const std::u16string& version, const
   parameters.Add(u"version=" + version);
   try {
     http.PostStrings(settings.baseAddress + kExistAction, parameters, responseBuffer);
-    platform::debugOutput(u"ResponseStream: " + responseBuffer.DataText());
+    if (platform::debugListening()) platform::debugOutput(u"ResponseStream: " + responseBuffer.DataText());
     // The exchange leaves the buffer at its end; the reader takes it from its first byte.
     const json::JsonRef reply = json::ParseFromStream(responseBuffer, false, true);
     if (!reply || !reply->BoolAt(u"success")) return false;
@@ -93,7 +93,7 @@ bool uploadIcon(const std::u16string& name, const std::u16string& iconPath, cons
     http.Request().ContentType = body.FormContentType();
     platform::debugOutput(http.Request().ContentType);
     PostMultipart(http, settings.baseAddress + kUploadAction, body, responseBuffer);
-    platform::debugOutput(u"ResponseStream: " + responseBuffer.DataText());
+    if (platform::debugListening()) platform::debugOutput(u"ResponseStream: " + responseBuffer.DataText());
     return !replyReportsFailure(responseBuffer);
   } catch (const rt::Exception&) {
     return false;

@@ -66,6 +66,8 @@ void debugOutput(const std::u16string& line) {
   std::fflush(stderr);
 }
 
+bool debugListening() { return debugSink() || !nobodyListens(); }
+
 void setDebugSink(std::function<void(const std::u16string&)> sink) { debugSink() = std::move(sink); }
 
 }  // namespace platform

@@ -23,6 +23,8 @@ void debugOutput(const std::u16string& line) {
   OutputDebugStringW(win32::wide(line));
 }
 
+bool debugListening() { return true; }
+
 void setDebugSink(std::function<void(const std::u16string&)> sink) { debugSink() = std::move(sink); }
 
 }  // namespace platform
