@@ -26,28 +26,6 @@ FileError errorFor(int code) {
 
 }  // namespace
 
-NativeFile::~NativeFile() { close(); }
-
-NativeFile::NativeFile(NativeFile&& other) noexcept
-    : handle_(other.handle_), opened_(std::move(other.opened_)), position_(other.position_) {
-  other.handle_ = -1;
-  other.opened_.reset();
-  other.position_ = 0;
-}
-
-NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    opened_ = std::move(other.opened_);
-    position_ = other.position_;
-    other.handle_ = -1;
-    other.opened_.reset();
-    other.position_ = 0;
-  }
-  return *this;
-}
-
 NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error) {
   const std::string name = toAnsi(path);
   // The common case is a file that does not exist yet: created here, it is empty already, and

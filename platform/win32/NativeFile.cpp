@@ -33,24 +33,6 @@ bool moveTo(HANDLE file, std::int64_t offset, DWORD origin, std::int64_t* positi
 
 }  // namespace
 
-NativeFile::~NativeFile() { close(); }
-
-NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_), opened_(std::move(other.opened_)) {
-  other.handle_ = -1;
-  other.opened_.reset();
-}
-
-NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    opened_ = std::move(other.opened_);
-    other.handle_ = -1;
-    other.opened_.reset();
-  }
-  return *this;
-}
-
 // INVALID_HANDLE_VALUE is -1, the "not open" value of handle_; real handles are positive.
 NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error) {
   const HANDLE file = CreateFileW(win32::wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
