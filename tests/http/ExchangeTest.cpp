@@ -11,6 +11,7 @@
 #include "platform/LocalTime.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/ErrorMessage.h"
 #include "tests/support/ScriptedServer.h"
 
 using namespace net;
@@ -157,17 +158,12 @@ TEST(TNetHTTPWireTest, BodyThatCannotBeReadStillSendsTheHead) {
     for (const std::string given : {"", "abcdefghij"}) {
       ScriptedServer server;
       server.addConnection(ScriptedServer::Script().readUntilClose());
-      const std::u16string message = [&] {
+      const std::u16string message = testsupport::messageOf<ENetException>([&] {
         TNetHTTP http;
         ShortStream body(announced, given);
         rt::TStringStream reply;
-        try {
-          http.PostStream(u16url(server, "/p"), body, reply);
-        } catch (const ENetException& error) {
-          return error.Message();
-        }
-        return std::u16string(u"<no error>");
-      }();
+        http.PostStream(u16url(server, "/p"), body, reply);
+      });
       EXPECT_EQ(message, u"No data to read.");
       ASSERT_TRUE(server.waitForFinished(1, 5000));
       EXPECT_EQ(server.received(0),

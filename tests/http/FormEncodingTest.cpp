@@ -3,6 +3,7 @@
 
 #include "http/FormEncoding.h"
 #include "http/TNetURI.h"
+#include "tests/support/ErrorMessage.h"
 
 using net::BuildFormText;
 using net::EncodeParamValue;
@@ -22,12 +23,7 @@ std::u16string existenceBody(std::u16string_view name, std::u16string_view versi
 }
 
 std::u16string surrogateMessage(std::u16string_view text) {
-  try {
-    EncodeParamValue(text);
-  } catch (const net::EEncodingError& e) {
-    return e.Message();
-  }
-  return u"no error";
+  return testsupport::messageOf<net::EEncodingError>([&] { EncodeParamValue(text); });
 }
 
 }  // namespace

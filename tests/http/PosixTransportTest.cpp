@@ -13,22 +13,10 @@
 #include "http/NetExceptions.h"
 #include "http/TNetTCPClientCustom.h"
 #include "platform/LocalTime.h"
+#include "tests/support/ErrorMessage.h"
 
 using namespace net;
-
-namespace {
-
-template <typename E, typename F>
-std::u16string messageOf(F&& action) {
-  try {
-    action();
-  } catch (const E& error) {
-    return error.Message();
-  }
-  return u"<no error>";
-}
-
-}  // namespace
+using testsupport::messageOf;
 
 // A connect that the peer never completes ends with "Connect timed out." no earlier than the set
 // time. The peer is a listener with room for one connection in its accept queue, filled by a

@@ -13,22 +13,14 @@
 #include "platform/LocalTime.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/TStringStream.h"
+#include "tests/support/ErrorMessage.h"
 #include "tests/support/ScriptedServer.h"
 
 using namespace net;
+using testsupport::messageOf;
 using testsupport::ScriptedServer;
 
 namespace {
-
-template <typename E, typename F>
-std::u16string messageOf(F&& action) {
-  try {
-    action();
-  } catch (const E& error) {
-    return error.Message();
-  }
-  return u"<no error>";
-}
 
 // A client connected to a server playing `script`.
 struct Connected {

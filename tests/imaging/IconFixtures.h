@@ -14,6 +14,7 @@
 #include "imaging/IconWriter.h"
 #include "platform/Bitmaps.h"
 #include "runtime/TMemoryStream.h"
+#include "runtime/Text.h"
 #include "tests/support/BitmapFixtures.h"
 #include "tests/support/PeWriter.h"
 
@@ -21,6 +22,9 @@ namespace iconfixtures {
 
 using PixelFunction = std::function<std::uint32_t(int x, int y)>;
 using MaskFunction = std::function<bool(int x, int y)>;
+
+// A path in the program's text as a file-system path.
+inline std::filesystem::path pathOf(const std::u16string& text) { return rt::toUtf8(text); }
 
 inline std::size_t strideOf(int width, int bits) { return (static_cast<std::size_t>(width) * bits + 31) / 32 * 4; }
 

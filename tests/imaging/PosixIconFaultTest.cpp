@@ -14,25 +14,16 @@
 #include "runtime/Text.h"
 #include "tests/imaging/FaultyIcon.h"
 #include "tests/imaging/IconFixtures.h"
+#include "tests/support/ErrorMessage.h"
 #include "tests/support/TempFolder.h"
 
 using namespace iconfixtures;
 using imaging::TIcon;
+using testsupport::messageOf;
 using testsupport::readFileBytes;
 using testsupport::TempFolder;
 
 namespace {
-
-std::u16string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rt::Exception& error) {
-    return error.Message();
-  }
-  return u"(no error)";
-}
-
-std::filesystem::path pathOf(const std::u16string& text) { return rt::toUtf8(text); }
 
 // The 32-bit test picture as an icon that misbehaves with `fault`.
 platform::IconHandle faultyIcon(IconFault fault) {

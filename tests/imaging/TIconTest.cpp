@@ -12,25 +12,16 @@
 #include "runtime/TFileStream.h"
 #include "runtime/Text.h"
 #include "tests/imaging/IconFixtures.h"
+#include "tests/support/ErrorMessage.h"
 #include "tests/support/TempFolder.h"
 
 using namespace iconfixtures;
 using imaging::TIcon;
+using testsupport::messageOf;
 using testsupport::readFileBytes;
 using testsupport::TempFolder;
 
 namespace {
-
-std::u16string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rt::Exception& error) {
-    return error.Message();
-  }
-  return u"(no error)";
-}
-
-std::filesystem::path pathOf(const std::u16string& text) { return rt::toUtf8(text); }
 
 // The system's text for why `path` cannot be created now.
 std::u16string systemTextForCreating(const std::u16string& path) {

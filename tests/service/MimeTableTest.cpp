@@ -13,6 +13,7 @@
 #include "platform/ContentTypes.h"
 #include "runtime/Text.h"
 #include "service/TNetMimeTable.h"
+#include "tests/support/ErrorMessage.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -112,13 +113,8 @@ TEST_F(MimeTable, AddMimePairNormalisesAndReportsItsThreeFailures) {
   EXPECT_EQ(table.ExtensionList()[0], u".ico");
   EXPECT_EQ(table.TypeList()[0], u"image/x-icon");
 
-  auto messageOf = [&](std::u16string_view ext, std::u16string_view type) -> std::u16string {
-    try {
-      table.AddMimePair(ext, type, true);
-    } catch (const net::ENetException& error) {
-      return error.Message();
-    }
-    return u"(no error)";
+  auto messageOf = [&](std::u16string_view ext, std::u16string_view type) {
+    return testsupport::messageOf<net::ENetException>([&] { table.AddMimePair(ext, type, true); });
   };
   EXPECT_EQ(messageOf(u"", u"a/b"), u"Extension is empty");
   EXPECT_EQ(messageOf(u".x", u""), u"Mimetype is empty");
