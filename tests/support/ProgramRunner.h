@@ -1,5 +1,6 @@
 // Runs a real program in a child process, as a user would start it, with a bounded wait.
-// ProgramRunner_posix.cpp and ProgramRunner_win32.cpp implement it; CMake picks one.
+// ProgramRunner.cpp holds what every platform shares; ProgramRunner_posix.cpp and
+// ProgramRunner_win32.cpp start the program, and CMake picks one of them.
 #pragma once
 
 #include <cstdint>

@@ -59,12 +59,6 @@ struct SpawnActions {
 
 }  // namespace
 
-std::filesystem::path installProgram(const std::filesystem::path& binary, const std::filesystem::path& folder) {
-  const auto copy = folder / binary.filename();
-  std::filesystem::copy_file(binary, copy, std::filesystem::copy_options::overwrite_existing);
-  return copy;
-}
-
 ProgramResult runProgram(const ProgramLaunch& launch) {
   const std::vector<std::string> environment = childEnvironment(launch.environment);
   std::vector<char*> envp;

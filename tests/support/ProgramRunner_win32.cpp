@@ -80,12 +80,6 @@ bool drainPipe(HANDLE pipe, std::string& out) {
 
 }  // namespace
 
-std::filesystem::path installProgram(const std::filesystem::path& binary, const std::filesystem::path& folder) {
-  const auto copy = folder / binary.filename();
-  std::filesystem::copy_file(binary, copy, std::filesystem::copy_options::overwrite_existing);
-  return copy;
-}
-
 ProgramResult runProgram(const ProgramLaunch& launch) {
   SECURITY_ATTRIBUTES inheritable {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   OwnedHandle readEnd, writeEnd;
