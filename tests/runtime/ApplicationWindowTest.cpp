@@ -8,23 +8,7 @@
 
 #include "platform/ErrorBox.h"
 #include "runtime/TApplication.h"
-
-namespace {
-
-platform::MainWindowAttributes invisibleWindow() {
-  platform::MainWindowAttributes attributes;
-  attributes.left = -1000;
-  attributes.top = -1000;
-  attributes.clientWidth = 14;
-  attributes.clientHeight = 11;
-  attributes.bordered = false;
-  attributes.layered = true;
-  attributes.alpha = 0;
-  attributes.caption = u"Talvenooks";
-  return attributes;
-}
-
-}  // namespace
+#include "tests/support/ProgramWindow.h"
 
 // The pass (the handler) runs to its end, its quit request ends the loop after the window was
 // shown, and messages it posted before the request are dispatched first.
@@ -33,7 +17,7 @@ TEST(ApplicationWindow, ThePassRunsFirstAndItsQuitRequestEndsTheLoop) {
   rt::TApplication application(u"talvenook.exe");
   application.Initialize();
   application.SetMainFormOnTaskBar(false);
-  application.CreateForm(invisibleWindow(), [&] {
+  application.CreateForm(testsupport::programWindowAttributes(), [&] {
     order.push_back(1);
     application.PostMessage([&] { order.push_back(2); });
     application.Terminate();
@@ -51,7 +35,7 @@ TEST(ApplicationWindow, AnErrorInThePassIsShownOnceAndTheLoopStillEnds) {
   platform::setErrorBoxSink([&](const std::u16string& title, const std::u16string& text) { boxes.push_back(title + u"|" + text); });
   rt::TApplication application(u"TALVENOOK.EXE");
   application.Initialize();
-  application.CreateForm(invisibleWindow(), [] { throw rt::Exception(u"Table is at End of File"); });
+  application.CreateForm(testsupport::programWindowAttributes(), [] { throw rt::Exception(u"Table is at End of File"); });
   application.Run();
   platform::setErrorBoxSink(nullptr);
   EXPECT_EQ(boxes, (std::vector<std::u16string>{u"Talvenook|Table is at End of File."}));
