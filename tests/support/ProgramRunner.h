@@ -3,8 +3,10 @@
 // ProgramRunner_win32.cpp start the program, and CMake picks one of them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,9 +14,17 @@
 namespace testsupport {
 
 struct ProgramResult {
-  int exitCode = -1;        // -1 when it had to be killed or could not be started
-  std::string errorOutput;  // everything written to standard error
+  int exitCode = -1;             // -1 when it had to be killed or could not be started
+  std::string errorOutput;       // what it wrote to standard error, up to the launch's limit
+  std::uint64_t errorBytes = 0;  // everything it wrote to standard error, kept or not
   double seconds = 0;
+  long long peakKilobytes = 0;   // its own peak resident memory (0 when it was killed)
+
+  // Counts `count` more bytes of standard error and keeps those that fit under `limit`.
+  void addErrorOutput(const char* bytes, std::size_t count, std::size_t limit) {
+    errorBytes += count;
+    if (errorOutput.size() < limit) errorOutput.append(bytes, std::min(count, limit - errorOutput.size()));
+  }
 };
 
 // What to start and how.
@@ -27,13 +37,22 @@ struct ProgramLaunch {
   // program that must find its files beside itself does not find them through the current folder.
   std::filesystem::path workingFolder;
   double timeoutSeconds = 60;  // after this the child is killed and exitCode is -1
+  // How much of standard error is kept (a flood is counted, not held).
+  std::size_t errorOutputLimit = std::string::npos;
 };
 
-// Copies `binary` into `folder` (keeping its file name) and returns the copy's path.
+// Copying a program and starting one take turns across threads: a child started while another
+// thread still writes its copy would inherit that copy open for writing, and the copy's own start
+// would then fail ("text file busy").
+std::mutex& copyAndStartTurn();
+
+// Copies `binary` into `folder` (keeping its file name) and returns the copy's path. Threads may
+// install and run programs side by side.
 std::filesystem::path installProgram(const std::filesystem::path& binary, const std::filesystem::path& folder);
 
 // Starts the program with its standard input and output on the null device and its standard error
-// captured, and waits for it to end or for the time limit. Raises std::runtime_error when it
+// captured, and waits for it to end or for the time limit. On POSIX systems it is started through a
+// small launcher process, so that its peak memory is its own, not the test process's. Raises std::runtime_error when it
 // cannot be started at all.
 ProgramResult runProgram(const ProgramLaunch& launch);
 

@@ -3,6 +3,8 @@
 #include "tests/support/ProgramRunner.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -65,8 +67,9 @@ std::wstring environmentBlock(const std::vector<std::pair<std::string, std::stri
   return block;
 }
 
-// Moves whatever the pipe holds now into `out`; false once every writer has closed it.
-bool drainPipe(HANDLE pipe, std::string& out) {
+// Moves whatever the pipe holds now into the result, up to `limit` kept; false once every writer
+// has closed it.
+bool drainPipe(HANDLE pipe, ProgramResult& result, std::size_t limit) {
   for (;;) {
     DWORD available = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
@@ -74,7 +77,7 @@ bool drainPipe(HANDLE pipe, std::string& out) {
     char buffer[4096];
     DWORD got = 0;
     if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0) return false;
-    out.append(buffer, got);
+    result.addErrorOutput(buffer, got, limit);
   }
 }
 
@@ -103,9 +106,12 @@ ProgramResult runProgram(const ProgramLaunch& launch) {
 
   const auto started = std::chrono::steady_clock::now();
   PROCESS_INFORMATION process {};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                      environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &process))
-    throw std::runtime_error("cannot start " + launch.program.string());
+  {
+    const std::lock_guard turn(copyAndStartTurn());
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+      throw std::runtime_error("cannot start " + launch.program.string());
+  }
   OwnedHandle child(process.hProcess);
   CloseHandle(process.hThread);
   writeEnd.reset();  // the child holds the only writer now, so the pipe breaks when it is gone
@@ -114,7 +120,7 @@ ProgramResult runProgram(const ProgramLaunch& launch) {
   const auto deadline = started + std::chrono::duration<double>(launch.timeoutSeconds);
   bool killed = false;
   for (;;) {
-    const bool open = drainPipe(readEnd.get(), result.errorOutput);
+    const bool open = drainPipe(readEnd.get(), result, launch.errorOutputLimit);
     if (WaitForSingleObject(child.get(), 20) == WAIT_OBJECT_0) break;
     if (!open && killed) break;
     if (!killed && std::chrono::steady_clock::now() >= deadline) {
@@ -124,11 +130,16 @@ ProgramResult runProgram(const ProgramLaunch& launch) {
   }
   // What the child wrote before it ended; a grandchild keeping the pipe gets a second at most.
   const auto lastCall = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (drainPipe(readEnd.get(), result.errorOutput) && std::chrono::steady_clock::now() < lastCall) Sleep(20);
+  while (drainPipe(readEnd.get(), result, launch.errorOutputLimit) && std::chrono::steady_clock::now() < lastCall)
+    Sleep(20);
   DWORD exitCode = 0;
   GetExitCodeProcess(child.get(), &exitCode);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.exitCode = killed ? -1 : static_cast<int>(exitCode);
+  // A process started by CreateProcess has an address space of its own from the start.
+  PROCESS_MEMORY_COUNTERS memory {};
+  if (!killed && K32GetProcessMemoryInfo(child.get(), &memory, sizeof memory))
+    result.peakKilobytes = static_cast<long long>(memory.PeakWorkingSetSize / 1024);
   return result;
 }
 
