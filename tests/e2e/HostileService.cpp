@@ -1,21 +1,16 @@
-// The hostile-service set and its runner: fork and exec of the real binary with its connects sent
-// to the attack's scripted server, its peak memory taken from wait4, its catalogue read after.
+// The hostile-service set and its runner: the real binary started by the test program runner (which
+// also takes its peak memory), its connects sent to the attack's scripted server, its catalogue
+// read after.
 #include "tests/e2e/HostileService.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <mutex>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "tests/support/PeWriter.h"
+#include "tests/support/ProgramRunner.h"
 #include "tests/support/TempFolder.h"
 
 namespace hostile {
@@ -144,59 +139,23 @@ Outcome run(const Attack& attack, const fs::path& binary, const fs::path& redire
   testsupport::TempFolder folder;
   testsupport::TempFolder runtimeDir;
   writeCatalogue(folder.path(), attack.catalogue);
-  const fs::path program = folder.path() / "talvenook";
-  const std::string port = std::to_string(server.port());
-
-  // Attacks may run side by side: a child forked while another thread still has its copy of the
-  // binary open for writing would hold that copy open and make its exec fail ("text file busy"),
-  // so copies and forks take turns.
-  static std::mutex forking;
-  std::unique_lock<std::mutex> turn(forking);
-  fs::copy_file(binary, program);
-  int errPipe[2];
-  if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const auto started = std::chrono::steady_clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(errPipe[1], STDERR_FILENO);
-    const int devNull = open("/dev/null", O_RDWR);
-    dup2(devNull, STDIN_FILENO);
-    dup2(devNull, STDOUT_FILENO);
-    setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
-    setenv("LD_PRELOAD", redirectLibrary.c_str(), 1);
-    setenv("TALVENOOK_E2E_SERVICE_PORT", port.c_str(), 1);
-    const char* asan = getenv("ASAN_OPTIONS");  // a sanitizer build must accept the preload
-    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(errPipe[1]);
-  turn.unlock();
+  const fs::path program = testsupport::installProgram(binary, folder.path());
+  const char* asan = std::getenv("ASAN_OPTIONS");  // a sanitizer build must accept the preload
+  testsupport::ProgramLaunch launch {program,
+                                     {{"XDG_RUNTIME_DIR", runtimeDir.path().string()},
+                                      {"LD_PRELOAD", redirectLibrary.string()},
+                                      {"TALVENOOK_E2E_SERVICE_PORT", std::to_string(server.port())},
+                                      {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}},
+                                     {},
+                                     timeoutSeconds};
+  launch.errorOutputLimit = 65536;
+  const testsupport::ProgramResult result = testsupport::runProgram(launch);
   Outcome outcome;
-  const auto deadline = started + std::chrono::duration<double>(timeoutSeconds);
-  bool killed = false;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 && !killed) {
-      kill(child, SIGKILL);
-      killed = true;
-    }
-    pollfd waitFor {errPipe[0], POLLIN, 0};
-    poll(&waitFor, 1, killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (waitFor.revents == 0) continue;
-    char buffer[65536];
-    const ssize_t got = read(errPipe[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    outcome.errorBytes += static_cast<std::size_t>(got);
-    if (outcome.errorHead.size() < 65536) outcome.errorHead.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(errPipe[0]);
-  int status = 0;
-  rusage usage {};
-  wait4(child, &status, 0, &usage);
-  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  outcome.exitCode = (!killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-  outcome.peakKilobytes = usage.ru_maxrss;
+  outcome.exitCode = result.exitCode;
+  outcome.seconds = result.seconds;
+  outcome.peakKilobytes = static_cast<long>(result.peakKilobytes);
+  outcome.errorBytes = static_cast<std::size_t>(result.errorBytes);
+  outcome.errorHead = result.errorOutput;
   readMarks(folder.path(), outcome);
   return outcome;
 }

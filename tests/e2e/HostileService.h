@@ -31,7 +31,7 @@ struct Attack {
 struct Outcome {
   int exitCode = -1;          // -1 when it had to be killed
   double seconds = 0;         // from start to exit
-  long peakKilobytes = 0;     // peak resident memory of the program (getrusage of the child)
+  long peakKilobytes = 0;     // peak resident memory of the program itself
   int rowsMarked = 0;         // catalogue rows with pin = '1' afterwards
   std::string markedKeys;     // their IDs, as SQLite prints them, in row order
   std::size_t errorBytes = 0; // bytes the program wrote to standard error
