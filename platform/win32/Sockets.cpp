@@ -3,13 +3,8 @@
 // are Winsock's own (WSAGetLastError), which are the numbers the layers above speak.
 #include "platform/Sockets.h"
 
-// The same windows.h set-up as Win32Text.h, which comes after winsock2.h here.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+// winsock2.h must come before windows.h, which Win32Text.h includes.
+#include "platform/win32/WindowsSetup.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -2,12 +2,7 @@
 // code unit like char16_t, so the program's text goes to the wide ("W") calls as it is.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+#include "platform/win32/WindowsSetup.h"  // before windows.h
 #include <windows.h>
 
 #include <cwchar>
