@@ -70,14 +70,6 @@ void TNetSocketHandle::UpdateBindingLocal() {
   localPort_ = port;
 }
 
-void TNetSocketHandle::UpdateBindingPeer() {
-  std::string ip;
-  int port = 0;
-  if (platform::socketPeerAddress(handle_, ip, port) != 0) return;
-  peerIP_ = rt::fromUtf8(ip);
-  peerPort_ = port;
-}
-
 std::optional<std::size_t> TNetSocketHandle::Send(const void* data, std::size_t count) {
   std::size_t sent = 0;
   const int result = platform::socketSend(handle_, data, count, sent);

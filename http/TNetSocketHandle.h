@@ -47,9 +47,8 @@ class TNetSocketHandle {
   // connected to; the local one is read from the system when it is first asked for, while the
   // socket is open (nothing in an exchange needs it, so a connect does not pay for it).
   bool Connect(const std::u16string& address, int port, long long timeoutMilliseconds);
-  // Re-reads the local and peer addresses from the system.
+  // Re-reads the local address from the system.
   void UpdateBindingLocal();
-  void UpdateBindingPeer();
 
   // Sends what the system takes at once: the count sent (0 = the peer is gone), or nothing
   // when it takes no byte now. The socket error is raised on failure.
