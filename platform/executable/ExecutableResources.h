@@ -6,8 +6,9 @@
 // Icons: a PE image (PE32 or PE32+) or a plain .ico file. In a PE image the first icon group (the
 // first entry of the group type as stored), in every language it is stored in, must lie inside
 // the file with a sane count, and every image it names, in every language the image is stored in,
-// must lie inside the file with a header that matches its entry. In an .ico file its directory's
-// entries must. Anything else (16-bit NE and LE executables, cursors, other formats) has no icon.
+// must lie inside the file with a header that matches its entry (a bitmap of the entry's width and
+// twice its height, or a PNG whose IHDR gives the entry's size; an entry stores at most 256, so no
+// image larger than 256x256 passes). In an .ico file its directory's entries must. Anything else (16-bit NE and LE executables, cursors, other formats) has no icon.
 //
 // Version: every entry of the version type, in every language, must lie inside the file, be at
 // most kMaxVersionBytes long and hold a well-formed fixed file information record.
@@ -28,9 +29,6 @@ inline constexpr std::uint32_t kMaxVersionBytes = 64u * 1024;
 // Largest number of images one icon group or .ico file may list. Honest icons list a few dozen
 // sizes and depths at most.
 inline constexpr std::uint16_t kMaxImagesPerIcon = 256;
-
-// Largest side of an icon image, in pixels, as both the directory and the image store it.
-inline constexpr int kMaxImageSide = 256;
 
 // Where one icon image lies in its source.
 struct ImageSpan {
