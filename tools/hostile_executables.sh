@@ -43,9 +43,12 @@ debugrun="$winbuild/tools/windows/debugrun/debugrun.exe"
 wine_programs=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 [ -d "$wine_programs" ] || wine_programs=/usr/lib/wine/x86_64-windows
 
-for needed in "$generator" "$peak" "$samples" "$linux_program"; do
+for needed in "$generator" "$peak" "$samples"; do
   [ -x "$needed" ] || { echo "hostile_executables: $needed is missing; run 'make build'" >&2; exit 1; }
 done
+case " $builds " in *" linux "*)
+  [ -x "$linux_program" ] || { echo "hostile_executables: $linux_program is missing; run 'make build'" >&2; exit 1; } ;;
+esac
 case " $builds " in *" windows "*)
   for needed in "$windows_program" "$debugrun"; do
     [ -f "$needed" ] || { echo "hostile_executables: $needed is missing; run 'make windows'" >&2; exit 1; }
@@ -75,7 +78,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
 # --- a Wine prefix: a hard-link copy of the end-to-end tests' template (null graphics driver)
-template="$build/tests/e2e/windows/wine-template"
+template=$(realpath -m "$build/tests/e2e/windows/wine-template")
 if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
   cp -al "$template" "$prefix" &&
     for f in system.reg user.reg userdef.reg; do rm -f "$prefix/$f"; cp "$template/$f" "$prefix/$f"; done
@@ -108,7 +111,7 @@ cp "$hostile/manifest.tsv" "$report_folder/manifest.tsv"
 win="$prefix/drive_c/talvenook"
 lin="$work/linux"
 mkdir -p "$win/DB" "$lin/DB" "$lin/run"
-cp "$linux_program" "$lin/talvenook"
+[ -x "$linux_program" ] && cp "$linux_program" "$lin/talvenook"
 if [ -f "$windows_program" ]; then
   cp "$windows_program" "$win/"
   sqlite_dll=$(find "$(dirname "$windows_program")" "$winbuild" -name sqlite3.dll -not -path '*/wine-prefix/*' 2>/dev/null | head -n 1)

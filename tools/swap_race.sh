@@ -6,7 +6,7 @@
 # rows first name the two files themselves, so each file's icon bytes (as this build writes them)
 # are known.
 #   Windows build: under Wine, the renamer is a Windows program in the same prefix
-#   (tools/windows/swaprename: hard link + MoveFileExW over the path), as another program on the
+#   (tools/windows/swaprename: a copy renamed over the path with MoveFileExW), as another program on the
 #   desktop would do it. With SWAP_UNIX_RENAMER=1 the Linux renamer is used for it too (a rename
 #   that Wine's sharing rules cannot see; shown for information).
 #   Linux build: a Linux process (link + rename(2) in a loop).
@@ -139,7 +139,7 @@ table="$work/table"
 status=0
 
 if [[ " $builds " == *" windows "* ]]; then
-  template="$build/tests/e2e/windows/wine-template"
+  template=$(realpath -m "$build/tests/e2e/windows/wine-template")
   if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
     cp -al "$template" "$prefix" &&
       for f in system.reg user.reg userdef.reg; do rm -f "$prefix/$f"; cp "$template/$f" "$prefix/$f"; done

@@ -113,7 +113,7 @@ TEST(WindowsHostileExecutables, NoFileTakesThePassDownAndBothBuildsGiveIconsToTh
   EXPECT_TRUE(disagreements.empty()) << "rows with an icon on one build only:" << disagreements;
 }
 
-// The race: swaprename (a Windows program in the same prefix) renames a hard link of one of two
+// The race: swaprename (a Windows program in the same prefix) renames a copy of one of two
 // executables over C:\fixtures\target.exe in a loop while the pass reads that path 300 times.
 TEST(WindowsHostileExecutables, SwapRaceNeverMixesTheIconOfOneFileWithTheVersionOfTheOther) {
   WindowsProgramFolder program;

@@ -1,7 +1,8 @@
 // swaprename: puts one of two files over a path, again and again, as another program on the
-// machine might while Talvenook reads that path: a hard link of FIRST (then SECOND, then FIRST...)
-// is made beside TARGET and renamed over it with MoveFileExW(MOVEFILE_REPLACE_EXISTING), so TARGET
-// always names a whole file, and which one changes between any two opens.
+// machine might while Talvenook reads that path: a copy of FIRST (then SECOND, then FIRST...) is
+// made beside TARGET and renamed over it with MoveFileExW(MOVEFILE_REPLACE_EXISTING), so TARGET
+// always names a whole file, and which one changes between any two opens. Copies, not hard links:
+// a file that shares its data with FIRST or SECOND would let any write through TARGET change them.
 //
 //   swaprename TARGET FIRST SECOND SECONDS [STOP_FILE]
 //
@@ -28,7 +29,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int turn = 0; GetTickCount64() < deadline; turn ^= 1) {
     if (stop != nullptr && GetFileAttributesW(stop) != INVALID_FILE_ATTRIBUTES) break;
     DeleteFileW(link.c_str());
-    if (!CreateHardLinkW(link.c_str(), sources[turn].c_str(), nullptr)) {
+    if (!CopyFileW(sources[turn].c_str(), link.c_str(), FALSE)) {
       ++refused;
       continue;
     }
