@@ -130,6 +130,7 @@ def run(build, folder, service_log, out, deadline, restarts, command):
     os.makedirs(out, exist_ok=True)
     database = os.path.join(folder, "DB", "REDU.sqlite")
     runs = []
+    json.dump(runs, open(os.path.join(out, "runs.json"), "w"))
     for number in range(restarts + 1):
         selected = pending_ids(database)
         if not selected:
@@ -164,11 +165,12 @@ def run(build, folder, service_log, out, deadline, restarts, command):
             db.commit()
             db.close()
         runs.append(record)
+        # Written after every run, so a pass cut short by its caller still leaves its record.
+        json.dump(runs, open(os.path.join(out, "runs.json"), "w"), indent=1)
         print("%s run %d: rows %d..%d, %.1f s, %s" % (build, number, selected[0], selected[-1], ended - started,
                                                       failure or "completed"), file=sys.stderr, flush=True)
         if failure is None:
             break
-    json.dump(runs, open(os.path.join(out, "runs.json"), "w"), indent=1)
 
 
 def analyse(out, service_log_name="service.log"):
