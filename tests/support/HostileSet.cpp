@@ -51,7 +51,7 @@ std::string multipartField(const std::string& body, const std::string& boundary,
 
 }  // namespace
 
-std::vector<HostileFile> makeHostileSet(const fs::path& generator, const fs::path& folder, std::uint64_t seed,
+std::vector<HostileSetFile> makeHostileSet(const fs::path& generator, const fs::path& folder, std::uint64_t seed,
                                         int count, const std::vector<fs::path>& samples,
                                         const std::vector<fs::path>& winePrograms) {
   fs::create_directories(folder);
@@ -64,7 +64,7 @@ std::vector<HostileFile> makeHostileSet(const fs::path& generator, const fs::pat
   for (const fs::path& program : winePrograms) command += " " + quoted(program);
   if (std::system((command + " > /dev/null").c_str()) != 0) throw std::runtime_error("the generator failed: " + command);
   std::ifstream manifest(folder / "manifest.tsv");
-  std::vector<HostileFile> files;
+  std::vector<HostileSetFile> files;
   for (std::string line; std::getline(manifest, line);) {
     const std::size_t first = line.find('\t'), second = line.find('\t', first + 1);
     if (first == std::string::npos || second == std::string::npos) continue;
@@ -80,7 +80,7 @@ std::string goodRowName(std::size_t i) {
   return name;
 }
 
-std::string hostileRowName(std::size_t i, const HostileFile& file) {
+std::string hostileRowName(std::size_t i, const HostileSetFile& file) {
   char name[16];
   std::snprintf(name, sizeof name, "H%04zu ", i % 10000);
   return name + file.kind;

@@ -12,7 +12,7 @@
 
 namespace testsupport {
 
-struct HostileFile {
+struct HostileSetFile {
   std::string name;    // file name inside the set's folder
   std::string kind;    // "icon-cut-by-eof", "version-huge", "flip-wine", ...
   std::string detail;  // what was done to it
@@ -21,14 +21,14 @@ struct HostileFile {
 // Runs `generator` (make_hostile_executables --small) into `folder` with `seed`, at most `count`
 // files, mutating `samples` and `winePrograms`; returns the files it listed. Raises
 // std::runtime_error when the generator fails.
-std::vector<HostileFile> makeHostileSet(const std::filesystem::path& generator, const std::filesystem::path& folder,
+std::vector<HostileSetFile> makeHostileSet(const std::filesystem::path& generator, const std::filesystem::path& folder,
                                         std::uint64_t seed, int count, const std::vector<std::filesystem::path>& samples,
                                         const std::vector<std::filesystem::path>& winePrograms);
 
 // Catalogue row names of the set: row 1 is the good row "G0000"; file i (from 1) gives the
 // hostile row "H<i> <kind>" (ID 2i) and the good row "G<i>" (ID 2i + 1).
 std::string goodRowName(std::size_t i);
-std::string hostileRowName(std::size_t i, const HostileFile& file);
+std::string hostileRowName(std::size_t i, const HostileSetFile& file);
 // The ID of a row named as above, or 0 for any other name.
 int rowIdOfName(const std::string& name);
 
