@@ -252,6 +252,7 @@ def report(manifest, out_windows, out_linux, database_windows, database_linux):
         b = builds.get(build)
         if not b:
             print("| %s | not run | | | | | | |" % build)
+            failures.append((build, "-", "-", "-", "not run: no targets can be judged"))
             continue
         good_rows = [2 * i + 1 for i in range(len(files) + 1)]
         marked = [row for row in good_rows if b["pins"].get(row) == "1"]
