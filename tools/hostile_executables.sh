@@ -158,11 +158,8 @@ python3 "$root/tools/hostile_pass.py" report "$hostile/manifest.tsv" "$work/out-
   "$win/DB/REDU.sqlite" "$lin/DB/REDU.sqlite" | tee "$report_folder/report.md"
 status=${PIPESTATUS[0]}
 mkdir -p "$report_folder/files"
-grep -o '| H[0-9]* [^ ]* |' "$report_folder/report.md" | sed -E 's/^\| H([0-9]+) .*/\1/' | sort -u |
-  while read -r n; do
-    file=$(sed -n "$((10#$n))p" "$hostile/manifest.tsv" | cut -f1)
-    [ -n "$file" ] && cp "$hostile/files/$file" "$report_folder/files/"
-  done
+grep -oE '[0-9]{4}-[a-z0-9-]+\.(exe|ico)' "$report_folder/report.md" | sort -u |
+  while read -r file; do cp "$hostile/files/$file" "$report_folder/files/"; done
 for side in windows linux; do
   [ -d "$work/out-$side" ] && { rm -rf "$report_folder/out-$side"; cp -r "$work/out-$side" "$report_folder/out-$side"; }
 done
