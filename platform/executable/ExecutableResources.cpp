@@ -42,6 +42,9 @@ constexpr std::size_t kMaxLanguages = 256;
 // honest files need (a few dozen images, one version entry), and a bound on a hostile tree's cost.
 constexpr std::size_t kMaxImageChecks = 4096;
 constexpr std::size_t kMaxVersionEntries = 1024;
+// How much larger than its file a mapped image may be (uninitialised data, alignment). Honest
+// images exceed their files by a few megabytes at most.
+constexpr std::uint64_t kMaxImageGrowth = 64u << 20;
 
 std::uint16_t u16At(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
@@ -240,10 +243,23 @@ std::optional<PeImage> PeImage::open(const ByteSource& source) {
   if (!table) return std::nullopt;
   PeImage image;
   image.source_ = &source;
-  image.sections_.resize(sectionCount);
+  // The headers come first, as if a section: the system maps an address below SizeOfHeaders
+  // (optional header offset 60, the same in both flavours) to the same file offset, whatever the
+  // section table says. An address that both the headers and a section claim is refused below,
+  // so a SizeOfHeaders reaching over the sections cannot send the system elsewhere than us.
+  const std::uint32_t headersSize = u32At(*optional, 60);
+  // The image as the system maps it (SizeOfImage, optional header offset 56, and every section's
+  // extent) may exceed the file only by kMaxImageGrowth of zero-filled space: the system's
+  // readers map the whole image, and a hostile virtual size would make them fill gigabytes.
+  if (u32At(*optional, 56) > source.size() + kMaxImageGrowth) return std::nullopt;
+  image.sections_.push_back({0, headersSize, headersSize, 0});
   for (std::size_t i = 0; i < sectionCount; ++i) {
     const std::size_t at = i * 40;
-    image.sections_[i] = {u32At(*table, at + 12), u32At(*table, at + 8), u32At(*table, at + 16), u32At(*table, at + 20)};
+    image.sections_.push_back({u32At(*table, at + 12), u32At(*table, at + 8), u32At(*table, at + 16), u32At(*table, at + 20)});
+  }
+  for (const Section& s : image.sections_) {
+    if (std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize) > source.size() + kMaxImageGrowth)
+      return std::nullopt;
   }
   const Section* holder = image.sectionClaiming(resourceRva);
   if (holder == nullptr || resourceRva - holder->virtualAddress >= holder->rawSize) return std::nullopt;

@@ -47,8 +47,14 @@ struct Descriptor {
 // or a link into its place afterwards changes nothing for this open. O_PATH: the folder is only
 // named, never listed, so it needs no read permission, as a plain open of the file did not.
 bool openHoldingFolder(const std::string& path, Descriptor& folder) {
-  folder.fd = ::open(splitFolder(path).first.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  return folder.fd >= 0;
+  const std::string name = splitFolder(path).first;
+  folder.fd = ::open(name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder.fd >= 0) return true;
+  // With O_PATH a link fails O_DIRECTORY ("not a directory"); it is reported as the link it is,
+  // with the number a no-follow open gives a link.
+  struct stat info {};
+  if (errno == ENOTDIR && lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) errno = ELOOP;
+  return false;
 }
 
 // `flags` with O_NOFOLLOW, relative to the held folder: a link at the name itself fails with ELOOP.

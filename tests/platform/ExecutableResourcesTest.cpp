@@ -124,16 +124,30 @@ TEST(ExecutableResources, RefusesImagesThatDisagreeWithTheirEntries) {
   EXPECT_FALSE(iconOf(icoPast));
 }
 
-// Sections that claim the same addresses are refused: the system could map the resources through
-// another section than ours.
+// Sections, or headers and a section, that claim the same addresses are refused: the system could
+// map the resources through another one than ours.
 TEST(ExecutableResources, RefusesOverlappingSections) {
   PeWriter pe = writerWith({entry(48, 48, 1)}, {bitmap(48, 48)});
   std::string bytes = pe.build();
   ASSERT_TRUE(iconOf(bytes));
   // The first (code) section's virtual size made to reach over the resource section.
-  testsupport::putU32(bytes, pe.layout().sectionTable + 8, 0x00100000);
-  EXPECT_FALSE(iconOf(bytes));
-  EXPECT_FALSE(versionOf(bytes));
+  std::string wide = bytes;
+  testsupport::putU32(wide, pe.layout().sectionTable + 8, 0x00100000);
+  EXPECT_FALSE(iconOf(wide));
+  EXPECT_FALSE(versionOf(wide));
+  // SizeOfHeaders reaching over the resource section: the system would read the resources at
+  // their address taken as a file offset (here past the end of the file), so they are refused.
+  // A section, or the image, far larger than the file: the system would fill it with zeros.
+  std::string huge = bytes;
+  testsupport::putU32(huge, pe.layout().sectionTable + 40 + 8, 0x40000000);
+  EXPECT_FALSE(iconOf(huge));
+  std::string hugeImage = bytes;
+  testsupport::putU32(hugeImage, pe.layout().optionalHeader + 56, 0x40000000);
+  EXPECT_FALSE(iconOf(hugeImage));
+  std::string headers = bytes;
+  testsupport::putU32(headers, pe.layout().optionalHeader + 60, 0x08000400);
+  EXPECT_FALSE(iconOf(headers));
+  EXPECT_FALSE(versionOf(headers));
 }
 
 // The version resource: at most 64 KiB (exactly 64 KiB is accepted), every entry in every
