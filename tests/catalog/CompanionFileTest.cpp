@@ -65,11 +65,13 @@ TEST_F(CompanionFileTest, LinkAsCompanionMakesTheCatalogueUnreadable) {
   const std::filesystem::path elsewhere = folder_.path() / "elsewhere.txt";
   testsupport::writeFileBytes(elsewhere, "not a journal");
   std::filesystem::create_directory(folder_.path() / "elsewhere");
+  const testsupport::RemovedAtEnd shm(companion("-shm"));
+  const testsupport::RemovedAtEnd journal(companion("-journal"));
   ASSERT_TRUE(testsupport::makeSymbolicLink(folder_.path() / "elsewhere", companion("-shm")))
       << "no symbolic link could be made here";
   ASSERT_TRUE(testsupport::systemShowsLink(companion("-shm")));
   expectUnreadable(companion("-shm"));
-  std::filesystem::remove(companion("-shm"));
+  testsupport::removePlanted(companion("-shm"));
 
   ASSERT_TRUE(testsupport::makeSymbolicLink(elsewhere, companion("-journal")));
   if (!testsupport::systemShowsLink(companion("-journal"))) {
@@ -86,6 +88,7 @@ TEST_F(CompanionFileTest, LinkAsCompanionMakesTheCatalogueUnreadable) {
 TEST_F(CompanionFileTest, FifoAsCompanionIsRefusedWithoutWaiting) {
   for (const char* suffix : kSuffixes) {
     SCOPED_TRACE(suffix);
+    const testsupport::RemovedAtEnd fifo(companion(suffix));  // a delete through the file layer could open it
     if (!testsupport::makeFifo(companion(suffix))) GTEST_SKIP() << "no FIFO can be made on this system";
     auto refused = std::async(std::launch::async, [&] {
       return raisedMessage([&] { selectRows(dbPath(), u"software_data", u"pin = '0'"); });
@@ -98,7 +101,6 @@ TEST_F(CompanionFileTest, FifoAsCompanionIsRefusedWithoutWaiting) {
     }
     EXPECT_EQ(refused.get(), u"Failed to open database \"" + dbPath() + u"\" : \"" + companion(suffix).u16string() +
                                  u"\" is not a regular file");
-    std::filesystem::remove(companion(suffix));
   }
 }
 

@@ -150,6 +150,7 @@ TEST(TIcon, CreateErrors) {
 TEST(TIcon, LinkedImageFolderIsACreateError) {
   TempFolder folder;
   std::filesystem::create_directory(folder.path() / "elsewhere");
+  const testsupport::RemovedAtEnd link(folder.path() / "image");
   ASSERT_TRUE(testsupport::makeSymbolicLink(folder.path() / "elsewhere", folder.path() / "image"));
   ASSERT_TRUE(testsupport::systemShowsLink(folder.path() / "image"));
   const std::u16string path = folder.file("image") + platform::pathSeparator() + u"0.ico";

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "runtime/Exception.h"
@@ -29,6 +31,7 @@ class FileStreamLinkTest : public ::testing::Test {
   // Plants a link at `link` to `target`; false (and the test skipped) when the system shows a
   // link to a file as the file itself, so that no open can tell them apart.
   bool plant(const std::filesystem::path& target, const std::filesystem::path& link) {
+    planted_.push_back(std::make_unique<testsupport::RemovedAtEnd>(link));
     if (!testsupport::makeSymbolicLink(target, link)) {
       ADD_FAILURE() << "no symbolic link could be made here";
       return false;
@@ -39,6 +42,7 @@ class FileStreamLinkTest : public ::testing::Test {
   testsupport::TempFolder folder_;
   const std::filesystem::path outside_ = folder_.path() / "outside";
   const std::filesystem::path image_ = folder_.path() / "image";
+  std::vector<std::unique_ptr<testsupport::RemovedAtEnd>> planted_;  // gone before the folder
 };
 
 // The image folder a link to another folder: creating and reading back a file in it both fail,
@@ -55,7 +59,7 @@ TEST_F(FileStreamLinkTest, LinkedFolderIsRefusedForOwnFiles) {
   TFileStream followed((image_ / "precious.txt").u16string(), FileMode::OpenReadDenyWrite);
   EXPECT_EQ(followed.Size(), 8);
 
-  std::filesystem::remove(image_);
+  testsupport::removePlanted(image_);
   std::filesystem::create_directory(image_);
   TFileStream(icon, FileMode::CreateExclusive).WriteBuffer("icon", 4);
   EXPECT_EQ(TFileStream(icon, FileMode::OpenOwnReadDenyWrite).Size(), 4);

@@ -18,6 +18,8 @@ void releaseFifo(const std::filesystem::path& path) {
   if (both >= 0) close(both);
 }
 
+void removePlanted(const std::filesystem::path& path) { unlink(path.c_str()); }
+
 bool systemShowsLink(const std::filesystem::path& link) {
   struct stat info {};
   return lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode);

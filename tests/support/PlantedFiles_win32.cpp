@@ -1,6 +1,7 @@
 // Symbolic links and FIFOs on Windows. A link is made with CreateSymbolicLinkW where the system
 // makes one (checked: Wine answers success and makes nothing); under Wine, links and FIFOs are made
-// by running Unix's ln and mkfifo on the Unix names of the paths (wine_get_unix_file_name).
+// by running Unix's ln and mkfifo on the Unix names of the paths (wine_get_unix_file_name), and
+// removed with Unix's rm (Wine's own delete opens a FIFO, and waits there).
 #include "tests/support/PlantedFiles.h"
 
 #include <windows.h>
@@ -23,23 +24,40 @@ std::string unixName(const std::filesystem::path& path) {
   return text;
 }
 
-std::wstring quoted(const std::string& text) { return L"\"" + std::wstring(text.begin(), text.end()) + L"\""; }
+// `text` in single quotes for the Unix shell (the test's paths hold no single quote).
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
-// Runs the Unix program `program` (a Windows name such as Z:\bin\ln) with `arguments`; true when
-// it ran and ended with 0 within ten seconds.
-bool runUnixProgram(const wchar_t* program, const std::wstring& arguments) {
-  std::wstring commandLine = std::wstring(L"\"") + program + L"\" " + arguments;
+bool namedEntryExists(const std::filesystem::path& path);
+
+// Runs `command` in the Unix shell; true when it ended with success within ten seconds. Wine starts
+// a Unix program without a process handle to wait on, so the command leaves a marker file on
+// success, and the marker is waited for.
+bool runUnixCommand(const std::string& command) {
+  static int runs = 0;
+  const std::filesystem::path marker =
+      std::filesystem::temp_directory_path() /
+      ("talvenook-unix-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs));
+  const std::string markerName = unixName(marker);
+  if (markerName.empty()) return false;
+  const std::string script = command + " && : > " + quoted(markerName);
+  std::wstring commandLine = L"\"Z:\\bin\\sh\" -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(L"Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     return false;
   }
-  DWORD code = 1;
-  if (WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code == 0;
+  if (process.hThread != nullptr && process.hThread != INVALID_HANDLE_VALUE) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr && process.hProcess != INVALID_HANDLE_VALUE) CloseHandle(process.hProcess);
+  for (int waited = 0; waited < 10000; waited += 20) {
+    if (namedEntryExists(marker)) {
+      DeleteFileW(marker.wstring().c_str());
+      return true;
+    }
+    Sleep(20);
+  }
+  return false;
 }
 
 bool namedEntryExists(const std::filesystem::path& path) {
@@ -59,17 +77,22 @@ bool makeSymbolicLink(const std::filesystem::path& target, const std::filesystem
   const std::string from = unixName(target);
   const std::string at = unixName(link);
   if (from.empty() || at.empty()) return false;
-  return runUnixProgram(L"Z:\\bin\\ln", L"-s " + quoted(from) + L" " + quoted(at));
+  return runUnixCommand("ln -s " + quoted(from) + " " + quoted(at));
 }
 
 bool makeFifo(const std::filesystem::path& path) {
   const std::string at = unixName(path);
-  return !at.empty() && runUnixProgram(L"Z:\\usr\\bin\\mkfifo", quoted(at));
+  return !at.empty() && runUnixCommand("mkfifo " + quoted(at));
 }
 
 void releaseFifo(const std::filesystem::path& path) {
   const std::string at = unixName(path);
-  if (!at.empty()) runUnixProgram(L"Z:\\bin\\sh", L"-c \": <> \\\"$0\\\"\" " + quoted(at));
+  if (!at.empty()) runUnixCommand(": <> " + quoted(at));
+}
+
+void removePlanted(const std::filesystem::path& path) {
+  const std::string at = unixName(path);
+  if (!at.empty()) runUnixCommand("rm -f " + quoted(at));
 }
 
 bool systemShowsLink(const std::filesystem::path& link) {
