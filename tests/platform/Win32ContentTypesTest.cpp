@@ -65,24 +65,49 @@ TEST(Win32ContentTypes, TheClassesRootIsReadInBothPasses) {
 
 namespace {
 
-// Keys of the test's own under HKEY_CURRENT_USER\Software\Classes, which the classes root shows
-// merged with the machine's; removed again whatever the test asserted.
-const std::wstring kUserClasses = L"Software\\Classes\\";
+// Keys of the test's own under HKEY_CURRENT_USER\Software\Classes, which Windows shows merged
+// into the classes root; Wine 8 does not merge the user's classes (the root is the machine's
+// alone), so there they are written through the root itself. Removed whatever the test asserted.
 const std::wstring kChanging = L".talvenookchange" + kSuffix;
 const std::wstring kUpperCase = L".TALVENOOKCASE" + kSuffix;
 const std::wstring kLong = L".talvenooklong" + kSuffix;
 const std::wstring kUserType = L"MIME\\Database\\Content Type\\application/x-talvenook-user" + kSuffix;
 
+struct ClassesPlace {
+  HKEY root;
+  std::wstring prefix;
+};
+
+const ClassesPlace& userClasses() {
+  static const ClassesPlace place = [] {
+    const std::wstring probe = L".talvenookprobe" + kSuffix;
+    const std::wstring userKey = L"Software\\Classes\\" + probe;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, userKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS)
+      RegCloseKey(key);
+    HKEY seen = nullptr;
+    const bool merged = RegOpenKeyExW(HKEY_CLASSES_ROOT, probe.c_str(), 0, KEY_READ, &seen) == ERROR_SUCCESS;
+    if (merged) RegCloseKey(seen);
+    RegDeleteTreeW(HKEY_CURRENT_USER, userKey.c_str());
+    return merged ? ClassesPlace {HKEY_CURRENT_USER, L"Software\\Classes\\"} : ClassesPlace {HKEY_CLASSES_ROOT, L""};
+  }();
+  return place;
+}
+
 void setUserText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
   const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kUserClasses + key).c_str(), name, REG_SZ, text.c_str(), bytes),
+  ASSERT_EQ(RegSetKeyValueW(userClasses().root, (userClasses().prefix + key).c_str(), name, REG_SZ, text.c_str(), bytes),
             ERROR_SUCCESS);
+}
+
+void deleteUserKey(const std::wstring& key) {
+  RegDeleteTreeW(userClasses().root, (userClasses().prefix + key).c_str());
 }
 
 struct UserKeys {
   ~UserKeys() {
-    for (const std::wstring& key : {kChanging, kUpperCase, kLong, kUserType})
-      RegDeleteTreeW(HKEY_CURRENT_USER, (kUserClasses + key).c_str());
+    for (const std::wstring& key : {kChanging, kUpperCase, kLong, kUserType}) deleteUserKey(key);
   }
 };
 
@@ -135,6 +160,6 @@ TEST(Win32ContentTypes, OneKeyLookupSeesEveryChangeAndGivesTheFullTablesAnswer) 
   EXPECT_EQ(tableAnswer(full, upperCase), u"application/x-talvenook-user" + u16(kSuffix));
   EXPECT_EQ(oneKeyAnswer(u".ico"), tableAnswer(full, u".ico"));
 
-  RegDeleteTreeW(HKEY_CURRENT_USER, (kUserClasses + kChanging).c_str());
+  deleteUserKey(kChanging);
   EXPECT_EQ(oneKeyAnswer(changing), u"");
 }
