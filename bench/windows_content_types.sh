@@ -13,7 +13,8 @@
 # WINCACHE (the Windows dependency cache, default .cache), CONTENT_TYPE_KEYS (total keys under
 # the classes root per row, default "417 5000 20000 50000"; the first is the prefix as it is,
 # whatever its count), CONTENT_TYPE_DATABASE_TYPES (extra rows with that many types added to the
-# MIME database; default 1000), BENCH_MS (milliseconds per timed round, default 300), PIN=1 (Wine,
+# MIME database; default 1000), BENCH_MS (milliseconds per timed round, default 300),
+# CONTENT_TYPE_RUNS (program starts per build and row, the median kept; default 3), PIN=1 (Wine,
 # its server and the program on one CPU).
 set -uo pipefail
 
@@ -25,6 +26,7 @@ wincache=$(cd "$root" && realpath -m "${WINCACHE:-.cache}")
 sizes=${CONTENT_TYPE_KEYS:-417 5000 20000 50000}
 database_types=${CONTENT_TYPE_DATABASE_TYPES:-1000}
 bench_ms=${BENCH_MS:-300}
+runs=${CONTENT_TYPE_RUNS:-3}
 wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
 wineserver="$(dirname "$wine")/wineserver"
 after_exe="$winbuild/bench/windows_content_types_bench.exe"
@@ -82,12 +84,15 @@ copy_prefix() {
   return 0
 }
 
-# run_bench PREFIX EXE: one line of the bench program's figures, with the server started afresh.
+# run_bench PREFIX EXE: the bench program's figures, started RUNS times with the server up (each
+# start a fresh process, the registry read afresh); the line of the median cost per lookup.
 run_bench() {
-  local exe_dir
+  local exe_dir run
   exe_dir=$(dirname "$2")
-  WINEPREFIX="$1" "${pin[@]}" "$wineserver" -p 5 >/dev/null 2>&1
-  (cd "$exe_dir" && WINEPREFIX="$1" "${pin[@]}" "$wine" "$2" 'C:\image\0.ico' "$bench_ms" 2>/dev/null | tr -d '\r')
+  WINEPREFIX="$1" "${pin[@]}" "$wineserver" -p 10 >/dev/null 2>&1
+  for run in $(seq "$runs"); do
+    (cd "$exe_dir" && WINEPREFIX="$1" "${pin[@]}" "$wine" "$2" 'C:\image\0.ico' "$bench_ms" 2>/dev/null | tr -d '\r')
+  done | sort -n -k1,1 | awk '{ line[NR] = $0 } END { if (NR) print line[int((NR + 1) / 2)] }'
 }
 
 # count_keys PREFIX: keys directly under the classes root (HKCU and HKLM classes merged).
