@@ -14,7 +14,7 @@
 # the classes root per row, default "417 5000 20000 50000"; the first is the prefix as it is,
 # whatever its count), CONTENT_TYPE_DATABASE_TYPES (extra rows with that many types added to the
 # MIME database; default 1000), BENCH_MS (milliseconds per timed round, default 300),
-# CONTENT_TYPE_RUNS (program starts per build and row, the median kept; default 3), PIN=1 (Wine,
+# CONTENT_TYPE_RUNS (turns: program starts per build and row, the median kept; default 3), PIN=1 (Wine,
 # its server and the program on one CPU).
 set -uo pipefail
 
@@ -84,15 +84,18 @@ copy_prefix() {
   return 0
 }
 
-# run_bench PREFIX EXE: the bench program's figures, started RUNS times with the server up (each
-# start a fresh process, the registry read afresh); the line of the median cost per lookup.
+# run_bench PREFIX EXE: one start of the bench program (a fresh process: the registry is read
+# afresh), with the prefix's server up; its line of figures.
 run_bench() {
-  local exe_dir run
+  local exe_dir
   exe_dir=$(dirname "$2")
   WINEPREFIX="$1" "${pin[@]}" "$wineserver" -p 10 >/dev/null 2>&1
-  for run in $(seq "$runs"); do
-    (cd "$exe_dir" && WINEPREFIX="$1" "${pin[@]}" "$wine" "$2" 'C:\image\0.ico' "$bench_ms" 2>/dev/null | tr -d '\r')
-  done | sort -n -k1,1 | awk '{ line[NR] = $0 } END { if (NR) print line[int((NR + 1) / 2)] }'
+  (cd "$exe_dir" && WINEPREFIX="$1" "${pin[@]}" "$wine" "$2" 'C:\image\0.ico' "$bench_ms" 2>/dev/null | tr -d '\r')
+}
+
+# median FILE: the line of FILE with the median first field.
+median() {
+  sort -n -k1,1 "$1" | awk '{ line[NR] = $0 } END { if (NR) print line[int((NR + 1) / 2)] }'
 }
 
 # count_keys PREFIX: keys directly under the classes root (HKCU and HKLM classes merged).
@@ -118,9 +121,10 @@ write_reg() {
 results="$work/results"
 : >"$results"
 failed=0
-# measure LABEL KEYS TYPES: one row over a fresh copy of the prefix with keys added as asked.
-measure() {
-  local label=$1 wanted=$2 types=$3 here before after count add
+labels=()
+# prepare LABEL KEYS TYPES: a copy of the prefix with keys added as asked, in $work/prefix-LABEL.
+prepare() {
+  local label=$1 wanted=$2 types=$3 here count add
   here="$work/prefix-$label"
   copy_prefix "$here" || return 1
   prefix=$here
@@ -133,22 +137,37 @@ measure() {
     WINEPREFIX="$here" "$wineserver" -w
     count=$(count_keys "$here")
   fi
-  before=$(run_bench "$here" "$before_exe")
-  after=$(run_bench "$here" "$after_exe")
-  [ -n "$before" ] || before="- 0 - - -"
-  [ -n "$after" ] || after="- 0 - - -"
   WINEPREFIX="$here" timeout 30 "$wineserver" -k 2>/dev/null
   prefix=
-  rm -rf "$here"
-  echo "$label $count $types $before | $after" >>"$results"
+  echo "$count $types" >"$work/size-$label"
+  labels+=("$label")
 }
 
-measure prefix 0 0
+prepare prefix 0 0
 for size in $sizes; do
   [ "$size" = 417 ] && continue
-  measure "keys$size" "$size" 0
+  prepare "keys$size" "$size" 0
 done
-[ "$database_types" -gt 0 ] && measure "types$database_types" 0 "$database_types"
+[ "$database_types" -gt 0 ] && prepare "types$database_types" 0 "$database_types"
+
+# The rows are measured in turns, every row once a turn, so that a change of the machine's load
+# spreads over all of them instead of falling on one row.
+for run in $(seq "$runs"); do
+  for label in "${labels[@]}"; do
+    prefix="$work/prefix-$label"
+    run_bench "$prefix" "$before_exe" >>"$work/before-$label"
+    run_bench "$prefix" "$after_exe" >>"$work/after-$label"
+    WINEPREFIX="$prefix" timeout 30 "$wineserver" -k 2>/dev/null
+    prefix=
+  done
+done
+for label in "${labels[@]}"; do
+  before=$(median "$work/before-$label")
+  after=$(median "$work/after-$label")
+  [ -n "$before" ] || before="- 0 - - -"
+  [ -n "$after" ] || after="- 0 - - -"
+  echo "$label $(cat "$work/size-$label") $before | $after" >>"$results"
+done
 
 echo "Content-type lookup per upload (MimeTypeForFile \"C:\\image\\0.ico\"), Windows build under Wine;" \
   "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%dT%H:%MZ)," \
