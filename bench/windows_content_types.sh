@@ -183,7 +183,7 @@ while read -r label count types b_us b_n b_answer b_full b_table bar a_us a_n a_
     failed=1
   fi
   printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n" "$count" "$types" "$b_us" "$a_us" \
-    "$(awk -v b="$b_us" -v a="$a_us" 'BEGIN { if (a > 0) printf "%.0fx", b / a; else print "-" }')" "$a_answer" "$a_full" "$agree"
+    "$(awk -v b="$b_us" -v a="$a_us" 'BEGIN { if (a > 0) printf (b / a < 10 ? "%.1fx" : "%.0fx"), b / a; else print "-" }')" "$a_answer" "$a_full" "$agree"
 done <"$results"
 echo
 awk '$3 == 0 { us[++n] = $10 } END {
