@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/executable/ByteSource.h"
+#include "platform/executable/LittleEndian.h"
 
 namespace platform::executable {
 namespace {
@@ -46,14 +47,6 @@ constexpr std::size_t kMaxVersionEntries = 1024;
 // images exceed their files by a few megabytes at most.
 constexpr std::uint64_t kMaxImageGrowth = 64u << 20;
 
-std::uint16_t u16At(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-std::uint32_t u32At(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-std::int32_t i32At(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int32_t>(u32At(b, at)); }
 // PNG stores its integers big-endian (PNG specification, section 7.1).
 std::uint32_t bigEndianU32At(std::span<const std::uint8_t> b, std::size_t at) {
   return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |

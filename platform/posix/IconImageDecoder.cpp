@@ -11,6 +11,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "platform/executable/LittleEndian.h"
+
 namespace platform::posix {
 namespace {
 
@@ -18,14 +20,9 @@ constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', 0x0D
 constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
 constexpr std::uint32_t kCompressionNone = 0;  // BI_RGB
 
-std::uint16_t u16At(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-std::uint32_t u32At(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-std::int32_t i32At(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int32_t>(u32At(b, at)); }
+using executable::i32At;
+using executable::u16At;
+using executable::u32At;
 
 // Bytes in one stored row of `width` pixels at `bits` per pixel: padded to a multiple of 32 bits.
 std::uint64_t rowBytes(std::uint64_t width, std::uint64_t bits) { return ((width * bits + 31) / 32) * 4; }
