@@ -20,7 +20,7 @@
 # (pgsql, or sqlite: the database in DIR/data, for comparison), PERSISTENT (1: persistent PDO
 # connections; 0: a connection per request), POOLER (none, or pgbouncer between the nodes and
 # PostgreSQL), DOCROOT (another document root, e.g. the load test's one-line floor; default the
-# service's public/). Every wait has a deadline; only 127.0.0.1 and Unix sockets are used.
+# service's public/), ACCESS_LOG (1: each node logs its requests in DIR/nodeN/access.log). Every wait has a deadline; only 127.0.0.1 and Unix sockets are used.
 set -uo pipefail
 
 tools_folder=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -155,6 +155,8 @@ node_configure() {
       -e "s#^env\[TALVENOOK_ICONSERVICE_DB_PERSISTENT\] = .*#env[TALVENOOK_ICONSERVICE_DB_PERSISTENT] = $PERSISTENT#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DATA\] = .*#env[TALVENOOK_ICONSERVICE_DATA] = $dir/data#" \
       "$deploy/php-fpm-iconservice.conf" >"$node/pool.conf"
+  # The tests see which node served what.
+  [ "$ACCESS_LOG" = 1 ] && echo "access.log = $node/access.log" >>"$node/pool.conf"
   cat >"$node/php-fpm.conf" <<CONF
 [global]
 pid = $node/php-fpm.pid
@@ -271,6 +273,7 @@ STORAGE=${STORAGE:-pgsql}
 PERSISTENT=${PERSISTENT:-1}
 POOLER=${POOLER:-none}
 DOCROOT=${DOCROOT:-}
+ACCESS_LOG=${ACCESS_LOG:-0}
 service_user=${SERVICE_USER:-nobody}
 service_group=$(id -gn "${SERVICE_USER:-nobody}" 2>/dev/null || echo nogroup)
 SETTINGS
