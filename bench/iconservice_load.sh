@@ -83,6 +83,7 @@ stop_config() {
   stop_icon_service
   if [ -n "$deployment" ]; then
     "$root/tools/production_service.sh" stop "$deployment"
+    rm -rf "$deployment"
     deployment=
   fi
 }

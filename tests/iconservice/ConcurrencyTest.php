@@ -44,7 +44,7 @@ final class ConcurrencyTest extends TestCase
     // The attack: 40 uploads of one name and version, each with other pixels, all at once, to a
     // new service whose table does not exist yet. What must hold: each answers success, and one
     // row and one icon remain, one of the 40.
-    public function testFortyUploadsOfOneNameLeaveOneRowAndOneFile(): void
+    public function testFortyUploadsOfOneNameLeaveOneRowAndOneIcon(): void
     {
         $server = new ServiceServer(workers: 4, setUp: false);
         try {

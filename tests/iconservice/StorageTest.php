@@ -278,6 +278,30 @@ final class StorageTest extends TestCase
         $this->assertSame([$digest], $storage->digests());
     }
 
+    // A kept connection that the server dropped (a database restart ends every backend) costs
+    // no request: the first statement that finds it gone opens a new connection and runs again,
+    // for a read as for an upload; a live kept connection is used as it is.
+    public function testDroppedPersistentConnectionIsReplaced(): void
+    {
+        if (str_starts_with($this->dsn, 'sqlite:')) {
+            $this->markTestSkipped('persistent connections are kept for PostgreSQL only (make test-pg)');
+        }
+        $this->storage()->prepare();
+        $backend = static fn (Database $db): int => (int) $db->pdo->query('SELECT pg_backend_pid()')->fetchColumn();
+        $first = Database::connect($this->dsn, $this->user, $this->password, true);
+        $kept = $backend($first);
+        (new Storage($first))->store('Before', '1', IconFactory::programIcon(1));
+        $this->assertSame($kept, $backend(Database::connect($this->dsn, $this->user, $this->password, true)), 'the connection is kept');
+
+        foreach (['exists' => fn (Storage $s) => $this->assertTrue($s->exists('Before', '1')),
+            'store' => fn (Storage $s) => $s->store('After', '1', IconFactory::programIcon(2))] as $what => $request) {
+            $this->database()->query('SELECT pg_terminate_backend(' . $backend(Database::connect($this->dsn, $this->user, $this->password, true)) . ')');
+            $request(new Storage(Database::connect($this->dsn, $this->user, $this->password, true)));
+            $this->addToAssertionCount(1);
+        }
+        $this->assertSame(IconFactory::programIcon(2), $this->storage()->iconBytes($this->storage()->newest(0, 1)[0]['id']));
+    }
+
     // The attack: every request used to create the table and switch the journal mode. What must
     // hold: over many connections to one database, as many requests make, the schema statements
     // run once, on the first request that finds no table; after the set-up at start, never.

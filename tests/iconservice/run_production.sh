@@ -4,7 +4,8 @@
 # `make test-production`.
 #   1. The Linux build, then talvenook.exe under Wine, each pass a catalogue of sample software
 #      (names with spaces, "&", "+", "=", an apostrophe, accents, CJK): every row marked, every
-#      name stored exactly, every icon byte for byte as written in image/.
+#      name stored exactly, every icon byte for byte as written in image/. The service's own
+#      checks hold through nginx (support/production_checks.php).
 #   2. A node killed (kill -9 of its php-fpm master and workers) in the middle of a load run: no
 #      request fails (nginx sends them to the live node), every upload answered success is stored
 #      byte for byte, nothing is doubled; the node started again takes requests again.
@@ -127,6 +128,11 @@ if [ -f "$winbuild/app/talvenook.exe" ]; then
 else
   echo "SKIPPED: the Windows pass (no $winbuild/app/talvenook.exe; run 'make windows' first)"
 fi
+
+# The service's own checks through nginx (sizes, image bombs, the document root, caching).
+php "$root/tests/iconservice/support/production_checks.php" 8750 >"$work/checks.log"
+check "the service's checks through nginx ($(tail -n 1 "$work/checks.log"))" 0 $?
+grep -A 2 '^FAILED' "$work/checks.log"
 
 # --- 2. a node killed in the middle of a load run ---------------------------------------------
 
