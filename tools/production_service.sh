@@ -313,7 +313,11 @@ case "$command" in
   watch)
     load_settings "$2"
     parent=$3
-    while kill -0 "$parent" 2>/dev/null && [ -f "$dir/running" ]; do sleep 1; done
+    # A process that ended but is not yet reaped by its parent (a zombie) has ended too.
+    while kill -0 "$parent" 2>/dev/null && [ "$(awk '{ print $3 }' "/proc/$parent/stat" 2>/dev/null)" != Z ] \
+        && [ -f "$dir/running" ]; do
+      sleep 1
+    done
     [ -f "$dir/running" ] && stop_all ;;
   kill-node) load_settings "$2"; node_kill "$3" ;;
   start-node) load_settings "$2"; node_start "$3" ;;
