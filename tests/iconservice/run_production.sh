@@ -15,7 +15,7 @@
 # Runs as root inside a network namespace of its own (unshare -n), where 127.0.0.1:8750, the
 # program's compiled-in service address, belongs to the test. Every wait has a deadline.
 # Usage: tests/iconservice/run_production.sh BUILD_FOLDER [WINDOWS_BUILD_FOLDER]
-# Environment: LOAD_DESKTOPS (16), LOAD_PROGRAMS (150) for the load runs of 2 and 3.
+# Environment: LOAD_DESKTOPS (16), LOAD_PROGRAMS (400) for the load runs of 2 and 3.
 set -uo pipefail
 shopt -s nullglob
 
@@ -23,7 +23,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${1:?usage: $0 BUILD_FOLDER [WINDOWS_BUILD_FOLDER]}")
 winbuild=$(realpath -m "${2:-$root/build-windows}")
 desktops=${LOAD_DESKTOPS:-16}
-programs=${LOAD_PROGRAMS:-150}
+programs=${LOAD_PROGRAMS:-400}
 program="$build/app/talvenook"
 generator_pe="$build/tests/iconservice/make_sample_pe"
 for needed in "$program" "$generator_pe"; do
@@ -146,7 +146,7 @@ errors_of() { sed -n "s/.*kind=$1 .*errors=\([0-9]*\).*/\1/p" "$work/$2.figures"
 served_by() { wc -l <"$deployment/node$1/access.log"; }
 
 load_run kill
-sleep 1.5
+sleep 1
 check "the load run is still going when node 1 is killed" 0 "$(kill -0 "$load_pid" 2>/dev/null; echo $?)"
 "$production" kill-node "$deployment" 1
 check "node 1 is gone" 1 "$(kill -0 "$(cat "$deployment/node1/master.pid")" 2>/dev/null; echo $?)"
