@@ -14,8 +14,18 @@
 # default (Wine sees it as drive D:), so that the 2,000 synchronous catalogue updates measure the
 # programs rather than the disk's flush latency, which on a shared machine varies tenfold.
 # Environment: BUILD (Linux build, default build), WINBUILD (Windows build, default
-# build-windows), PASS_BENCH_ROWS (2000), PASS_BENCH_RUNS (3 per build), PASS_BENCH_FOLDER.
+# build-windows), PASS_BENCH_ROWS (2000), PASS_BENCH_RUNS (3 per build), PASS_BENCH_FOLDER,
+# PIN=1 (or the option --pinned): the wineserver, Wine and the program, and the Linux program, on
+# one CPU (taskset), so that no run pays for hand-offs between CPUs (unpinned runs on a small
+# machine vary up to fourfold); the responder stays free.
 set -uo pipefail
+
+for argument in "$@"; do
+  case $argument in
+    --pinned) export PIN=1 ;;
+    *) echo "windows_pass: unknown option $argument (known: --pinned)" >&2; exit 2 ;;
+  esac
+done
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$root" && realpath -m "${BUILD:-build}")
@@ -42,6 +52,12 @@ if [ -z "${WINDOWS_PASS_IN_OWN_NETWORK:-}" ]; then
   exec env WINDOWS_PASS_IN_OWN_NETWORK=1 unshare -n "$0" "$@"
 fi
 ip link set lo up || exit 1
+
+pin=()
+if [ "${PIN:-0}" = 1 ]; then
+  cpu=$(taskset -cp $$ | sed 's/.*: //; s/[,-].*//')
+  pin=(taskset -c "$cpu")
+fi
 
 work=$(mktemp -d /tmp/talvenook-winbench.XXXXXX)
 programs=$(mktemp -d "${PASS_BENCH_FOLDER:-/dev/shm}/talvenook-winbench.XXXXXX") || exit 1
@@ -97,9 +113,9 @@ catalogue "$work/windows.sqlite" 'C:\fixtures\app'
 responder=$!
 for _ in $(seq 100); do [ -s "$work/responder.port" ] && break; sleep 0.05; done
 [ "$(cat "$work/responder.port" 2>/dev/null)" = 8750 ] || { echo "windows_pass: the responder did not start" >&2; exit 1; }
-"$wineserver" -f -p &
+"${pin[@]}" "$wineserver" -f -p &
 server=$!
-(cd "$win" && "$wine" cmd.exe /c exit) >/dev/null 2>&1
+(cd "$win" && "${pin[@]}" "$wine" cmd.exe /c exit) >/dev/null 2>&1
 ticks=$(getconf CLK_TCK)
 server_cpu() { awk -v t="$ticks" '{ printf "%.3f", ($14 + $15) / t }' "/proc/$server/stat"; }
 server_peak_mb() { awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/$server/status"; }
@@ -114,13 +130,13 @@ measure() {  # measure BUILD RUN: one pass on a fresh catalogue; appends a line 
   echo 5 >"/proc/$server/clear_refs"
   cpu_before=$(server_cpu)
   if [ "$which" = linux ]; then
-    figures=$(cd "$folder" && XDG_RUNTIME_DIR="$lin/run" "$bench" --measure ./talvenook)
+    figures=$(cd "$folder" && XDG_RUNTIME_DIR="$lin/run" "${pin[@]}" "$bench" --measure ./talvenook)
   else
-    figures=$(cd "$folder" && "$bench" --measure "$wine" talvenook.exe)
+    figures=$(cd "$folder" && "${pin[@]}" "$bench" --measure "$wine" talvenook.exe)
   fi
   cpu_after=$(server_cpu)
   marked=$(sqlite3 "$folder/DB/REDU.sqlite" "SELECT count(*) FROM software_data WHERE pin = '1'")
-  read -r seconds cpu peak code <<<"$figures"
+  read -r seconds cpu _user peak code <<<"$figures"  # pass_bench --measure: seconds cpu user peak_KB exit
   if [ "$code" != 0 ] || [ "$marked" != "$rows" ]; then
     echo "windows_pass: $which run $run: exit code $code, $marked of $rows rows marked" >&2
     return 1
@@ -139,7 +155,8 @@ for run in $(seq "$runs"); do
 done
 
 echo "Whole pass over $rows rows, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%dT%H:%MZ);" \
-  "program folders in $(dirname "$programs"); Wine: $("$wine" --version 2>/dev/null)"
+  "program folders in $(dirname "$programs"); $([ "${PIN:-0}" = 1 ] && echo "pinned to CPU ${pin[2]}" || echo unpinned);" \
+  "Wine: $("$wine" --version 2>/dev/null)"
 echo
 echo "| build | run | wall s | rows/s | CPU s, program | CPU s, wineserver | peak MB, program | peak MB, wineserver |"
 echo "|---|---|---|---|---|---|---|---|"

@@ -4,9 +4,11 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <string_view>
 #include <utility>
 
 #include "catalog/TSQLiteTable.h"
+#include "platform/FileSystem.h"
 #include "runtime/Text.h"
 
 namespace catalog {
@@ -54,6 +56,29 @@ void configureLibraryOnce() {
   (void)configured;
 }
 
+// SQLite keeps a rollback journal, a write-ahead log and the log's shared index beside the database
+// under these names, and opens them with ordinary, blocking opens that follow links: a FIFO there
+// would hold the open forever, a link would send the journal's writes somewhere else.
+constexpr std::array<std::u16string_view, 3> kCompanionSuffixes = {u"-journal", u"-wal", u"-shm"};
+
+// The first of the database file and its companions that cannot be what it must be, or empty text
+// when none: the database a regular file (a link to one is fine, the catalogue may live elsewhere),
+// each companion absent or a regular file that is not a link. Companions are looked for beside the
+// name as given and beside the file it leads to: SQLite names them after the link's target on
+// POSIX systems and after the name on Windows.
+std::u16string plantedFile(const std::u16string& path) {
+  if (!platform::isAbsentOrRegularFile(path, platform::LinkPolicy::Follow)) return path;
+  const std::u16string resolved = platform::resolvedPath(path);
+  for (const std::u16string* base : {&path, &resolved}) {
+    for (const std::u16string_view suffix : kCompanionSuffixes) {
+      const std::u16string companion = *base + std::u16string(suffix);
+      if (!platform::isAbsentOrRegularFile(companion, platform::LinkPolicy::Refuse)) return companion;
+    }
+    if (resolved == path) break;
+  }
+  return {};
+}
+
 }  // namespace
 
 void ConnectionCloser::operator()(sqlite3* connection) const noexcept { sqlite3_close(connection); }
@@ -62,6 +87,12 @@ void StatementFinalizer::operator()(sqlite3_stmt* statement) const noexcept { sq
 
 TSQLiteDatabase::TSQLiteDatabase(const std::u16string& path) {
   configureLibraryOnce();
+  // Looked at before SQLite opens anything; a companion that SQLite itself makes later (the journal
+  // of a write) is made by it, beside a database that was checked.
+  const std::u16string planted = plantedFile(path);
+  if (!planted.empty()) {
+    throw ESQLiteException(u"Failed to open database \"" + path + u"\" : \"" + planted + u"\" is not a regular file");
+  }
   sqlite3* opened = nullptr;
   // What sqlite3_open does (read and write, created when missing), without the lock around every
   // call on the connection: a connection is used by the one thread that made it.

@@ -33,6 +33,10 @@ class TSQLiteDatabase {
   // Opens the database file at `path` (converted to UTF-8 for the library).
   // Raises "Failed to open database \"<path>\" : <SQLite's message>", or the same with
   // "unknown error" when the library handed back no connection at all. Nothing stays open then.
+  // A database that is not a regular file, or a companion of it (journal, write-ahead log, its
+  // index) present as anything but a regular file that is no link, is unreadable before the
+  // library opens anything: "Failed to open database \"<path>\" : \"<that file>\" is not a
+  // regular file".
   explicit TSQLiteDatabase(const std::u16string& path);
   ~TSQLiteDatabase() = default;
   TSQLiteDatabase(const TSQLiteDatabase&) = delete;

@@ -1,12 +1,14 @@
-// Arbitrary bytes through the resource reader (as an executable or .ico file) and straight through
-// the icon image decoder (BMP-style and PNG) and the scaler. Nothing may crash, hang or allocate
-// without bound; every answer is either a well-formed icon or nothing.
+// Arbitrary bytes through the shared checks of executables (icon and version, as both builds ask
+// them), the Linux resource reader that decodes what they pass (as an executable or .ico file),
+// and straight through the icon image decoder (BMP-style and PNG) and the scaler. Nothing may
+// crash, hang or allocate without bound; every answer is either well-formed or nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
-#include "platform/posix/ByteSource.h"
+#include "platform/executable/ByteSource.h"
+#include "platform/executable/ExecutableResources.h"
 #include "platform/posix/IconImageDecoder.h"
 #include "platform/posix/IconScaler.h"
 #include "platform/posix/PeResourceReader.h"
@@ -24,9 +26,15 @@ void check(const std::optional<platform::posix::DecodedIcon>& icon) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
-  const platform::posix::MemoryByteSource source(bytes);
-  check(platform::posix::extractIcon48(source));
-  (void)platform::posix::readFileVersion(source);
-  if (const auto image = platform::posix::decodeIconImage(bytes)) check(platform::posix::scaleIconTo48(*image));
+  const platform::executable::MemoryByteSource source(bytes);
+  // The checked image lies wholly inside the input, and the reader decodes only what was checked.
+  const auto image = platform::executable::checkedIconImage(source);
+  if (image && (image->offset > size || image->size > size - image->offset || image->size == 0)) std::abort();
+  const auto icon = platform::posix::extractIcon48(source);
+  if (icon && !image) std::abort();
+  check(icon);
+  // The version the Linux build reports is the checks' answer.
+  if (platform::posix::readFileVersion(source) != platform::executable::checkedFileVersion(source)) std::abort();
+  if (const auto decoded = platform::posix::decodeIconImage(bytes)) check(platform::posix::scaleIconTo48(*decoded));
   return 0;
 }

@@ -8,9 +8,16 @@
 // type) gives its text value "Extension" (a "." is put in front when missing). The second pass
 // comes after the first, so the type database wins, and among several types naming the same
 // extension the last one enumerated wins.
+//
+// Asked for one extension, the pass by extension reads the one key of that name (the registry
+// finds key names without regard to case) instead of listing the root, so its cost does not grow
+// with the number of classes registered; the pass by type still lists the type database, which
+// is small, opening each type below the database key opened once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +34,11 @@ inline constexpr std::uint32_t kRegistryExpandableText = 2;
 inline constexpr std::uint32_t kRegistryBinary = 3;
 inline constexpr std::uint32_t kRegistryNumber = 4;
 
+// The longest value the passes read, in bytes: 1,024 UTF-16 units, far more than any content
+// type (RFC 6838, section 4.2: at most 127 characters a name) or extension. A longer value is
+// skipped as a malformed one, and never read into memory.
+inline constexpr std::size_t kMaxRegistryValueBytes = 2048;
+
 // A value as the registry stores it: its type and its bytes (text is UTF-16, little-endian,
 // usually with a terminating null).
 struct RegistryValue {
@@ -34,9 +46,14 @@ struct RegistryValue {
   std::vector<std::uint8_t> data;
 };
 
-// A read-only registry-like table below one root.
+// A read-only registry-like table below one root. Key names compare as the registry compares
+// them: without regard to case.
 class ContentTypeRegistry {
  public:
+  // Receives one key of a listing: its name as stored, and its value asked for, or none when the
+  // key does not open or lacks the value.
+  using SubkeyValueSink = std::function<void(const std::u16string& subkey, const RegistryValue* value)>;
+
   virtual ~ContentTypeRegistry() = default;
 
   // The names of the keys directly under `keyPath` ("" is the root; levels are separated by
@@ -46,12 +63,24 @@ class ContentTypeRegistry {
   // The value `name` of the key at `keyPath` into `value`. False when the key does not open or
   // has no such value.
   virtual bool readValue(const std::u16string& keyPath, const std::u16string& name, RegistryValue& value) = 0;
+
+  // Calls `each` for every key directly under `keyPath`, in enumeration order, with its value
+  // `name`. Nothing when `keyPath` does not open. This default lists the names, then reads each
+  // key by its whole path; a registry that can open a key below its already open parent
+  // overrides it.
+  virtual void forEachSubkeyValue(const std::u16string& keyPath, const std::u16string& name,
+                                  const SubkeyValueSink& each);
 };
 
 // Runs both passes over `registry`, calling `sink` per registration in order, with the filter of
-// enumerateContentTypes. A value of the wrong type is skipped like a missing one; so is an entry
-// that would garble the content-type table or a part header (an extension with a control
-// character or "=", a content type with a control character). Text is cut at its first null.
+// enumerateContentTypes. A value of the wrong type, or longer than kMaxRegistryValueBytes, is
+// skipped like a missing one; so is an entry that would garble the content-type table or a part
+// header (an extension with a control character or "=", a content type with a control
+// character). Text is cut at its first null. With `onlyExtension`, the pass by extension reads
+// the one key named `onlyExtension` and reports it under that name (the registry does not say
+// how the key's name is stored; the table lower-cases it anyway); the pass by type reports the
+// types whose extension equals `onlyExtension` in lower case (platform::lowerChar, unit by unit),
+// as the table compares extensions.
 void enumerateRegistryContentTypes(ContentTypeRegistry& registry, const ContentTypeSink& sink,
                                    std::u16string_view onlyExtension = {});
 

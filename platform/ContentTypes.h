@@ -16,8 +16,11 @@ using ContentTypeSink = std::function<void(const std::u16string& extension, cons
 // Calls `sink` once per registration, in the order in which a later registration of the same
 // extension is meant to replace an earlier one. A missing table gives no call; a malformed
 // entry (a value of the wrong kind, a garbled line) is skipped like a missing one, so this never
-// fails. With a non-empty `onlyExtension` (leading "."), only the registrations of that extension
-// are reported, compared without regard to ASCII case; the others are not even decoded.
+// fails. With a non-empty `onlyExtension` (leading ".", in lower case as the MIME table keeps
+// extensions), only the registrations that the table would file under that extension are
+// reported (their extension in lower case equals it); the others are not even decoded, and where
+// the system's table is indexed by extension (the registry) it is not listed either. Nothing is
+// kept between calls: each call reads the system's table afresh.
 void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view onlyExtension = {});
 
 // Tests: platform/ContentTypeRegistry.h can put a registry-like table of the test's own in place

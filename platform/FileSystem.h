@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/LinkPolicy.h"
+
 namespace platform {
 
 // True when something that is not a folder exists at `path`.
@@ -10,6 +12,12 @@ bool fileExists(const std::u16string& path);
 
 // True when a folder exists at `path`.
 bool directoryExists(const std::u16string& path);
+
+// True when nothing is at `path`, or a regular file is; false for a folder, a FIFO, a device, a
+// socket or a pipe, and with LinkPolicy::Refuse for a symbolic link (on Windows a reparse point)
+// whatever it leads to. Decided from the entry's attributes, never by opening it for reading, so
+// nothing planted there can make the caller wait.
+bool isAbsentOrRegularFile(const std::u16string& path, LinkPolicy links);
 
 // Creates one folder level; false when it could not be created (including when it exists).
 bool createDirectory(const std::u16string& path);
@@ -19,5 +27,9 @@ bool removeFile(const std::u16string& path);
 
 // `path` made absolute against the current folder (no symbolic links resolved).
 std::u16string absolutePath(const std::u16string& path);
+
+// The path of the file that `path` leads to now, every symbolic link on the way resolved; `path`
+// itself when nothing is there or the system cannot tell.
+std::u16string resolvedPath(const std::u16string& path);
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/LinkPolicy.h"
+
 namespace platform {
 
 // Why an open failed: the platform's error number and its message text.
@@ -36,13 +38,20 @@ class NativeFile {
 
   // Creates or truncates `path` for reading and writing, refusing every other opener while it is
   // open ("no sharing"). When another process has the file open in a refused mode, fails without
-  // touching the file's contents.
+  // touching the file's contents. Only the program's own files are created, so links are refused
+  // (LinkPolicy::Refuse): when `path` or the folder that holds it is a symbolic link or reparse
+  // point, or something other than a regular file is at `path`, the create fails before anything
+  // is truncated or made, and the link and what it leads to keep their contents.
   static NativeFile createAlways(const std::u16string& path, FileError& error);
 
   // Opens an existing regular file at `path` for reading; others may read it but not write it
   // while it is open, and the open fails when someone is writing it already. Anything that is not
-  // a regular file (a folder, a FIFO, a device, a socket) fails at once, without waiting.
-  static NativeFile openReadDenyWrite(const std::u16string& path, FileError& error);
+  // a regular file (a folder, a FIFO, a device, a socket, a pipe) fails at once, without waiting,
+  // judged by what the open found rather than by how the path is spelt. `links` says whether the
+  // path may lead through a link: an executable of the catalogue may (Follow), a file the program
+  // wrote itself may not (Refuse).
+  static NativeFile openReadDenyWrite(const std::u16string& path, FileError& error,
+                                      LinkPolicy links = LinkPolicy::Follow);
 
   bool isOpen() const { return handle_ >= 0; }
 

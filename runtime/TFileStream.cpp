@@ -14,7 +14,8 @@ TFileStream::TFileStream(const std::u16string& path, FileMode mode) : fileName_(
       throw EFCreateError(u"Cannot create file \"" + platform::absolutePath(path) + u"\". " + error.text);
     return;
   }
-  file_ = platform::NativeFile::openReadDenyWrite(path, error);
+  const auto links = mode == FileMode::OpenOwnReadDenyWrite ? platform::LinkPolicy::Refuse : platform::LinkPolicy::Follow;
+  file_ = platform::NativeFile::openReadDenyWrite(path, error, links);
   if (!file_.isOpen()) throw EFOpenError(u"Cannot open file \"" + platform::absolutePath(path) + u"\". " + error.text);
 }
 

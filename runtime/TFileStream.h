@@ -11,11 +11,15 @@ namespace rt {
 enum class FileMode {
   CreateExclusive,  // create always (truncating), read and write, no sharing
   OpenReadDenyWrite,  // existing file, read only, others may read but not write
+  // As OpenReadDenyWrite, for a file the program wrote itself: never reached through a symbolic
+  // link, neither at its name nor at the folder that holds it.
+  OpenOwnReadDenyWrite,
 };
 
 class TFileStream : public TStream {
  public:
-  // Opens `path`. Raises EFCreateError "Cannot create file "%s". %s" or EFOpenError
+  // Opens `path`; CreateExclusive, like every create of the platform's files, never through a
+  // link. Raises EFCreateError "Cannot create file "%s". %s" or EFOpenError
   // "Cannot open file "%s". %s", filled with the absolute path and the system's error text.
   TFileStream(const std::u16string& path, FileMode mode);
 

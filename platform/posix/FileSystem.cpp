@@ -1,7 +1,10 @@
 // File and folder tests on POSIX.
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,16 @@ bool directoryExists(const std::u16string& path) {
   return statPath(path, info) && S_ISDIR(info.st_mode);
 }
 
+// lstat or stat answer from the directory entry and the inode; neither opens the file.
+bool isAbsentOrRegularFile(const std::u16string& path, LinkPolicy links) {
+  if (path.empty()) return true;
+  const std::string name = toAnsi(path);
+  struct stat info {};
+  const int result = links == LinkPolicy::Refuse ? lstat(name.c_str(), &info) : stat(name.c_str(), &info);
+  if (result != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
 bool createDirectory(const std::u16string& path) { return mkdir(toAnsi(path).c_str(), 0777) == 0; }
 
 bool removeFile(const std::u16string& path) { return unlink(toAnsi(path).c_str()) == 0; }
@@ -38,6 +51,12 @@ std::u16string absolutePath(const std::u16string& path) {
   std::u16string folder = fromAnsi(buffer);
   if (folder.empty() || folder.back() != u'/') folder += u'/';
   return folder + path;
+}
+
+std::u16string resolvedPath(const std::u16string& path) {
+  if (path.empty()) return path;
+  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(toAnsi(path).c_str(), nullptr), &std::free);
+  return resolved ? fromAnsi(resolved.get()) : path;
 }
 
 }  // namespace platform

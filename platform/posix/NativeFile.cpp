@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,25 +26,77 @@ FileError errorFor(int code) {
   return {code, fromAnsi(std::strerror(code))};
 }
 
+// The folder part of `path` and the name inside it: "image/0.ico" is "image" and "0.ico", "0.ico"
+// is "." and itself, "/0.ico" is "/" and "0.ico".
+std::pair<std::string, std::string> splitFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// A descriptor that closes itself, for the folder a file is opened in.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Opens the folder that holds `path` without following a link in its place (ELOOP when one is
+// there), so that the file is then opened relative to this very folder: renaming another folder
+// or a link into its place afterwards changes nothing for this open. O_PATH: the folder is only
+// named, never listed, so it needs no read permission, as a plain open of the file did not.
+bool openHoldingFolder(const std::string& path, Descriptor& folder) {
+  const std::string name = splitFolder(path).first;
+  folder.fd = ::open(name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder.fd >= 0) return true;
+  // With O_PATH a link fails O_DIRECTORY ("not a directory"); it is reported as the link it is,
+  // with the number a no-follow open gives a link.
+  struct stat info {};
+  if (errno == ENOTDIR && lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) errno = ELOOP;
+  return false;
+}
+
+// `flags` with O_NOFOLLOW, relative to the held folder: a link at the name itself fails with ELOOP.
+int openInFolder(const Descriptor& folder, const std::string& path, int flags, mode_t mode = 0) {
+  return ::openat(folder.fd, splitFolder(path).second.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
 }  // namespace
 
 NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error) {
   const std::string name = toAnsi(path);
+  Descriptor folder;
+  if (!openHoldingFolder(name, folder)) {
+    error = errorFor(errno);
+    return {};
+  }
   // The common case is a file that does not exist yet: created here, it is empty already, and
   // truncating it would cost more than nothing (on ext4 a truncation to 0 arms a forced block
-  // allocation when the file is closed).
+  // allocation when the file is closed). O_EXCL never follows a link, not even a dangling one.
   bool created = true;
-  int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = openInFolder(folder, name, O_RDWR | O_CREAT | O_EXCL, 0666);
   if (fd < 0 && errno == EEXIST) {
-    // Open without truncating first: a file someone else holds must keep its contents.
+    // Open without truncating first: a file someone else holds must keep its contents, and so
+    // must anything that turns out not to be a regular file. O_NONBLOCK: a FIFO planted here
+    // must not hold the open.
     created = false;
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd = openInFolder(folder, name, O_RDWR | O_CREAT | O_NONBLOCK, 0666);
   }
   if (fd < 0) {
     error = errorFor(errno);
     return {};
   }
   NativeFile file(fd);
+  struct stat info {};
+  if (!created && fstat(fd, &info) != 0) {
+    error = errorFor(errno);
+    return {};
+  }
+  if (!created && !S_ISREG(info.st_mode)) {
+    error = errorFor(EACCES);
+    return {};
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (!created && ftruncate(fd, 0) != 0)) {
     error = errorFor(errno);
     return {};
@@ -50,11 +104,19 @@ NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error
   return file;
 }
 
-NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error) {
+NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error, LinkPolicy links) {
   // O_NONBLOCK: opening a FIFO for reading would wait for a writer forever (and a device could
   // wait too). Only a regular file is read; for one, Linux ignores the flag (reads and writes of
   // regular files never return EAGAIN), so it is left set rather than cleared with two more calls.
-  const int fd = ::open(toAnsi(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string name = toAnsi(path);
+  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  Descriptor folder;
+  int fd = -1;
+  if (links == LinkPolicy::Follow) {
+    fd = ::open(name.c_str(), kFlags);
+  } else if (openHoldingFolder(name, folder)) {
+    fd = openInFolder(folder, name, kFlags);
+  }
   if (fd < 0) {
     error = errorFor(errno);
     return {};

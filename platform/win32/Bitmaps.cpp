@@ -1,9 +1,13 @@
 // Icons and bitmaps on Windows: PrivateExtractIconsW, GetIconInfo and the GDI calls, with the
 // seam's records passed straight through as the system's own (their layouts are checked below).
+// The system's icon parser reads only files that the shared reader of executables has checked,
+// while the file is held against replacement.
 #include "platform/Bitmaps.h"
 
 #include <cstddef>
 
+#include "platform/executable/ExecutableResources.h"
+#include "platform/executable/HeldExecutable.h"
 #include "platform/win32/RegularFile.h"
 #include "platform/win32/Win32Text.h"
 
@@ -39,11 +43,19 @@ HDC toContext(DeviceContextHandle context) { return reinterpret_cast<HDC>(contex
 }  // namespace
 
 IconHandle extractIcon(const std::u16string& path, int index, int width, int height, std::uint32_t flags) {
-  // A path that is not a regular file gives no icon without the system opening it.
-  if (!win32::isRegularFile(path)) return nullptr;
+  // Only index 0 is checked (the first icon group), so no other index is handed to the system.
+  if (index != 0) return nullptr;
+  // Held from here until the row's version read: nobody may write, delete or rename the file, so
+  // the system reads the very bytes checked here, and the version read finds the same file. The
+  // system's own open (for reading) is allowed by that sharing. A path that is not a regular file
+  // gives no icon without being opened.
+  auto file = executable::openForIconRead(path, win32::isRegularFile);
+  if (!file || !executable::checkedIconImage(*file)) return nullptr;
   HICON icon = nullptr;
   // Only the handle slot is looked at: the returned count differs between system versions.
   PrivateExtractIconsW(win32::wide(path), index, width, height, &icon, nullptr, 1, flags);
+  // Without an icon the pass reads no version, so the file is let go at once.
+  if (icon != nullptr) executable::keepForVersionRead(path, std::move(file));
   return reinterpret_cast<IconHandle>(icon);
 }
 

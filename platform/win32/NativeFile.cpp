@@ -1,11 +1,14 @@
 // Open files on Windows: CreateFileW with the system's own sharing modes. "No sharing" refuses
 // every other opener; "read, others may not write" lets readers in and fails while someone
-// writes. Error numbers are GetLastError's, their texts FormatMessageW's.
+// writes. Every open forbids impersonation and is judged by what it opened (RegularFile.h).
+// Error numbers are GetLastError's, their texts FormatMessageW's.
 #include "platform/NativeFile.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
+#include "platform/win32/RegularFile.h"
 #include "platform/win32/Win32Text.h"
 
 namespace platform {
@@ -31,44 +34,108 @@ bool moveTo(HANDLE file, std::int64_t offset, DWORD origin, std::int64_t* positi
   return true;
 }
 
+FileError errorOf(DWORD code) { return {static_cast<int>(code), win32::systemMessage(code)}; }
+
+// The stamp of an open file from what GetFileInformationByHandle told of it; nothing when its size
+// is beyond what the stamp holds (no real file is, but the answer is the file system's).
+std::optional<FileStamp> stampOf(const BY_HANDLE_FILE_INFORMATION& facts) {
+  // The write time counts 100-nanosecond steps since 1601.
+  const std::uint64_t written = (std::uint64_t{facts.ftLastWriteTime.dwHighDateTime} << 32) |
+                                facts.ftLastWriteTime.dwLowDateTime;
+  const std::uint64_t size = (std::uint64_t{facts.nFileSizeHigh} << 32) | facts.nFileSizeLow;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+  return FileStamp{facts.dwVolumeSerialNumber, (std::uint64_t{facts.nFileIndexHigh} << 32) | facts.nFileIndexLow,
+                   static_cast<std::int64_t>(size), static_cast<std::int64_t>(written / 10000000),
+                   static_cast<std::int64_t>(written % 10000000 * 100)};
+}
+
+// True, with `error` set, when the program's own file opened at `file` (with the reparse-point
+// flag) must not be used: a link (ERROR_CANT_ACCESS_FILE), or no plain file on a disk at all (a
+// folder, a device, a pipe: ERROR_ACCESS_DENIED). A reparse point that is no link (a cloud file's
+// placeholder left by an earlier run) is the file itself and is used.
+bool refusedOwnFile(HANDLE file, FileError& error, BY_HANDLE_FILE_INFORMATION* facts = nullptr) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (win32::isLinkHandle(file)) {
+    error = errorOf(ERROR_CANT_ACCESS_FILE);
+    return true;
+  }
+  constexpr DWORD kNoFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
+      (information.dwFileAttributes & kNoFile) != 0) {
+    error = errorOf(ERROR_ACCESS_DENIED);
+    return true;
+  }
+  if (facts != nullptr) *facts = information;
+  return false;
+}
+
 }  // namespace
 
 // INVALID_HANDLE_VALUE is -1, the "not open" value of handle_; real handles are positive.
+//
+// The folder is held (and checked not to be a link) while the file is opened in it. The file is
+// opened without truncation and with the reparse-point flag, so that a link in its place is opened
+// itself, seen and refused before anything is cut; only a plain file that was there already is
+// then emptied, which is what CREATE_ALWAYS would have done to it.
 NativeFile NativeFile::createAlways(const std::u16string& path, FileError& error) {
-  const HANDLE file = CreateFileW(win32::wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (win32::namesDeviceNamespace(path)) {
+    error = errorOf(ERROR_ACCESS_DENIED);
+    return {};
+  }
+  const win32::HeldFolder folder(path);
+  if (!folder.isHeld()) {
+    error = errorOf(folder.error());
+    return {};
+  }
+  const HANDLE file =
+      CreateFileW(win32::wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | win32::kNoImpersonation, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = lastError();
     return {};
   }
-  return NativeFile(fromHandle(file));
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  NativeFile created(fromHandle(file));
+  if (refusedOwnFile(file, error)) return {};
+  if (existed && !SetEndOfFile(file)) {  // the position of a fresh handle is 0
+    error = lastError();
+    return {};
+  }
+  return created;
 }
 
-NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error) {
-  const HANDLE file =
-      CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+// The spelling check refuses the device namespace before anything is opened (a pipe's server sees
+// a connection at the open itself); what the open found decides the rest.
+NativeFile NativeFile::openReadDenyWrite(const std::u16string& path, FileError& error, LinkPolicy links) {
+  if (path.empty() || win32::namesDeviceNamespace(path)) {
+    error = errorOf(path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return {};
+  }
+  std::optional<win32::HeldFolder> folder;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | win32::kNoImpersonation;
+  if (links == LinkPolicy::Refuse) {
+    folder.emplace(path);
+    if (!folder->isHeld()) {
+      error = errorOf(folder->error());
+      return {};
+    }
+    flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  }
+  const HANDLE file = CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = lastError();
     return {};
   }
   NativeFile opened(fromHandle(file));
   // Only a file on disk is read: a device (NUL, a serial port, the console) or a pipe named in its
-  // place would be read as if it were one, and a pipe's read waits for its writer.
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    error = {ERROR_ACCESS_DENIED, win32::systemMessage(ERROR_ACCESS_DENIED)};
+  // place would be read as if it were one, and a pipe's read waits for its writer. With links
+  // followed, a reparse point still on the handle is one the system did not resolve.
+  BY_HANDLE_FILE_INFORMATION facts{};
+  if (links == LinkPolicy::Refuse ? refusedOwnFile(file, error, &facts) : !win32::isDiskFileHandle(file, &facts)) {
+    if (links == LinkPolicy::Follow) error = errorOf(ERROR_ACCESS_DENIED);
     return {};
   }
-  BY_HANDLE_FILE_INFORMATION facts {};
-  if (GetFileInformationByHandle(file, &facts)) {
-    // The write time counts 100-nanosecond steps since 1601.
-    const std::uint64_t written = (std::uint64_t{facts.ftLastWriteTime.dwHighDateTime} << 32) |
-                                  facts.ftLastWriteTime.dwLowDateTime;
-    const std::uint64_t size = (std::uint64_t{facts.nFileSizeHigh} << 32) | facts.nFileSizeLow;
-    opened.opened_ = FileStamp{facts.dwVolumeSerialNumber,
-                               (std::uint64_t{facts.nFileIndexHigh} << 32) | facts.nFileIndexLow,
-                               static_cast<std::int64_t>(size), static_cast<std::int64_t>(written / 10000000),
-                               static_cast<std::int64_t>(written % 10000000 * 100)};
-  }
+  opened.opened_ = stampOf(facts);
   return opened;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/TextCodePage.h"
 
 #include <climits>
+#include <cstdint>
 
 #include "platform/Utf8.h"
 #include "platform/win32/Win32Text.h"
@@ -16,6 +17,13 @@ bool isSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 // default-character argument; the shared codec gives the same result there.
 bool ansiIsUtf8() { return GetACP() == CP_UTF8; }
 
+// What a conversion may produce at most, so that an answer of the system's size query above it
+// is refused rather than allocated. A byte of any ANSI code page gives at most one UTF-16 unit
+// (a double-byte character gives one, a four-byte GB 18030 sequence two); a UTF-16 unit gives at
+// most four bytes (GB 18030 again; double-byte code pages give two).
+constexpr std::int64_t kMostUnitsPerByte = 1;
+constexpr std::int64_t kMostBytesPerUnit = 4;
+
 }  // namespace
 
 std::u16string fromAnsi(std::string_view bytes) {
@@ -23,9 +31,10 @@ std::u16string fromAnsi(std::string_view bytes) {
   if (ansiIsUtf8() || bytes.size() > INT_MAX) return utf8ToUtf16(bytes);
   const int count = static_cast<int>(bytes.size());
   const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, nullptr, 0);
-  if (length <= 0) return {};
+  if (length <= 0 || length > kMostUnitsPerByte * count) return {};
   std::u16string text(static_cast<std::size_t>(length), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, win32::wide(text.data()), length);
+  const int written = MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, win32::wide(text.data()), length);
+  text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return text;
 }
 
@@ -35,9 +44,10 @@ std::string toAnsi(std::u16string_view text) {
   const auto* source = reinterpret_cast<const wchar_t*>(text.data());
   const int count = static_cast<int>(text.size());
   const int length = WideCharToMultiByte(CP_ACP, 0, source, count, nullptr, 0, "?", nullptr);
-  if (length <= 0) return {};
+  if (length <= 0 || length > kMostBytesPerUnit * count) return {};
   std::string bytes(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, source, count, bytes.data(), length, "?", nullptr);
+  const int written = WideCharToMultiByte(CP_ACP, 0, source, count, bytes.data(), length, "?", nullptr);
+  bytes.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return bytes;
 }
 

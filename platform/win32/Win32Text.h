@@ -21,6 +21,10 @@ inline std::u16string fromWide(const wchar_t* text, std::size_t length) {
 }
 inline std::u16string fromWide(const wchar_t* text) { return text ? fromWide(text, std::wcslen(text)) : std::u16string(); }
 
+// The longest message text taken from the system. FormatMessageW's own buffers hold at most 64 KB
+// (32K units); a longer answer is not one of its messages, and nothing is copied from it.
+inline constexpr DWORD kLongestSystemMessage = 32 * 1024;
+
 // The system's message text for error `code` (FormatMessageW), with the trailing line break and
 // full stop removed, as the runtime's error messages quote it ("Cannot open file "x". <text>").
 inline std::u16string systemMessage(DWORD code) {
@@ -28,7 +32,8 @@ inline std::u16string systemMessage(DWORD code) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::u16string text = length > 0 ? fromWide(buffer, length) : std::u16string();
+  const bool usable = buffer != nullptr && length > 0 && length <= kLongestSystemMessage;
+  std::u16string text = usable ? fromWide(buffer, length) : std::u16string();
   if (buffer != nullptr) LocalFree(buffer);
   while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
   return text;

@@ -4,9 +4,12 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -237,3 +240,32 @@ TEST_F(WholePass, SecondInstanceDuringASlowPassExitsAtOnce) {
 }
 
 }  // namespace
+
+// Files planted in the program's folders, with the real program: a FIFO as the catalogue's journal
+// ends the pass at once with the open failure's error box (it used to wait in open() for ever);
+// a link as the image folder ends it with the create error, and nothing is written where the link
+// leads. Neither sends a request, and every row stays pending.
+TEST_F(WholePass, PlantedJournalFifoAndLinkedImageFolderStopThePassWithTheirErrorBox) {
+  writeExecutable(fixtures.path() / "a.exe", 0xFF2060C0);
+  writeCatalogue({{"One", "a.exe"}});
+  const fs::path programFolder = fs::canonical(folder.path());
+  const std::string database = (programFolder / "DB" / "REDU.sqlite").string();
+  ASSERT_EQ(mkfifo((database + "-journal").c_str(), 0600), 0);
+  auto result = run();
+  EXPECT_NE(result.exitCode, -1) << "the program waited on the FIFO until it was killed";
+  EXPECT_LT(result.seconds, 20);
+  EXPECT_EQ(result.errorOutput, "talvenook: Failed to open database \"" + database + "\" : \"" + database +
+                                    "-journal\" is not a regular file.\n");
+  EXPECT_FALSE(fs::exists(folder.path() / "image"));
+  fs::remove(database + "-journal");
+
+  fs::create_directory(fixtures.path() / "elsewhere");
+  fs::create_directory_symlink(fixtures.path() / "elsewhere", folder.path() / "image");
+  result = run();
+  EXPECT_NE(result.exitCode, -1);
+  EXPECT_EQ(result.errorOutput, "talvenook: Cannot create file \"" + (programFolder / "image" / "0.ico").string() +
+                                    "\". " + std::strerror(ELOOP) + ".\n");
+  EXPECT_TRUE(fs::is_empty(fixtures.path() / "elsewhere"));
+  EXPECT_EQ(server.connections(), 0u);
+  EXPECT_EQ(pins(), (std::vector<std::string>{"0"}));
+}

@@ -13,6 +13,7 @@
 #include "runtime/Text.h"
 #include "tests/imaging/IconFixtures.h"
 #include "tests/support/ErrorMessage.h"
+#include "tests/support/PlantedFiles.h"
 #include "tests/support/TempFolder.h"
 
 using namespace iconfixtures;
@@ -141,4 +142,22 @@ TEST(TIcon, CreateErrors) {
   const std::u16string missing = systemTextForCreating(absolute);
   EXPECT_FALSE(missing.empty());
   EXPECT_EQ(message, u"Cannot create file \"" + absolute + u"\". " + missing);
+}
+
+// An image folder that is a link to somewhere else is an error of the save exactly as a folder
+// that cannot be written: the create error with the system's text for it, no file written through
+// the link, and no empty file left anywhere.
+TEST(TIcon, LinkedImageFolderIsACreateError) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder.path() / "elsewhere");
+  const testsupport::RemovedAtEnd link(folder.path() / "image");
+  ASSERT_TRUE(testsupport::makeSymbolicLink(folder.path() / "elsewhere", folder.path() / "image"));
+  ASSERT_TRUE(testsupport::systemShowsLink(folder.path() / "image"));
+  const std::u16string path = folder.file("image") + platform::pathSeparator() + u"0.ico";
+  TIcon icon;
+  icon.AssignHandle(pictureIcon());
+  const std::u16string refusal = systemTextForCreating(path);
+  EXPECT_FALSE(refusal.empty());
+  EXPECT_EQ(messageOf<rt::EFCreateError>([&] { icon.SaveIconFile(path); }), u"Cannot create file \"" + path + u"\". " + refusal);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "elsewhere"));
 }

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "platform/NativeFile.h"
-#include "platform/posix/ByteSource.h"
+#include "platform/executable/ByteSource.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
-using platform::posix::FileByteSource;
+using platform::executable::FileByteSource;
 
 FileByteSource openFile(const testsupport::TempFolder& folder, const std::string& name) {
   platform::FileError error;

@@ -1,7 +1,10 @@
 // The pass reads an executable's icon and then its version: the file opened for the icon serves
-// the version read that follows, but never a different path, never a file that changed in
-// between, and it is closed once that read is done.
+// the version read that follows, so both come from the one file even when another is renamed over
+// its path in between; it never serves a different path, and it is closed once that read is done.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -60,26 +63,48 @@ TEST(IconThenVersion, SameFileServesBothReadsAndIsClosedAfterwards) {
   EXPECT_TRUE(nobodyHolds(b));
 }
 
-TEST(IconThenVersion, AFileChangedAfterTheIconIsReadAgain) {
+TEST(IconThenVersion, TheVersionComesFromTheFileTheIconCameFrom) {
   testsupport::TempFolder folder;
   const auto path = folder.file("app.exe");
 
-  // Replaced by another file under the same name.
+  // Replaced by another file under the same name: the version is still the first file's.
   writeExecutable(folder.path() / "app.exe", 1, 1);
   ASSERT_TRUE(extractIcon48(path));
   writeExecutable(folder.path() / "new.exe", 2, 2);
   std::filesystem::rename(folder.path() / "new.exe", folder.path() / "app.exe");
-  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));
+  EXPECT_EQ(readFileVersion(path), (Words{1, 1, 0, 0}));
+  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));  // read alone, the path's file now
 
-  // Rewritten in place with another length.
-  ASSERT_TRUE(extractIcon48(path));
-  writeExecutable(folder.path() / "app.exe", 3, 3, 4096);
-  EXPECT_EQ(readFileVersion(path), (Words{3, 3, 0, 0}));
-
-  // Gone.
+  // Removed: the file the icon came from still answers.
   ASSERT_TRUE(extractIcon48(path));
   std::filesystem::remove(folder.path() / "app.exe");
+  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));
   EXPECT_FALSE(readFileVersion(path));
+
+  // Rewritten in place, longer, by a writer that ignores the shared lock: the kept descriptor is
+  // read within the length it was opened with, partly from the pieces the icon read already
+  // holds, so the answer is the first file's version or none, never the new file's version
+  // beside the old file's icon.
+  writeExecutable(folder.path() / "app.exe", 3, 3);
+  ASSERT_TRUE(extractIcon48(path));
+  writeExecutable(folder.path() / "app.exe", 4, 4, 4096);
+  const auto mixed = readFileVersion(path);
+  EXPECT_TRUE(!mixed || *mixed == (Words{3, 3, 0, 0}));
+  EXPECT_EQ(readFileVersion(path), (Words{4, 4, 0, 0}));
+}
+
+// A file that cannot be held for reading (a writer holds its lock) has no icon.
+TEST(IconThenVersion, AFileThatCannotBeHeldHasNoIcon) {
+  testsupport::TempFolder folder;
+  writeExecutable(folder.path() / "app.exe", 1, 2);
+  const auto path = folder.file("app.exe");
+  const int writer = ::open((folder.path() / "app.exe").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  EXPECT_FALSE(extractIcon48(path));
+  ::close(writer);
+  ASSERT_TRUE(extractIcon48(path));
+  EXPECT_EQ(readFileVersion(path), (Words{1, 2, 0, 0}));
 }
 
 TEST(IconThenVersion, NoIconKeepsNothingOpen) {

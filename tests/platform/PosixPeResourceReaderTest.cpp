@@ -6,14 +6,14 @@
 
 #include <functional>
 
-#include "platform/posix/ByteSource.h"
+#include "platform/executable/ByteSource.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
 using platform::posix::DecodedIcon;
-using platform::posix::MemoryByteSource;
+using platform::executable::MemoryByteSource;
 using testsupport::IconDirEntry;
 using testsupport::PeWriter;
 
@@ -81,10 +81,9 @@ TEST(PeResourceReader, TakesTheFirstGroupAsStoredAndItsFirstLanguage) {
 }
 
 // The image comes from the directory's fields alone: size distance (0 = 256), then depth (0
-// lowest), then the first listed.
+// lowest), then the first listed. Each image has its entry's size (the checks refuse any other),
+// and a colour of its own, which tells which one was taken.
 TEST(PeResourceReader, ChoosesTheImageFromTheGroupDirectory) {
-  const std::vector<std::string> images = {solid(48, 0x000001), solid(48, 0x000002), solid(48, 0x000003),
-                                           solid(48, 0x000004)};
   struct Case {
     const char* what;
     std::vector<IconDirEntry> entries;
@@ -100,24 +99,30 @@ TEST(PeResourceReader, ChoosesTheImageFromTheGroupDirectory) {
       {"width and height count apart", {{48, 16, 0, 1, 32, 0, 1}, {40, 40, 0, 1, 32, 0, 2}}, 2},
   };
   for (const Case& c : cases) {
+    // Image id k (1, 2, ...) of the size of the entry naming it, in colour k.
+    std::vector<std::string> images;
+    for (std::uint32_t id = 1; id <= 3; ++id) {
+      int width = 48, height = 48;
+      for (const IconDirEntry& e : c.entries) {
+        if (e.id == id) width = e.width == 0 ? 256 : e.width, height = e.height == 0 ? 256 : e.height;
+      }
+      images.push_back(testsupport::bmpIconImage(width, height, 32, {}, filled(width, height, 0xFF000000 | id)));
+    }
     const auto icon = iconOf(exeWith(c.entries, images));
     ASSERT_TRUE(icon) << c.what;
     EXPECT_EQ(argbAt(*icon, 10, 10), 0xFF000000u | c.expected) << c.what;
   }
 }
 
-// When the directory disagrees with an image, the directory chooses and the image's own header
-// gives its real size.
-TEST(PeResourceReader, DirectoryChoosesButTheImageHeaderGivesTheSize) {
-  std::vector<std::uint32_t> quarters(16 * 16);
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) quarters[y * 16 + x] = 0xFF000000u | (x < 8 ? 0x110000 : 0x001100);
-  const std::string small = testsupport::bmpIconImage(16, 16, 32, {}, quarters);
+// When the directory disagrees with an image, the file has no icon: the system would trust the
+// entry's size and read past the image, so the checks refuse it, whichever image it is.
+TEST(PeResourceReader, AnImageDisagreeingWithItsEntryGivesNoIcon) {
+  const std::string small = solid(16, 0x110000);
   // Entry 1 claims 48x48 but holds 16x16; entry 2 claims 32x32 but holds 48x48.
-  const auto icon = iconOf(exeWith({entry(48, 4, 1), entry(32, 32, 2)}, {small, solid(48, 0xABCDEF)}));
-  ASSERT_TRUE(icon);
-  EXPECT_EQ(argbAt(*icon, 23, 0), 0xFF110000u);  // enlarged 16 -> 48: output 23 shows source 7
-  EXPECT_EQ(argbAt(*icon, 24, 47), 0xFF001100u);
+  EXPECT_FALSE(iconOf(exeWith({entry(48, 4, 1), entry(32, 32, 2)}, {small, solid(48, 0xABCDEF)})));
+  // Only the image the directory would not choose disagrees.
+  EXPECT_FALSE(iconOf(exeWith({entry(48, 32, 1), entry(32, 32, 2)}, {solid(48, 0xABCDEF), small})));
+  EXPECT_TRUE(iconOf(exeWith({entry(48, 32, 1), entry(16, 32, 2)}, {solid(48, 0xABCDEF), small})));
 }
 
 // Every BMP depth decodes to its colours; the AND mask comes through; images without alpha get
@@ -198,7 +203,7 @@ TEST(PeResourceReader, EnlargesByCentreSampling) {
   std::vector<std::uint32_t> pixels(32 * 20);
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 32; ++x) pixels[y * 32 + x] = 0xFF000000u | (static_cast<std::uint32_t>(x) << 8) | y;
-  const auto icon = iconOf(exeWith({entry(32, 32, 1)}, {testsupport::bmpIconImage(32, 20, 32, {}, pixels)}));
+  const auto icon = iconOf(exeWith({{32, 20, 0, 1, 32, 0, 1}}, {testsupport::bmpIconImage(32, 20, 32, {}, pixels)}));
   ASSERT_TRUE(icon);
   // Columns (S = 32): outputs 0,1 -> 0 (1 is a tie), 2 -> 1, 3,4 -> 2, 5 -> 3, 47 -> 31.
   const int columns[][2] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {46, 30}, {47, 31}};
@@ -215,7 +220,7 @@ TEST(PeResourceReader, ShrinksByAreaAverage) {
   std::vector<std::uint32_t> columns(64 * 48);
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x) columns[y * 64 + x] = 0xFF000000u | static_cast<std::uint32_t>(x * 10);
-  auto icon = iconOf(exeWith({entry(64, 32, 1)}, {testsupport::bmpIconImage(64, 48, 32, {}, columns)}));
+  auto icon = iconOf(exeWith({{64, 48, 0, 1, 32, 0, 1}}, {testsupport::bmpIconImage(64, 48, 32, {}, columns)}));
   ASSERT_TRUE(icon);
   const unsigned expected[] = {0, 15, 30, 40, 55};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(argbAt(*icon, i, 7) & 0xFF, expected[i]) << i;
@@ -337,7 +342,7 @@ TEST(PeResourceReader, ReadsIcoFilesAndRefusesOtherPaths) {
 // Only the bytes needed are read: a large file whose resources sit at its end costs no more
 // than a small one.
 TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
-  class CountingSource final : public platform::posix::ByteSource {
+  class CountingSource final : public platform::executable::ByteSource {
    public:
     explicit CountingSource(const std::string& bytes)
         : inner_({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) {}

@@ -35,7 +35,7 @@ class MimeTable : public testing::Test {
 };
 
 // A registry-like table of text values under key paths; a value listed in `numbers` is stored as a
-// number (the wrong type).
+// number (the wrong type). Key paths are found without regard to case, as the registry finds them.
 class TextRegistry final : public platform::ContentTypeRegistry {
  public:
   std::map<std::pair<std::u16string, std::u16string>, std::u16string> text;
@@ -55,7 +55,9 @@ class TextRegistry final : public platform::ContentTypeRegistry {
   }
 
   bool readValue(const std::u16string& keyPath, const std::u16string& name, platform::RegistryValue& value) override {
-    const auto found = text.find({keyPath, name});
+    const auto found = std::find_if(text.begin(), text.end(), [&](const auto& entry) {
+      return entry.first.second == name && rt::lowerCase(entry.first.first) == rt::lowerCase(keyPath);
+    });
     if (found == text.end()) return false;
     value = {};
     value.type = numbers.count(found->first) ? platform::kRegistryNumber : platform::kRegistryText;
@@ -207,6 +209,38 @@ TEST_F(MimeTable, SingleLookupAgreesWithTheFilledTable) {
       ASSERT_EQ(service::MimeTypeForFile(path), table.LookupMimeType(path)) << rt::toUtf8(path);
     }
   }
+}
+
+// The same through the registry pass, over a registry built to trip the single lookup: an
+// upper-case extension key, database types naming extensions with and without their dot in other
+// cases (the last one enumerated wins), wrong-typed values, a type with a line break.
+TEST_F(MimeTable, SingleLookupAgreesWithTheFilledTableOverARegistry) {
+  auto registry = std::make_shared<TextRegistry>();
+  registry->text[{u".ICO", u"Content Type"}] = u"Image/From-Key";
+  registry->text[{u".Png", u"Content Type"}] = u"image/png-key";
+  registry->text[{u".newext", u"Content Type"}] = u"text/x-new";
+  registry->text[{u".dword", u"Content Type"}] = u"text/x-number";
+  registry->numbers.insert({u".dword", u"Content Type"});
+  registry->text[{u"MIME\\Database\\Content Type\\image/a-first", u"Extension"}] = u"ico";
+  registry->text[{u"MIME\\Database\\Content Type\\image/b-last", u"Extension"}] = u".ICO";
+  registry->text[{u"MIME\\Database\\Content Type\\image/c-number", u"Extension"}] = u".ico";
+  registry->numbers.insert({u"MIME\\Database\\Content Type\\image/c-number", u"Extension"});
+  registry->text[{u"MIME\\Database\\Content Type\\image/d\r\nx: 1", u"Extension"}] = u".ico";
+  registry->text[{u"MIME\\Database\\Content Type\\audio/mpeg", u"Extension"}] = u"MP3";
+  platform::setContentTypeRegistry(registry);
+  TNetMimeTable table(true);
+  std::vector<std::pair<std::u16string, std::u16string>> disagreements;
+  for (int i = 0; i < table.ExtensionList().Count(); ++i) {
+    const std::u16string path = u"C:\\image\\0" + rt::upperCase(table.ExtensionList()[i]);
+    const std::u16string single = service::MimeTypeForFile(path);
+    if (single != table.LookupMimeType(path)) disagreements.emplace_back(path, single);
+  }
+  const std::u16string icon = service::MimeTypeForFile(u"C:\\image\\0.ico");
+  platform::setContentTypeRegistry(nullptr);
+
+  EXPECT_TRUE(disagreements.empty()) << rt::toUtf8(disagreements.front().first);
+  EXPECT_EQ(icon, u"image/b-last");
+  EXPECT_EQ(table.LookupMimeType(u"x.dword"), u"application/octet-stream");
 }
 
 }  // namespace

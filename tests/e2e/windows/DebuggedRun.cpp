@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iostream>
@@ -43,13 +44,19 @@ std::atomic<int> runNumber{0};
 
 DebuggedRun::DebuggedRun(const WinePrefix& prefix, const fs::path& debugrun, const std::string& program,
                          const std::vector<std::string>& arguments, const fs::path& workingFolder,
-                         const fs::path& logFolder, double deadlineSeconds)
+                         const fs::path& logFolder, double deadlineSeconds, const fs::path& peakMemoryTool)
     : deadlineSeconds_(deadlineSeconds) {
   const int number = runNumber++;
   output_ = logFolder / ("debugrun-" + std::to_string(number) + ".out");
   errors_ = logFolder / ("debugrun-" + std::to_string(number) + ".err");
   std::vector<std::string> argv = {wineLoader(), debugrun.string(), "--deadline", std::to_string(deadlineSeconds),
                                    program};
+  if (!peakMemoryTool.empty()) {
+    peakReport_ = logFolder / ("debugrun-" + std::to_string(number) + ".peaks");
+    programName_ = program.substr(program.find_last_of("\\/") + 1).substr(0, 15);  // the kernel keeps 15
+    argv.insert(argv.begin(), {peakMemoryTool.string(), peakReport_.string(),
+                               std::to_string(deadlineSeconds + kMarginSeconds / 2)});
+  }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   started_ = std::chrono::steady_clock::now();
   pid_ = startChild(argv, prefix.environment(), {output_, errors_, workingFolder});
@@ -84,6 +91,15 @@ DebuggedResult DebuggedRun::wait() {
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   result.exitCode = !killed && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
   result.debugLines = linesOf(readAll(output_));
+  if (!peakReport_.empty()) {
+    // One line per process: "PID<TAB>PEAK_KB<TAB>NAME".
+    for (const std::string& line : linesOf(readAll(peakReport_))) {
+      const std::size_t tab = line.find('\t'), name = line.rfind('\t');
+      if (tab == std::string::npos || name == tab || line.substr(name + 1) != programName_) continue;
+      result.programPeakKilobytes =
+          std::max(result.programPeakKilobytes, std::stoll(line.substr(tab + 1, name - tab - 1)));
+    }
+  }
   splitWineMessages(readAll(errors_), result);
   // Kept visible in the test log: a fault of Wine's own processes is worth knowing about.
   for (const std::string& line : result.wineMessages) std::cerr << "Wine, beside the run: " << line << "\n";

@@ -20,15 +20,21 @@ struct DebuggedResult {
   // Lines Wine's own processes wrote on the same standard error (see splitWineMessages).
   std::vector<std::string> wineMessages;
   double seconds = 0;
+  // Peak resident memory of the program's own process, in kilobytes, when the run was measured
+  // (see DebuggedRun's `peakMemoryTool`); -1 otherwise or when the report has no such process.
+  long long programPeakKilobytes = -1;
 };
 
 class DebuggedRun {
  public:
   // Starts `program` (a Windows path) in the prefix, in the Linux folder `workingFolder`, with
   // `arguments`; debugrun ends it after `deadlineSeconds`. Output goes to files in `logFolder`.
+  // With `peakMemoryTool` (tools/peak_memory), Wine runs under it, and the result carries the
+  // peak memory of the process named after the program's file.
   DebuggedRun(const WinePrefix& prefix, const std::filesystem::path& debugrun, const std::string& program,
               const std::vector<std::string>& arguments, const std::filesystem::path& workingFolder,
-              const std::filesystem::path& logFolder, double deadlineSeconds = 60);
+              const std::filesystem::path& logFolder, double deadlineSeconds = 60,
+              const std::filesystem::path& peakMemoryTool = {});
   // Kills the run when it is still going (it then belongs to nobody).
   ~DebuggedRun();
   DebuggedRun(const DebuggedRun&) = delete;
@@ -43,7 +49,8 @@ class DebuggedRun {
   int status_ = 0;
   bool ended_ = false;
   double deadlineSeconds_;
-  std::filesystem::path output_, errors_;
+  std::filesystem::path output_, errors_, peakReport_;
+  std::string programName_;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -17,6 +17,9 @@ fs::path WindowsArtefacts::debugrun() {
 fs::path WindowsArtefacts::probe() {
   return fs::path(TALVENOOK_WINDOWS_BUILD) / "tools" / "windows" / "debugrun" / "debugrun_probe.exe";
 }
+fs::path WindowsArtefacts::swaprename() {
+  return fs::path(TALVENOOK_WINDOWS_BUILD) / "tools" / "windows" / "swaprename" / "swaprename.exe";
+}
 fs::path WindowsArtefacts::winePrefixTemplate() { return WINDOWS_E2E_PREFIX_TEMPLATE; }
 
 fs::path WindowsArtefacts::sqliteLibrary() {

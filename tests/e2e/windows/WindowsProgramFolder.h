@@ -20,6 +20,7 @@ struct WindowsArtefacts {
   static std::filesystem::path program();        // app/talvenook.exe
   static std::filesystem::path debugrun();       // tools/windows/debugrun/debugrun.exe
   static std::filesystem::path probe();          // tools/windows/debugrun/debugrun_probe.exe
+  static std::filesystem::path swaprename();     // tools/windows/swaprename/swaprename.exe
   static std::filesystem::path sqliteLibrary();  // sqlite3.dll, beside the program or elsewhere in the build
   static std::filesystem::path winePrefixTemplate();
 };

@@ -1,20 +1,9 @@
-// Bounded reads from a file or from memory for the resource reader.
-#include "platform/posix/ByteSource.h"
-
-#include <sys/stat.h>
+// Bounded reads from a file or from memory for the reader of executables.
+#include "platform/executable/ByteSource.h"
 
 #include <algorithm>
 
-#include "platform/TextCodePage.h"
-#include "platform/posix/FileStamp.h"
-
-namespace platform::posix {
-
-std::optional<FileStamp> fileStampAt(const std::u16string& path) {
-  struct stat info {};
-  if (::stat(toAnsi(path).c_str(), &info) != 0) return std::nullopt;
-  return stampOf(info);
-}
+namespace platform::executable {
 
 std::optional<std::vector<std::uint8_t>> ByteSource::bytesAt(std::uint64_t offset, std::uint64_t count) const {
   if (!contains(offset, count)) return std::nullopt;
@@ -72,4 +61,4 @@ bool MemoryByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
   return true;
 }
 
-}  // namespace platform::posix
+}  // namespace platform::executable

@@ -1,6 +1,6 @@
-// Where the resource reader gets its bytes: an open file read with positioned reads, or a block
-// of memory (used by the fuzz target). Every read names its offset and length and is refused when
-// the range does not lie wholly inside the source.
+// Where the reader of executables gets its bytes: an open file read with positioned reads, or a
+// block of memory (the fuzz target and tests). Every read names its offset and length and is
+// refused when the range does not lie wholly inside the source. Shared by both platform layers.
 #pragma once
 
 #include <array>
@@ -8,15 +8,11 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "platform/NativeFile.h"
 
-namespace platform::posix {
-
-// The stamp of the file at `path` (following links), or nothing when it cannot be examined.
-std::optional<FileStamp> fileStampAt(const std::u16string& path);
+namespace platform::executable {
 
 class ByteSource {
  public:
@@ -36,7 +32,7 @@ class ByteSource {
   }
 };
 
-// A file opened for reading, read with pread calls. The reader asks for many small pieces that
+// A file opened for reading, read with positioned reads (NativeFile::readAt). The reader asks for many small pieces that
 // lie close together (headers, directory entries), so reads of up to kWindow bytes are served
 // from two windows of kWindow bytes each, each filled by one pread; larger reads (image data) go
 // straight to the file. Every read stays bounded by kWindow or by what was asked for.
@@ -45,9 +41,7 @@ class FileByteSource final : public ByteSource {
   static constexpr std::size_t kWindow = 4096;
 
   explicit FileByteSource(NativeFile file);
-  bool isOpen() { return file_.isOpen(); }
-  // The file's stamp as its open found it.
-  const std::optional<FileStamp>& stamp() const { return file_.openedStamp(); }
+  bool isOpen() const { return file_.isOpen(); }
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
@@ -77,4 +71,4 @@ class MemoryByteSource final : public ByteSource {
   std::span<const std::uint8_t> bytes_;
 };
 
-}  // namespace platform::posix
+}  // namespace platform::executable

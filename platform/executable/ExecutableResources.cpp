@@ -1,0 +1,508 @@
+// Checks of the icon and version resources of PE images (PE32 and PE32+) and of plain .ico files.
+//
+// The resource tree (PE/COFF format, ".rsrc section") has three fixed levels: type, name, language.
+// Directory offsets are relative to the tree's root; data entries hold image-relative addresses
+// that are mapped to file offsets through the section table. The tree is walked at exactly those
+// three levels, so a directory that points back at itself cannot make us loop. Every read is a
+// positioned read of just the bytes needed, checked against the file and, for the tree itself,
+// against the raw data of the section holding the root. The work is bounded too: counts are
+// capped (kMaxImagesPerIcon, kMaxLanguages, kMaxImageChecks, kMaxVersionEntries), so a tree of a
+// hundred thousand entries costs no more than a few reads of each.
+#include "platform/executable/ExecutableResources.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <span>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/executable/ByteSource.h"
+
+namespace platform::executable {
+namespace {
+
+constexpr std::uint32_t kTypeIcon = 3;         // RT_ICON
+constexpr std::uint32_t kTypeGroupIcon = 14;   // RT_GROUP_ICON
+constexpr std::uint32_t kTypeVersion = 16;     // RT_VERSION
+constexpr std::uint32_t kHighBit = 0x80000000u;
+constexpr std::uint16_t kMagicPe32 = 0x10B;
+constexpr std::uint16_t kMagicPe32Plus = 0x20B;
+constexpr std::uint32_t kResourceDirectoryIndex = 2;
+constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
+// An icon image of the largest side takes a little over 256 KB as a 32-bit bitmap, and a PNG of
+// that side rarely more; nothing larger is accepted, so nothing larger is ever read into memory.
+constexpr std::uint64_t kMaxImageBytes = 8u << 20;
+// Languages one resource may be stored in. Honest files carry a handful; the cap bounds the work
+// over a tree that repeats one name in thousands of languages.
+constexpr std::size_t kMaxLanguages = 256;
+// Image headers checked for one icon, and version entries checked for one file: far above what
+// honest files need (a few dozen images, one version entry), and a bound on a hostile tree's cost.
+constexpr std::size_t kMaxImageChecks = 4096;
+constexpr std::size_t kMaxVersionEntries = 1024;
+// How much larger than its file a mapped image may be (uninitialised data, alignment). Honest
+// images exceed their files by a few megabytes at most.
+constexpr std::uint64_t kMaxImageGrowth = 64u << 20;
+
+std::uint16_t u16At(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+std::uint32_t u32At(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
+         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+std::int32_t i32At(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int32_t>(u32At(b, at)); }
+// PNG stores its integers big-endian (PNG specification, section 7.1).
+std::uint32_t bigEndianU32At(std::span<const std::uint8_t> b, std::size_t at) {
+  return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
+         (static_cast<std::uint32_t>(b[at + 2]) << 8) | static_cast<std::uint32_t>(b[at + 3]);
+}
+
+// --- Icon directories and images ------------------------------------------------------------------
+
+// One image as its directory (icon group or .ico file) describes it; only these fields choose.
+struct ImageEntry {
+  int width = 0;   // 0 stored means 256
+  int height = 0;
+  std::uint16_t bitCount = 0;
+  std::uint32_t id = 0;  // the icon resource id (groups) or the file offset (.ico files)
+  std::uint32_t bytes = 0;
+};
+
+// The entry nearest 48x48 (|w - 48| + |h - 48|), then the deepest (a stored 0 ranks lowest),
+// then the first listed. Size always beats depth.
+int distanceFrom48(const ImageEntry& e) { return std::abs(e.width - 48) + std::abs(e.height - 48); }
+
+std::size_t chooseImage(const std::vector<ImageEntry>& entries) {
+  std::size_t best = 0;
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const int d = distanceFrom48(entries[i]);
+    const int bestD = distanceFrom48(entries[best]);
+    if (d < bestD || (d == bestD && entries[i].bitCount > entries[best].bitCount)) best = i;
+  }
+  return best;
+}
+
+int sideFromByte(std::uint8_t stored) { return stored == 0 ? 256 : stored; }
+
+// The 14-byte entries of a group directory, or the 16-byte entries of an .ico file; both begin
+// with reserved 0, type 1 (icon), count. The entries must lie inside the `available` bytes.
+std::optional<std::vector<ImageEntry>> parseIconDirectory(const ByteSource& source, std::uint64_t offset,
+                                                          std::uint64_t available, std::uint64_t entrySize) {
+  if (available < 6) return std::nullopt;
+  const auto header = source.bytesAt(offset, 6);
+  if (!header) return std::nullopt;
+  const std::uint16_t count = u16At(*header, 4);
+  if (u16At(*header, 0) != 0 || u16At(*header, 2) != 1 || count == 0 || count > kMaxImagesPerIcon) return std::nullopt;
+  if (count > (available - 6) / entrySize) return std::nullopt;
+  const auto raw = source.bytesAt(offset + 6, count * entrySize);
+  if (!raw) return std::nullopt;
+  std::vector<ImageEntry> entries(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t at = i * entrySize;
+    ImageEntry& e = entries[i];
+    e.width = sideFromByte((*raw)[at]);
+    e.height = sideFromByte((*raw)[at + 1]);
+    e.bitCount = u16At(*raw, at + 6);
+    e.bytes = u32At(*raw, at + 8);
+    e.id = entrySize == 14 ? u16At(*raw, at + 12) : u32At(*raw, at + 12);
+  }
+  return entries;
+}
+
+constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::size_t kPngHeaderEnd = 8 + 8 + 13 + 4;  // signature, IHDR's length and type, data, CRC
+constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
+
+// Bytes in one stored row of `width` pixels at `bits` per pixel: padded to a multiple of 32 bits.
+std::uint64_t rowBytes(std::uint64_t width, std::uint64_t bits) { return ((width * bits + 31) / 32) * 4; }
+
+// A PNG image whose first chunk is an IHDR (as the PNG specification requires, section 5.6)
+// giving the entry's width and height.
+bool pngMatches(std::span<const std::uint8_t> head, const ImageEntry& entry) {
+  if (head.size() < kPngHeaderEnd) return false;
+  if (bigEndianU32At(head, 8) != 13 || head[12] != 'I' || head[13] != 'H' || head[14] != 'D' || head[15] != 'R')
+    return false;
+  return bigEndianU32At(head, 16) == static_cast<std::uint32_t>(entry.width) &&
+         bigEndianU32At(head, 20) == static_cast<std::uint32_t>(entry.height);
+}
+
+// A BMP-style image (BITMAPINFOHEADER, colour table, XOR bitmap, AND mask) that the Linux
+// decoder reads (see platform/posix/IconImageDecoder.cpp: the same depths, no compression, the
+// same table size) with the entry's width and twice its height (both bitmaps), one plane, and
+// all of its rows inside the image's `size` bytes.
+bool bitmapMatches(std::span<const std::uint8_t> head, std::uint64_t size, const ImageEntry& entry) {
+  if (head.size() < kBitmapInfoHeaderSize) return false;
+  const std::uint32_t headerSize = u32At(head, 0);
+  const int bits = u16At(head, 14);
+  const std::uint32_t coloursUsed = u32At(head, 32);
+  if (headerSize < kBitmapInfoHeaderSize || headerSize > size) return false;
+  if (i32At(head, 4) != entry.width || i32At(head, 8) != 2 * entry.height || u16At(head, 12) != 1) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
+  if (u32At(head, 16) != 0 || coloursUsed > 256) return false;  // BI_RGB only
+  const std::uint64_t tableEntries = (bits <= 8 && coloursUsed == 0) ? (1u << bits) : coloursUsed;
+  const std::uint64_t width = static_cast<std::uint64_t>(entry.width);
+  const std::uint64_t height = static_cast<std::uint64_t>(entry.height);
+  const std::uint64_t end =
+      headerSize + tableEntries * 4 + rowBytes(width, static_cast<std::uint64_t>(bits)) * height + rowBytes(width, 1) * height;
+  return end <= size;
+}
+
+// Whether the image at `span` is one whose header matches `entry`.
+bool imageMatches(const ByteSource& source, ImageSpan span, const ImageEntry& entry) {
+  if (span.size == 0 || span.size > kMaxImageBytes) return false;
+  const auto head = source.bytesAt(span.offset, std::min<std::uint64_t>(span.size, kBitmapInfoHeaderSize));
+  if (!head) return false;
+  if (head->size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), head->begin()))
+    return pngMatches(*head, entry);
+  return bitmapMatches(*head, span.size, entry);
+}
+
+// --- The PE image and its resource tree -----------------------------------------------------------
+
+struct Section {
+  std::uint32_t virtualAddress = 0;
+  std::uint32_t virtualSize = 0;
+  std::uint32_t rawSize = 0;
+  std::uint32_t rawOffset = 0;
+  // The addresses the section claims: its virtual size, or its raw size when that is larger.
+  bool claims(std::uint32_t rva) const {
+    return rva >= virtualAddress && rva - virtualAddress < std::max(virtualSize, rawSize);
+  }
+};
+
+struct DirectoryEntry {
+  std::uint32_t name = 0;    // high bit: offset of a name string; else a numeric id
+  std::uint32_t target = 0;  // high bit: offset of a subdirectory; else of a data entry
+  bool named() const { return (name & kHighBit) != 0; }
+  bool leadsToDirectory() const { return (target & kHighBit) != 0; }
+  std::uint32_t targetOffset() const { return target & ~kHighBit; }
+};
+
+// A PE image's section table and the place of its resource tree.
+class PeImage {
+ public:
+  static std::optional<PeImage> open(const ByteSource& source);
+
+  // File offset of the `size` bytes at image address `rva`: they must lie in the raw data of the
+  // one section that claims the address (sections claiming it twice are refused, so the system's
+  // reading of the table and ours cannot differ) and inside the file.
+  std::optional<std::uint64_t> fileOffset(std::uint32_t rva, std::uint64_t size) const;
+
+  // The entries of the resource directory at `offset` from the root.
+  std::optional<std::vector<DirectoryEntry>> directory(std::uint32_t offset) const;
+  // The subdirectory of the root for numeric type `type`.
+  std::optional<std::vector<DirectoryEntry>> typeDirectory(std::uint32_t type) const;
+  // The language entries under a name entry: a directory of at most kMaxLanguages entries.
+  std::optional<std::vector<DirectoryEntry>> languages(const DirectoryEntry& nameEntry) const;
+  // The data behind a language entry, which must be a data entry whose bytes lie inside the file.
+  std::optional<ImageSpan> dataOf(const DirectoryEntry& languageEntry) const;
+
+  const ByteSource& source() const { return *source_; }
+
+ private:
+  // The tree's bytes at `offset` from the root, when inside the section holding the root.
+  std::optional<std::vector<std::uint8_t>> treeBytes(std::uint64_t offset, std::uint64_t count) const;
+  // The one section claiming `rva`, or none when no section or more than one does.
+  const Section* sectionClaiming(std::uint32_t rva) const;
+
+  const ByteSource* source_ = nullptr;
+  std::vector<Section> sections_;
+  std::uint64_t rootOffset_ = 0;  // file offset of the root directory
+  std::uint64_t treeEnd_ = 0;     // end of the raw data of the section holding the root
+};
+
+std::optional<PeImage> PeImage::open(const ByteSource& source) {
+  const auto dos = source.bytesAt(0, 64);
+  if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') return std::nullopt;
+  const std::uint64_t peOffset = u32At(*dos, 0x3C);
+  const auto coff = source.bytesAt(peOffset, 24);
+  if (!coff || u32At(*coff, 0) != 0x00004550) return std::nullopt;  // "PE\0\0"; "NE", "LE" are not read
+  const std::uint16_t sectionCount = u16At(*coff, 6);
+  const std::uint16_t optionalSize = u16At(*coff, 20);
+  const std::uint64_t optionalOffset = peOffset + 24;
+
+  const auto magicBytes = source.bytesAt(optionalOffset, 2);
+  if (!magicBytes || optionalSize < 2) return std::nullopt;
+  const std::uint16_t magic = u16At(*magicBytes, 0);
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
+  const std::uint64_t countField = magic == kMagicPe32 ? 92 : 108;
+  const std::uint64_t directoriesField = countField + 4;
+  const std::uint64_t resourceField = directoriesField + 8 * kResourceDirectoryIndex;
+  if (optionalSize < resourceField + 8) return std::nullopt;
+  const auto optional = source.bytesAt(optionalOffset, resourceField + 8);
+  if (!optional || u32At(*optional, countField) <= kResourceDirectoryIndex) return std::nullopt;
+  const std::uint32_t resourceRva = u32At(*optional, resourceField);
+  if (resourceRva == 0) return std::nullopt;
+
+  const std::uint64_t sectionTable = optionalOffset + optionalSize;
+  if (sectionCount == 0) return std::nullopt;
+  const auto table = source.bytesAt(sectionTable, std::uint64_t{sectionCount} * 40);
+  if (!table) return std::nullopt;
+  PeImage image;
+  image.source_ = &source;
+  // The headers come first, as if a section: the system maps an address below SizeOfHeaders
+  // (optional header offset 60, the same in both flavours) to the same file offset, whatever the
+  // section table says. An address that both the headers and a section claim is refused below,
+  // so a SizeOfHeaders reaching over the sections cannot send the system elsewhere than us.
+  const std::uint32_t headersSize = u32At(*optional, 60);
+  // The image as the system maps it (SizeOfImage, optional header offset 56, and every section's
+  // extent) may exceed the file only by kMaxImageGrowth of zero-filled space: the system's
+  // readers map the whole image, and a hostile virtual size would make them fill gigabytes.
+  if (u32At(*optional, 56) > source.size() + kMaxImageGrowth) return std::nullopt;
+  image.sections_.push_back({0, headersSize, headersSize, 0});
+  for (std::size_t i = 0; i < sectionCount; ++i) {
+    const std::size_t at = i * 40;
+    image.sections_.push_back({u32At(*table, at + 12), u32At(*table, at + 8), u32At(*table, at + 16), u32At(*table, at + 20)});
+  }
+  for (const Section& s : image.sections_) {
+    if (std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize) > source.size() + kMaxImageGrowth)
+      return std::nullopt;
+  }
+  const Section* holder = image.sectionClaiming(resourceRva);
+  if (holder == nullptr || resourceRva - holder->virtualAddress >= holder->rawSize) return std::nullopt;
+  image.rootOffset_ = std::uint64_t{holder->rawOffset} + (resourceRva - holder->virtualAddress);
+  image.treeEnd_ = std::min<std::uint64_t>(std::uint64_t{holder->rawOffset} + holder->rawSize, source.size());
+  if (image.rootOffset_ >= image.treeEnd_) return std::nullopt;
+  return image;
+}
+
+const Section* PeImage::sectionClaiming(std::uint32_t rva) const {
+  const Section* found = nullptr;
+  for (const Section& s : sections_) {
+    if (!s.claims(rva)) continue;
+    if (found != nullptr) return nullptr;
+    found = &s;
+  }
+  return found;
+}
+
+std::optional<std::uint64_t> PeImage::fileOffset(std::uint32_t rva, std::uint64_t size) const {
+  const Section* s = sectionClaiming(rva);
+  if (s == nullptr) return std::nullopt;
+  const std::uint64_t into = rva - s->virtualAddress;
+  if (into > s->rawSize || size > s->rawSize - into) return std::nullopt;
+  const std::uint64_t offset = std::uint64_t{s->rawOffset} + into;
+  if (offset > source_->size() || size > source_->size() - offset) return std::nullopt;
+  return offset;
+}
+
+std::optional<std::vector<std::uint8_t>> PeImage::treeBytes(std::uint64_t offset, std::uint64_t count) const {
+  const std::uint64_t room = treeEnd_ - rootOffset_;
+  if (offset > room || count > room - offset) return std::nullopt;
+  return source_->bytesAt(rootOffset_ + offset, count);
+}
+
+std::optional<std::vector<DirectoryEntry>> PeImage::directory(std::uint32_t offset) const {
+  const auto header = treeBytes(offset, 16);
+  if (!header) return std::nullopt;
+  // Named entries come first, then numbered ones; both lists are taken in the stored order.
+  const std::uint64_t count = std::uint64_t{u16At(*header, 12)} + u16At(*header, 14);
+  const auto raw = treeBytes(std::uint64_t{offset} + 16, count * 8);  // bounded by the section
+  if (!raw) return std::nullopt;
+  std::vector<DirectoryEntry> entries(count);
+  for (std::size_t i = 0; i < count; ++i) entries[i] = {u32At(*raw, i * 8), u32At(*raw, i * 8 + 4)};
+  return entries;
+}
+
+std::optional<std::vector<DirectoryEntry>> PeImage::typeDirectory(std::uint32_t type) const {
+  const auto root = directory(0);
+  if (!root) return std::nullopt;
+  for (const DirectoryEntry& e : *root) {
+    if (e.named() || e.name != type) continue;
+    if (!e.leadsToDirectory()) return std::nullopt;
+    return directory(e.targetOffset());
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<DirectoryEntry>> PeImage::languages(const DirectoryEntry& nameEntry) const {
+  if (!nameEntry.leadsToDirectory()) return std::nullopt;
+  auto entries = directory(nameEntry.targetOffset());
+  if (!entries || entries->size() > kMaxLanguages) return std::nullopt;
+  return entries;
+}
+
+std::optional<ImageSpan> PeImage::dataOf(const DirectoryEntry& languageEntry) const {
+  // The third level must end in a data entry: its address, size, code page and a reserved word.
+  if (languageEntry.leadsToDirectory()) return std::nullopt;
+  const auto data = treeBytes(languageEntry.targetOffset(), 16);
+  if (!data) return std::nullopt;
+  const std::uint32_t size = u32At(*data, 4);
+  const auto offset = fileOffset(u32At(*data, 0), size);
+  if (!offset) return std::nullopt;
+  return ImageSpan{*offset, size};
+}
+
+// --- The icon of a PE image -----------------------------------------------------------------------
+
+// The icon resources by id, for the groups' look-ups: each id with the positions of its entries
+// in the icon type's directory (an id stored twice is looked at in both places).
+class IconIndex {
+ public:
+  explicit IconIndex(const std::vector<DirectoryEntry>& icons) {
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+      if (!icons[i].named()) byId_.emplace_back(icons[i].name, i);
+    }
+    std::sort(byId_.begin(), byId_.end());
+  }
+  // Positions of the entries with numeric id `id`, in stored order.
+  std::span<const std::pair<std::uint32_t, std::size_t>> entriesOf(std::uint32_t id) const {
+    const auto first = std::lower_bound(byId_.begin(), byId_.end(), std::make_pair(id, std::size_t{0}));
+    auto last = first;
+    while (last != byId_.end() && last->first == id) ++last;
+    return {first, last};
+  }
+
+ private:
+  std::vector<std::pair<std::uint32_t, std::size_t>> byId_;
+};
+
+// Checks every image that group entries name, each in every language it is stored in; one check
+// per icon entry and entry size, however many groups repeat it.
+class ImageChecker {
+ public:
+  ImageChecker(const PeImage& pe, const std::vector<DirectoryEntry>& icons) : pe_(pe), icons_(icons), index_(icons) {}
+
+  bool allWellFormed(const std::vector<ImageEntry>& entries) {
+    for (const ImageEntry& entry : entries) {
+      const auto found = index_.entriesOf(entry.id);
+      if (found.empty()) return false;  // the group names an image the file does not hold
+      for (const auto& [id, position] : found) {
+        if (!wellFormed(position, entry)) return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool wellFormed(std::size_t position, const ImageEntry& entry) {
+    const auto key = std::make_tuple(position, entry.width, entry.height);
+    if (const auto known = checked_.find(key); known != checked_.end()) return known->second;
+    const bool result = check(icons_[position], entry);
+    checked_.emplace(key, result);
+    return result;
+  }
+
+  bool check(const DirectoryEntry& icon, const ImageEntry& entry) {
+    const auto languages = pe_.languages(icon);
+    if (!languages || languages->empty()) return false;
+    for (const DirectoryEntry& language : *languages) {
+      if (++checks_ > kMaxImageChecks) return false;
+      const auto data = pe_.dataOf(language);
+      if (!data || !imageMatches(pe_.source(), *data, entry)) return false;
+    }
+    return true;
+  }
+
+  const PeImage& pe_;
+  const std::vector<DirectoryEntry>& icons_;
+  IconIndex index_;
+  std::map<std::tuple<std::size_t, int, int>, bool> checked_;
+  std::size_t checks_ = 0;
+};
+
+std::optional<ImageSpan> iconFromPe(const PeImage& pe) {
+  // Index 0: the first group entry as stored. The system may read it in another language than
+  // its first, so every language of it is checked, with every image each names.
+  const auto groups = pe.typeDirectory(kTypeGroupIcon);
+  if (!groups || groups->empty()) return std::nullopt;
+  const auto groupLanguages = pe.languages(groups->front());
+  if (!groupLanguages || groupLanguages->empty()) return std::nullopt;
+  const auto icons = pe.typeDirectory(kTypeIcon);
+  if (!icons) return std::nullopt;
+  ImageChecker checker(pe, *icons);
+  std::optional<std::vector<ImageEntry>> firstLanguage;
+  for (const DirectoryEntry& language : *groupLanguages) {
+    const auto group = pe.dataOf(language);
+    if (!group) return std::nullopt;
+    auto entries = parseIconDirectory(pe.source(), group->offset, group->size, 14);
+    if (!entries || !checker.allWellFormed(*entries)) return std::nullopt;
+    if (!firstLanguage) firstLanguage = std::move(entries);
+  }
+
+  // The image: the icon resource with the chosen entry's id, in the group's first language when
+  // it is stored in that language, else in its first one.
+  const ImageEntry& chosen = (*firstLanguage)[chooseImage(*firstLanguage)];
+  const std::uint32_t groupLanguage = groupLanguages->front().name;
+  const auto image = std::find_if(icons->begin(), icons->end(),
+                                  [&](const DirectoryEntry& e) { return !e.named() && e.name == chosen.id; });
+  if (image == icons->end()) return std::nullopt;
+  const auto languages = pe.languages(*image);
+  if (!languages || languages->empty()) return std::nullopt;
+  const auto same = std::find_if(languages->begin(), languages->end(),
+                                 [&](const DirectoryEntry& e) { return !e.named() && e.name == groupLanguage; });
+  return pe.dataOf(same != languages->end() ? *same : languages->front());
+}
+
+std::optional<ImageSpan> iconFromIcoFile(const ByteSource& source) {
+  const auto entries = parseIconDirectory(source, 0, source.size(), 16);
+  if (!entries) return std::nullopt;
+  for (const ImageEntry& entry : *entries) {
+    const ImageSpan span{entry.id, entry.bytes};
+    if (span.offset > source.size() || span.size > source.size() - span.offset) return std::nullopt;
+    if (!imageMatches(source, span, entry)) return std::nullopt;
+  }
+  const ImageEntry& chosen = (*entries)[chooseImage(*entries)];
+  return ImageSpan{chosen.id, chosen.bytes};
+}
+
+// --- The version ----------------------------------------------------------------------------------
+
+// The fixed file information of a VS_VERSIONINFO block: length, value length, type, the key
+// "VS_VERSION_INFO" in UTF-16 with its terminator, padding to 32 bits, then the 52-byte record.
+std::optional<std::array<std::uint16_t, 4>> fixedFileVersion(const ByteSource& source, ImageSpan block) {
+  static constexpr char kKey[] = "VS_VERSION_INFO";
+  constexpr std::uint64_t kKeyBytes = sizeof kKey * 2;                  // with the terminator
+  constexpr std::uint64_t kValueOffset = (6 + kKeyBytes + 3) / 4 * 4;  // 40
+  constexpr std::uint64_t kFixedInfoSize = 52;
+  if (block.size < kValueOffset + kFixedInfoSize || block.size > kMaxVersionBytes) return std::nullopt;
+  const auto bytes = source.bytesAt(block.offset, kValueOffset + kFixedInfoSize);
+  if (!bytes) return std::nullopt;
+  const std::uint16_t length = u16At(*bytes, 0);
+  const std::uint16_t valueLength = u16At(*bytes, 2);
+  if (length < kValueOffset + kFixedInfoSize || length > block.size || valueLength < kFixedInfoSize) return std::nullopt;
+  for (std::size_t i = 0; i < sizeof kKey; ++i) {
+    if (u16At(*bytes, 6 + i * 2) != static_cast<unsigned char>(kKey[i])) return std::nullopt;
+  }
+  if (u32At(*bytes, kValueOffset) != kFixedInfoSignature) return std::nullopt;
+  const std::uint32_t high = u32At(*bytes, kValueOffset + 8);  // dwFileVersionMS
+  const std::uint32_t low = u32At(*bytes, kValueOffset + 12);  // dwFileVersionLS
+  return std::array<std::uint16_t, 4>{static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high),
+                                      static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low)};
+}
+
+}  // namespace
+
+std::optional<ImageSpan> checkedIconImage(const ByteSource& source) {
+  if (const auto pe = PeImage::open(source)) return iconFromPe(*pe);
+  return iconFromIcoFile(source);
+}
+
+std::optional<std::array<std::uint16_t, 4>> checkedFileVersion(const ByteSource& source) {
+  const auto pe = PeImage::open(source);
+  if (!pe) return std::nullopt;
+  const auto versions = pe->typeDirectory(kTypeVersion);
+  if (!versions || versions->empty()) return std::nullopt;
+  // The system picks its entry by id and by its own language rules, so every entry it could pick
+  // must be well-formed; ours is the first as stored.
+  std::optional<std::array<std::uint16_t, 4>> first;
+  std::size_t checked = 0;
+  for (const DirectoryEntry& name : *versions) {
+    const auto languages = pe->languages(name);
+    if (!languages || languages->empty()) return std::nullopt;
+    for (const DirectoryEntry& language : *languages) {
+      if (++checked > kMaxVersionEntries) return std::nullopt;
+      const auto data = pe->dataOf(language);
+      if (!data) return std::nullopt;
+      const auto words = fixedFileVersion(pe->source(), *data);
+      if (!words) return std::nullopt;
+      if (!first) first = words;
+    }
+  }
+  return first;
+}
+
+}  // namespace platform::executable
