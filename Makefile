@@ -16,7 +16,7 @@ COMMON_FLAGS := -DTALVENOOK_WERROR=$(WERROR)
 WINE_PREFIX := $(abspath $(WINBUILD))/wine-prefix
 
 .PHONY: all deps build test test-linux test-windows test-sanitize test-pg windows dist \
-        fuzz bench demo clean
+        fuzz bench demo clean serve test-production
 # Every target drives cmake, which uses every core by itself.
 .NOTPARALLEL:
 
@@ -74,6 +74,18 @@ test-sanitize: deps
 # and stops in a temporary folder.
 test-pg: deps deps-pg
 	tests/iconservice/run_pg.sh
+
+# The icon service as deployed in production, in iconservice/run/ (or SERVE_DIR): PostgreSQL,
+# NODES php-fpm nodes (2) and nginx as their load balancer on 127.0.0.1:8750; prints the
+# gallery's address and serves until Enter or Ctrl-C (or until make ends).
+serve: deps-production
+	tools/service_control.sh production
+
+# The production deployment under test: the Linux build and talvenook.exe under Wine each pass
+# against it, a node killed and PostgreSQL restarted during load runs. Needs `make build
+# windows` first (without the Windows build its pass is skipped and says so).
+test-production: deps-production
+	timeout 1200 tests/iconservice/run_production.sh $(BUILD) $(WINBUILD)
 
 # The release archives in $(DIST): the Windows zip (talvenook.exe, sqlite3.dll, README.txt) and
 # the Linux tarball (talvenook, README.txt).

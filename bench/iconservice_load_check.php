@@ -1,52 +1,50 @@
 <?php
-// Verdict and figures of bench/iconservice_load.sh: reads the clients' reports and the stored
-// rows, checks every upload answered success, every name is stored once with the bytes its
-// client sent, no icon file is left that no row names, and prints throughput. Exit status 1 when anything was lost or doubled.
+// Verdict of a load run (bench/iconservice_load.sh, the production fault tests): reads the
+// generator's list of uploads answered {"success":true} and the service's database, and checks
+// that each of them is stored, once, with the bytes the desktop sent, that no name and version
+// is stored twice, and that every stored icon is named by a row and stored once.
+//
+//   php bench/iconservice_load_check.php UPLOADS_FILE DSN [DB_USER]
+//
+// Prints one line "check: ..." and exits 1 when anything was lost or doubled.
 declare(strict_types=1);
 
 require_once __DIR__ . '/../tests/iconservice/bootstrap.php';
 
 use IconService\Tests\IconFactory;
 
-[, $work, $clients, $unique, $shared, $start, $end] = $argv;
-[$clients, $unique, $shared] = [(int) $clients, (int) $unique, (int) $shared];
-$seconds = (float) $end - (float) $start;
+[, $uploadsFile, $dsn] = $argv;
+$user = $argv[3] ?? null;
+$db = new PDO($dsn, $user, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
 
-$ok = 0;
-$failed = 0;
-$clientSeconds = [];
-foreach (range(0, $clients - 1) as $c) {
-    $report = json_decode((string) @file_get_contents("$work/client-$c.json"), true) ?? ['ok' => 0, 'failed' => $unique + $shared, 'seconds' => 0, 'errors' => ['no report']];
-    $ok += $report['ok'];
-    $failed += $report['failed'];
-    $clientSeconds[] = $report['seconds'];
-    foreach ($report['errors'] as $error) {
-        echo "  client $c: $error\n";
-    }
+$expected = [];
+$answered = 0;
+foreach (file($uploadsFile, FILE_IGNORE_NEW_LINES | FILE_SKIP_EMPTY_LINES) ?: [] as $line) {
+    [$name, $version, $seed] = explode("\t", $line);
+    $expected["$name\0$version"] = (int) $seed;
+    ++$answered;
 }
 
-$db = new PDO("sqlite:$work/data/icons.sqlite", null, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
-$rows = (int) $db->query('SELECT COUNT(*) FROM talvenook_icons')->fetchColumn();
-$doubled = (int) $db->query('SELECT COUNT(*) FROM (SELECT name, version FROM talvenook_icons GROUP BY name, version HAVING COUNT(*) > 1) d')->fetchColumn();
-$wrongBytes = 0;
-$storage = IconService\Storage::open("sqlite:$work/data/icons.sqlite", null, null, "$work/data/icons");
-foreach ($db->query('SELECT id, name FROM talvenook_icons')->fetchAll(PDO::FETCH_NUM) as [$id, $name]) {
-    if ($storage->iconBytes((int) $id) !== IconFactory::programIcon(crc32($name) & 0xFF)) {
-        ++$wrongBytes;
+$stored = [];
+$query = $db->query('SELECT i.name, i.version, b.icon FROM talvenook_icons i LEFT JOIN talvenook_icon_blobs b'
+    . ' ON b.icon_sha256 = i.icon_sha256');
+while (($row = $query->fetch(PDO::FETCH_NUM)) !== false) {
+    $key = "$row[0]\0$row[1]";
+    $stored[$key] = ($stored[$key] ?? 0) + 1;
+    if (isset($expected[$key]) && IconService\Database::bytes($row[2]) !== IconFactory::programIcon($expected[$key])) {
+        $wrong[] = $row[0];
     }
 }
-$named = array_flip(array_map('trim', $db->query('SELECT DISTINCT icon_sha256 FROM talvenook_icons')->fetchAll(PDO::FETCH_COLUMN)));
-$files = array_map(static fn (string $f): string => basename($f, '.ico'), glob("$work/data/icons/*.ico") ?: []);
-$orphans = count(array_diff_key(array_flip($files), $named)) + count(glob("$work/data/icons/.upload-*") ?: []);
-$expectedRows = $clients * $unique + $shared;
-$uploads = $clients * ($unique + $shared);
+$lost = count(array_diff_key($expected, $stored));
+$doubled = count(array_filter($stored, static fn (int $n): bool => $n > 1));
+$wrongBytes = count($wrong ?? []);
+$unused = (int) $db->query('SELECT COUNT(*) FROM talvenook_icon_blobs b WHERE NOT EXISTS'
+    . ' (SELECT 1 FROM talvenook_icons i WHERE i.icon_sha256 = b.icon_sha256)')->fetchColumn();
+$unnamed = (int) $db->query('SELECT COUNT(*) FROM talvenook_icons i WHERE NOT EXISTS'
+    . ' (SELECT 1 FROM talvenook_icon_blobs b WHERE b.icon_sha256 = i.icon_sha256)')->fetchColumn();
 
-printf("  uploads: %d answered success, %d failed, of %d\n", $ok, $failed, $uploads);
-printf("  rows: %d stored, %d expected; name+version stored twice: %d; rows with wrong bytes: %d\n",
-    $rows, $expectedRows, $doubled, $wrongBytes);
-printf("  icon files: %d, named by no row: %d\n", count($files), $orphans);
-printf("  time: %.2f s wall, %.0f uploads/s; slowest client %.2f s, fastest %.2f s\n",
-    $seconds, $uploads / max($seconds, 0.001), max($clientSeconds), min($clientSeconds));
-$good = $ok === $uploads && $rows === $expectedRows && $doubled === 0 && $wrongBytes === 0 && $orphans === 0;
-echo $good ? "  verdict: nothing lost, no duplicate rows, no orphan files\n" : "  verdict: FAILED\n";
+$good = $lost === 0 && $doubled === 0 && $wrongBytes === 0 && $unused === 0 && $unnamed === 0;
+printf("check: %d uploads answered success (%d names), %d rows stored; lost %d, doubled %d, wrong bytes %d,"
+    . " icons no row names %d, rows without their icon %d: %s\n", $answered, count($expected), array_sum($stored), $lost,
+    $doubled, $wrongBytes, $unused, $unnamed, $good ? 'nothing lost or doubled' : 'FAILED');
 exit($good ? 0 : 1);

@@ -1,8 +1,9 @@
 <?php
 // Set-up of the icon service, run once each time it is started (tools/service_control.sh does):
-// refuses a data folder inside the document root, creates the data folder, the table and its
-// index, switches SQLite to write-ahead logging, and removes icon files that no row names (what a
-// crash can leave). Requests then do none of this.
+// refuses a data folder inside the document root, creates the tables and their indexes, switches
+// SQLite to write-ahead logging, takes over the icon files of a data folder of the time when
+// icons were files (read into the database once, the files left as they are), and removes icons
+// that no row names (what a crash can leave). Requests then do none of this.
 //
 //   php iconservice/setup.php [DOCUMENT_ROOT]      (default: iconservice/public)
 //
@@ -16,9 +17,10 @@ require_once __DIR__ . '/lib/load.php';
 
 $documentRoot = $argv[1] ?? Config::defaultDocumentRoot();
 try {
-    $removed = Config::storage([$documentRoot])->prepare();
+    $done = Config::storage([$documentRoot])->prepare(Config::legacyIconFolder());
 } catch (\Throwable $error) {
     fwrite(STDERR, 'icon service: refusing to start: ' . $error->getMessage() . "\n");
     exit(1);
 }
-echo 'icon service: data in ', Config::dataFolder(), ", storage ready, $removed left-over icon files removed\n";
+echo 'icon service: storage ready; ', $done['imported'], ' icon files taken over, ', $done['dropped'],
+    ' rows without their icon file dropped (their icons will be sent again), ', $done['removed'], " unused icons removed\n";

@@ -1,6 +1,19 @@
 # shellcheck shell=bash disable=SC2034  # SERVICE_PID, SERVICE_PORT are read by the sourcing script
-# Starting and stopping the reference icon service under php -S, for tools/demo.sh, the load
-# benchmark and the end-to-end test. Source this file; it defines:
+# Starting and stopping the reference icon service, for tools/demo.sh, the load benchmark, the
+# end-to-end and production tests, and `make serve`.
+#
+# Production mode: `tools/service_control.sh production [DIR]` (make serve) starts the service as
+# deployed (tools/production_service.sh: PostgreSQL, NODES php-fpm nodes, nginx on
+# 127.0.0.1:8750) in DIR (default SERVE_DIR, else iconservice/run/, which keeps its database
+# from one start to the next), prints the gallery's address and serves until Enter, Ctrl-C, or
+# the end of the process that started it; then stops everything it started.
+# Sourced, the same as functions:
+#   start_production_service DIR    starts the deployment in DIR (settings from the environment,
+#                                   see tools/production_service.sh) with a watchdog that stops
+#                                   it when this shell ends; sets PRODUCTION_DIR and SERVICE_PORT
+#   stop_production_service         stops it
+#
+# php -S mode. Source this file; it defines:
 #   start_icon_service PORT DATA_FOLDER LOG [ROUTER]   runs the service's set-up, then serves its
 #                                                      document root iconservice/public on PORT;
 #                                                      PORT 0 lets the server take a free port
@@ -52,6 +65,25 @@ stop_icon_service() {
   SERVICE_PORT=
 }
 
+PRODUCTION_DIR=
+
+start_production_service() {
+  local dir
+  dir=$(realpath -m "$1")
+  "$tools_folder/production_service.sh" start "$dir" || return 1
+  PRODUCTION_DIR=$dir
+  SERVICE_PORT=$(sed -n 's/^PORT=//p' "$dir/deployment.env")
+  # Stops the deployment when this shell ends without stopping it (killed, or its parent gone).
+  setsid "$tools_folder/production_service.sh" watch "$dir" "$$" </dev/null >/dev/null 2>&1 &
+}
+
+stop_production_service() {
+  [ -n "$PRODUCTION_DIR" ] || return 0
+  "$tools_folder/production_service.sh" stop "$PRODUCTION_DIR"
+  PRODUCTION_DIR=
+  SERVICE_PORT=
+}
+
 # Takes a PNG screenshot of URL into FILE with headless Chromium (fresh profile, no network
 # besides the page). Returns non-zero when Chromium is missing or fails.
 screenshot_page() {
@@ -66,3 +98,23 @@ screenshot_page() {
   rm -rf "$profile"
   return $status
 }
+
+# Executed rather than sourced: `tools/service_control.sh production [DIR]`.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  if [ "${1:-}" != production ]; then
+    echo "usage: $0 production [DIR]   (or source it for its functions)" >&2
+    exit 2
+  fi
+  serve_dir=${2:-${SERVE_DIR:-$SERVICE_ROOT/run}}
+  trap 'stop_production_service; exit 0' INT TERM HUP
+  start_production_service "$serve_dir" || exit 1
+  parent=$PPID
+  if [ -t 0 ]; then
+    echo "Serving; press Enter (or Ctrl-C) to stop."
+    read -r || true
+  else
+    # No terminal: serve until the process that started this one ends.
+    while kill -0 "$parent" 2>/dev/null; do sleep 1; done
+  fi
+  stop_production_service
+fi

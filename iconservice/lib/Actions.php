@@ -52,24 +52,79 @@ final class Actions
         echo GalleryView::render($rows, $page, $pages, $total);
     }
 
-    /** r=sw/icon&id=N: the stored ICO file as image/x-icon. */
+    /**
+     * r=sw/icon&sha256=DIGEST (the gallery's address): the ICO file with that digest. The bytes
+     * behind a digest never change, so they are served with a strong ETag (the digest) and a
+     * lifetime of a year marked immutable; a browser that asks again with If-None-Match gets
+     * 304 without the database being asked.
+     * r=sw/icon&id=N: row N's current icon; the row keeps its id when a second upload replaces
+     * the icon, so browsers must revalidate (no-cache), and get 304 while it is unchanged.
+     */
     public function icon(): void
     {
         self::requireMethod('GET');
+        $digest = $_GET['sha256'] ?? null;
+        if ($digest !== null) {
+            $this->iconByDigest($digest);
+            return;
+        }
         $id = self::positiveInteger($_GET['id'] ?? '');
         if ($id === null) {
             throw new BadRequest('missing or invalid id');
         }
-        $bytes = ($this->storage)()->iconBytes($id);
+        $icon = ($this->storage)()->iconOfRow($id);
+        if ($icon === null) {
+            throw new BadRequest('no such icon', 404);
+        }
+        self::sendIcon($icon['sha256'], $icon['bytes'], 'no-cache');
+    }
+
+    private function iconByDigest(mixed $digest): void
+    {
+        if (!is_string($digest) || preg_match('/^[0-9a-f]{64}$/', $digest) !== 1) {
+            throw new BadRequest('missing or invalid sha256');
+        }
+        $immutable = 'public, max-age=31536000, immutable';
+        if (self::clientHas($digest)) {
+            self::sendIcon($digest, null, $immutable);
+            return;
+        }
+        $bytes = ($this->storage)()->iconByDigest($digest);
         if ($bytes === null) {
             throw new BadRequest('no such icon', 404);
         }
+        self::sendIcon($digest, $bytes, $immutable);
+    }
+
+    /** Sends an icon with its ETag, or 304 when $bytes is null or the client holds that ETag. */
+    private static function sendIcon(string $digest, ?string $bytes, string $cacheControl): void
+    {
+        header('ETag: "' . $digest . '"');
+        header("Cache-Control: $cacheControl");
+        header('X-Content-Type-Options: nosniff');
+        if ($bytes === null || self::clientHas($digest)) {
+            http_response_code(304);
+            return;
+        }
         header('Content-Type: image/x-icon');
         header('Content-Length: ' . strlen($bytes));
-        // A second upload replaces the icon under the same id: let browsers ask again each time.
-        header('Cache-Control: no-cache');
-        header('X-Content-Type-Options: nosniff');
         echo $bytes;
+    }
+
+    /** True when the request's If-None-Match names the ETag of $digest. */
+    private static function clientHas(string $digest): bool
+    {
+        $header = $_SERVER['HTTP_IF_NONE_MATCH'] ?? '';
+        if (!is_string($header) || $header === '') {
+            return false;
+        }
+        foreach (explode(',', $header) as $tag) {
+            $tag = trim($tag);
+            if ($tag === "\"$digest\"" || $tag === "W/\"$digest\"") {
+                return true;
+            }
+        }
+        return false;
     }
 
     private static function requireMethod(string $method): void

@@ -3,10 +3,14 @@
 // lies where the web server would hand it out.
 //
 //   TALVENOOK_ICONSERVICE_DATA      data folder (default: iconservice/data/, beside the document
-//                                   root public/); holds the SQLite database and the icons/ folder
+//                                   root public/); holds the SQLite database, and the icons/ folder
+//                                   of a service of the time when icons were files (taken over by
+//                                   the set-up)
 //   TALVENOOK_ICONSERVICE_DSN       PDO DSN of the database (default: SQLite in the data folder),
-//                                   e.g. "pgsql:host=127.0.0.1;port=5432;dbname=icons"
+//                                   e.g. "pgsql:host=/run/postgresql;dbname=icons"
 //   TALVENOOK_ICONSERVICE_DB_USER, TALVENOOK_ICONSERVICE_DB_PASSWORD   credentials for the DSN
+//   TALVENOOK_ICONSERVICE_DB_PERSISTENT   "1": keep the database connection open between the
+//                                   requests of a process (php-fpm; PostgreSQL only)
 declare(strict_types=1);
 
 namespace IconService;
@@ -27,7 +31,7 @@ final class Config
     {
         self::refuseServedData($documentRoots);
         return Storage::open(self::dsn(), self::env('TALVENOOK_ICONSERVICE_DB_USER'),
-            self::env('TALVENOOK_ICONSERVICE_DB_PASSWORD'), self::dataFolder() . '/icons');
+            self::env('TALVENOOK_ICONSERVICE_DB_PASSWORD'), self::env('TALVENOOK_ICONSERVICE_DB_PERSISTENT') === '1');
     }
 
     /** Throws ConfigurationError when the data folder or database lies inside one of $documentRoots. */
@@ -54,6 +58,12 @@ final class Config
     public static function defaultDocumentRoot(): string
     {
         return dirname(__DIR__) . '/public';
+    }
+
+    /** The folder of icon files that the set-up takes over (icons were files once). */
+    public static function legacyIconFolder(): string
+    {
+        return self::dataFolder() . '/icons';
     }
 
     public static function dataFolder(): string

@@ -50,7 +50,7 @@ nav{margin:1em 0}nav a,nav span{margin-right:1em}
     {
         $name = self::escape($row['name']);
         $time = gmdate('Y-m-d H:i:s', intdiv($row['uploaded_at'], 1000)) . ' UTC';
-        return '<li><img src="index.php?r=sw/icon&amp;id=' . $row['id'] . '" width="48" height="48" alt="' . $name . '">'
+        return '<li><img src="index.php?r=sw/icon&amp;sha256=' . $row['sha256'] . '" width="48" height="48" alt="' . $name . '">'
             . '<div class="name">' . $name . '</div>'
             . '<div class="version">' . self::escape($row['version']) . '</div>'
             . '<div class="time">' . $time . "</div></li>\n";

@@ -1,16 +1,13 @@
 <?php
-// Storage of received icons: one database row per software name and version, the ICO bytes in a
-// file of the icon folder named after their SHA-256 digest (rows with the same bytes share it).
+// Storage of received icons, all of it in the database: one row per software name and version,
+// naming its icon by the SHA-256 digest of the bytes, and the bytes once per digest however many
+// rows name them (Database). Nothing is kept on the node's own disk, so any number of service
+// nodes can share one database.
 //
-// The SQL is kept to what SQLite and PostgreSQL share (the upsert included); Database holds what
-// differs. Every change of files and rows runs under the database's write lock:
-//   - an upload writes its file and its row in one write transaction, so a row names its file
-//     only once the file is complete, and a failed upload leaves the old row or none;
-//   - a file that no row names any more (the replaced icon's, or a failed upload's) is removed
-//     in a write transaction of its own after that: under the lock no other upload can be between
-//     placing the same file and committing its row, so a file a committed row names is never
-//     removed, and a file is never left that nothing names;
-//   - what a crash leaves between those steps goes in the sweep at start (removeOrphans).
+// An upload is one transaction: the icon's bytes (unless stored already) and the row's upsert
+// (INSERT ... ON CONFLICT (name, version) DO UPDATE) commit together or not at all. An icon that
+// no row names any more (the replaced icon of a second upload) is removed right after, outside
+// that transaction; what a crash or a race leaves goes in the sweep at start (prepare).
 declare(strict_types=1);
 
 namespace IconService;
@@ -18,73 +15,70 @@ namespace IconService;
 final class Storage
 {
     private const TABLE = Database::TABLE;
+    private const BLOBS = Database::BLOBS;
 
     /** @var \Closure(): int  the time of upload, in milliseconds since 1970 UTC */
     private \Closure $clock;
 
     /** $clock: the time of upload in milliseconds since 1970 UTC; default the system's clock. */
-    public function __construct(private Database $db, private IconFolder $icons, ?\Closure $clock = null)
+    public function __construct(private Database $db, ?\Closure $clock = null)
     {
         $this->clock = $clock ?? static fn (): int => (int) floor(microtime(true) * 1000);
     }
 
     /**
-     * Connects to $dsn with $iconFolder as the folder of ICO files, both created when missing.
-     * The table is created by the first request that finds it missing (or by prepare()).
+     * Connects to $dsn ($persistent: keep the connection for the process's next requests). The
+     * tables are created by the first request that finds them missing (or by prepare()).
      */
-    public static function open(string $dsn, ?string $user, ?string $password, string $iconFolder): self
+    public static function open(string $dsn, ?string $user, ?string $password, bool $persistent = false): self
     {
-        $icons = new IconFolder($iconFolder);
-        $icons->ensureExists();
-        return new self(Database::connect($dsn, $user, $password), $icons);
+        return new self(Database::connect($dsn, $user, $password, $persistent));
     }
 
     /**
-     * Makes the storage ready for a start of the service: creates the table and its index when
-     * missing, sets SQLite's journal mode, and removes what a crash may have left. Returns the
-     * number of files removed.
+     * Makes the storage ready for a start of the service: creates the tables and indexes when
+     * missing, sets SQLite's journal mode, takes over the icon files of $iconFolder (a data
+     * folder of the time when icons were files) for rows whose icon is not in the database yet,
+     * and removes icons that no row names. The files are read, never changed or removed.
+     * Returns ['imported' => files taken over, 'dropped' => rows whose file was missing or did
+     * not hold its digest's bytes (removed, so clients send those icons again),
+     * 'removed' => unused icons removed].
      */
-    public function prepare(): int
+    public function prepare(?string $iconFolder = null): array
     {
         $this->db->createSchema();
-        return $this->removeOrphans();
+        [$imported, $dropped] = $iconFolder === null ? [0, 0] : $this->importFiles(new IconFolder($iconFolder));
+        $this->db->addBlobKeyWhenMissing();
+        return ['imported' => $imported, 'dropped' => $dropped, 'removed' => $this->removeOrphans()];
     }
 
     /** True when an icon is stored for exactly this name and version. */
     public function exists(string $name, string $version): bool
     {
-        return $this->db->withTable(fn (): bool => $this->digestOf($name, $version) !== null);
+        return $this->db->withTable(function () use ($name, $version): bool {
+            $query = $this->db->pdo->prepare('SELECT 1 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?');
+            $query->execute([$name, $version]);
+            return $query->fetchColumn() !== false;
+        });
     }
 
     /**
      * Stores $icoBytes as the icon of $name and $version. A second upload of the same name and
-     * version replaces the icon and its time of upload and keeps the one row; the replaced
-     * icon's file goes when no other row names it. Throws on failure, leaving the stored state as
-     * it was.
+     * version replaces the icon and its time of upload and keeps the one row; the replaced icon
+     * goes when no other row names it. Throws on failure, leaving the stored state as it was.
      */
     public function store(string $name, string $version, string $icoBytes): void
     {
         $digest = hash('sha256', $icoBytes);
-        $wroteFile = false;
-        try {
-            // Plain closures, not arrow functions: those would take $wroteFile by value.
-            $replaced = $this->db->withTable(function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
-                return $this->db->write(function () use ($name, $version, $digest, $icoBytes, &$wroteFile): ?string {
-                    $previous = $this->digestOf($name, $version);
-                    $wroteFile = true;
-                    $this->icons->write($digest, $icoBytes);
-                    $this->upsert($name, $version, $digest, strlen($icoBytes));
-                    return $previous;
-                });
-            });
-        } catch (\Throwable $error) {
-            if ($wroteFile) {
-                $this->removeUnreferencedQuietly($digest);
-            }
-            throw $error;
-        }
+        $replaced = $this->db->withTable(fn (): ?string => $this->db->write(function () use ($name, $version, $digest, $icoBytes): ?string {
+            $this->db->lockRow($name, $version);
+            $previous = $this->digestOf($name, $version);
+            $this->db->putBlob($digest, $icoBytes);
+            $this->upsert($name, $version, $digest, strlen($icoBytes));
+            return $previous;
+        }));
         if ($replaced !== null && $replaced !== $digest) {
-            $this->removeUnreferencedQuietly($replaced);
+            $this->removeUnusedQuietly($replaced);
         }
     }
 
@@ -98,58 +92,76 @@ final class Storage
     /**
      * Up to $limit stored icons, newest upload first, skipping $offset.
      * Each: ['id' => int, 'name' => string, 'version' => string, 'size' => int,
-     * 'uploaded_at' => int milliseconds since 1970 UTC].
+     * 'uploaded_at' => int milliseconds since 1970 UTC, 'sha256' => the icon's digest].
      */
     public function newest(int $offset, int $limit): array
     {
         return $this->db->withTable(function () use ($offset, $limit): array {
-            $query = $this->db->pdo->prepare('SELECT id, name, version, icon_size, uploaded_at FROM ' . self::TABLE
-                . ' ORDER BY uploaded_at DESC, id DESC LIMIT ? OFFSET ?');
+            $query = $this->db->pdo->prepare('SELECT id, name, version, icon_size, uploaded_at, icon_sha256 FROM '
+                . self::TABLE . ' ORDER BY uploaded_at DESC, id DESC LIMIT ? OFFSET ?');
             $query->bindValue(1, $limit, \PDO::PARAM_INT);
             $query->bindValue(2, $offset, \PDO::PARAM_INT);
             $query->execute();
             $rows = [];
-            foreach ($query->fetchAll(\PDO::FETCH_NUM) as [$id, $name, $version, $size, $uploadedAt]) {
+            foreach ($query->fetchAll(\PDO::FETCH_NUM) as [$id, $name, $version, $size, $uploadedAt, $digest]) {
                 $rows[] = ['id' => (int) $id, 'name' => $name, 'version' => $version,
-                    'size' => (int) $size, 'uploaded_at' => (int) $uploadedAt];
+                    'size' => (int) $size, 'uploaded_at' => (int) $uploadedAt, 'sha256' => trim($digest)];
             }
             return $rows;
         });
     }
 
-    /** The ICO bytes of row $id, or null when there is no such row or its file is unreadable. */
+    /** The ICO bytes of row $id, or null when there is no such row. */
     public function iconBytes(int $id): ?string
     {
-        return $this->db->withTable(function () use ($id): ?string {
-            $query = $this->db->pdo->prepare('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE id = ?');
-            // A replacement may remove the file between the query and the read: ask once more.
-            for ($attempt = 0; $attempt < 2; ++$attempt) {
-                $query->bindValue(1, $id, \PDO::PARAM_INT);
-                $query->execute();
-                $digest = $query->fetchColumn();
-                $query->closeCursor();
-                if (!is_string($digest)) {
-                    return null;
-                }
-                $bytes = $this->icons->read(trim($digest));
-                if ($bytes !== null) {
-                    return $bytes;
-                }
-            }
-            return null;
+        return $this->iconOfRow($id)['bytes'] ?? null;
+    }
+
+    /** Row $id's icon as ['sha256' => digest, 'bytes' => ICO bytes], or null when there is no such row. */
+    public function iconOfRow(int $id): ?array
+    {
+        return $this->db->withTable(function () use ($id): ?array {
+            $query = $this->db->pdo->prepare('SELECT b.icon_sha256, b.icon FROM ' . self::TABLE . ' i JOIN ' . self::BLOBS
+                . ' b ON b.icon_sha256 = i.icon_sha256 WHERE i.id = ?');
+            $query->bindValue(1, $id, \PDO::PARAM_INT);
+            $query->execute();
+            $row = $query->fetch(\PDO::FETCH_NUM);
+            $bytes = $row === false ? null : Database::bytes($row[1]);
+            return $bytes === null ? null : ['sha256' => trim($row[0]), 'bytes' => $bytes];
         });
     }
 
+    /** The ICO bytes whose SHA-256 digest is $digest (64 lower-case hex digits), or null. */
+    public function iconByDigest(string $digest): ?string
+    {
+        return $this->db->withTable(function () use ($digest): ?string {
+            $query = $this->db->pdo->prepare('SELECT icon FROM ' . self::BLOBS . ' WHERE icon_sha256 = ?');
+            $query->execute([$digest]);
+            $column = $query->fetchColumn();
+            return $column === false ? null : Database::bytes($column);
+        });
+    }
+
+    /** The digests of every stored icon, sorted. */
+    public function digests(): array
+    {
+        return $this->db->withTable(fn (): array => array_map('trim',
+            $this->db->pdo->query('SELECT icon_sha256 FROM ' . self::BLOBS . ' ORDER BY icon_sha256')->fetchAll(\PDO::FETCH_COLUMN)));
+    }
+
     /**
-     * Removes every file of the icon folder that no row names, and temporary files of writes
-     * that never finished (a crash). Returns the number of files removed.
+     * Removes every stored icon that no row names (what a crash or a race between a replacement
+     * and another upload left). Returns the number removed; a sweep that an upload got in the way
+     * of is logged and left for the next start.
      */
     public function removeOrphans(): int
     {
-        return $this->db->withTable(fn (): int => $this->db->write(function (): int {
-            $named = $this->db->pdo->query('SELECT DISTINCT icon_sha256 FROM ' . self::TABLE)->fetchAll(\PDO::FETCH_COLUMN);
-            return $this->icons->removeAllBut(array_flip(array_map('trim', $named)));
-        }));
+        try {
+            return $this->db->withTable(fn (): int => $this->db->removeUnusedBlobs());
+        } catch (\PDOException $error) {
+            error_log('icon service: unused icons left for the next sweep: ' . $error->getMessage());
+            return 0;
+        }
     }
 
     private function digestOf(string $name, string $version): ?string
@@ -175,22 +187,41 @@ final class Storage
     }
 
     /**
-     * Removes $digest's file when no row names it. A failure here changes nothing stored; it is
-     * logged, and the file goes in the next sweep at start.
+     * Removes $digest's icon when no row names it. A failure here changes nothing stored; it is
+     * logged, and the icon goes in the next sweep at start.
      */
-    private function removeUnreferencedQuietly(string $digest): void
+    private function removeUnusedQuietly(string $digest): void
     {
         try {
-            $this->db->write(function () use ($digest): void {
-                $query = $this->db->pdo->prepare('SELECT 1 FROM ' . self::TABLE . ' WHERE icon_sha256 = ?');
-                $query->execute([$digest]);
-                if ($query->fetchColumn() === false) {
-                    $this->icons->remove($digest);
-                }
-            });
+            $this->db->removeUnusedBlobs($digest);
         } catch (\Throwable $error) {
-            error_log("icon service: cannot remove the unused icon file $digest, left for the sweep at start: "
-                . $error->getMessage());
+            error_log("icon service: the unused icon $digest is left for the sweep at start: " . $error->getMessage());
         }
+    }
+
+    /**
+     * Takes the files of $folder over for the rows whose icon is not in the database yet, each
+     * in a transaction with its row. Returns [files taken over, rows dropped].
+     */
+    private function importFiles(IconFolder $folder): array
+    {
+        $missing = $this->db->pdo->query('SELECT DISTINCT i.icon_sha256 FROM ' . self::TABLE . ' i WHERE NOT EXISTS'
+            . ' (SELECT 1 FROM ' . self::BLOBS . ' b WHERE b.icon_sha256 = i.icon_sha256)')->fetchAll(\PDO::FETCH_COLUMN);
+        $imported = 0;
+        $dropped = 0;
+        foreach (array_map('trim', $missing) as $digest) {
+            $bytes = $folder->read($digest);
+            $this->db->write(function () use ($digest, $bytes, &$imported, &$dropped): void {
+                if ($bytes !== null && hash('sha256', $bytes) === $digest) {
+                    $this->db->putBlob($digest, $bytes);
+                    ++$imported;
+                    return;
+                }
+                $drop = $this->db->pdo->prepare('DELETE FROM ' . self::TABLE . ' WHERE icon_sha256 = ?');
+                $drop->execute([$digest]);
+                $dropped += $drop->rowCount();
+            });
+        }
+        return [$imported, $dropped];
     }
 }

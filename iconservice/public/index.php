@@ -3,7 +3,7 @@
 //   sw/exist    POST name, version            -> {"success":true,"exist":true|false}
 //   sw/upload   POST multipart name, version, file part icon -> {"success":true}
 //   sw/gallery  GET [page]                    -> HTML page of the received icons (the default)
-//   sw/icon     GET id                        -> the stored ICO file
+//   sw/icon     GET sha256 (or id)            -> the stored ICO file, cached by its digest
 // Refused requests get {"success":false,"error":"..."} with a 4xx status; storage failures 500.
 // This folder is the document root: it holds nothing but this file, and the service refuses to
 // work when its data folder lies inside it (see Config).

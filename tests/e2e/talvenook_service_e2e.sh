@@ -84,8 +84,9 @@ for ico in "$work"/image/*.ico; do
   digest=$(sha256sum "$ico" | cut -d' ' -f1)
   check "$(basename "$ico") stored byte for byte" "$digest" \
     "$(sqlite3 "$store" "SELECT icon_sha256 FROM talvenook_icons WHERE icon_sha256 = '$digest'")"
-  cmp -s "$ico" "$work/service-data/icons/$digest.ico"
-  check "$(basename "$ico") file identical" 0 $?
+  sqlite3 "$store" "SELECT writefile('$work/stored.ico', icon) FROM talvenook_icon_blobs WHERE icon_sha256 = '$digest'" >/dev/null
+  cmp -s "$ico" "$work/stored.ico"
+  check "$(basename "$ico") stored bytes identical" 0 $?
 done
 
 # --- 2. a second pass finds nothing pending

@@ -1,7 +1,7 @@
 <?php
 // Uploads to a full disk: the service's log shows the write error that happened, never a failed
 // rollback in its place, the upload answers 500, and nothing half-stored stays (no row without
-// its file, no file without its row). The disk is a small tmpfs (256 KiB), filled up by the test, mounted in a mount namespace of
+// its icon, no icon without its row). The disk is a small tmpfs (256 KiB), filled up by the test, mounted in a mount namespace of
 // the server's own, so it disappears with the server whatever happens to the test; that needs
 // root (CAP_SYS_ADMIN) and util-linux's unshare and nsenter; without them the test is skipped
 // and says why.
@@ -37,47 +37,49 @@ final class FullDiskTest extends TestCase
     // The attack: the database's disk fills while the icon files still find room. SQLite rolls
     // the transaction back by itself, and a second rollback used to throw "cannot rollback - no
     // transaction is active" over the real error. What must hold: the log names the full disk,
-    // and the refused upload's icon file is gone again.
+    // and the refused upload left neither its row nor its icon.
     public function testDatabaseOnAFullDisk(): void
     {
-        mkdir("{$this->work}/icons");
         $small = "{$this->work}/small";
-        $server = new ServiceServer(environment: ['TALVENOOK_ICONSERVICE_DSN' => "sqlite:$small/icons.sqlite"],
-            dataFolder: $small, setUp: false, wrapper: self::onSmallDisk('256k', $small, "ln -s {$this->work}/icons $small/icons"));
+        $server = $this->serverOnSmallDisk($small);
         try {
             // Room for SQLite's shared-memory file (32 KiB) to open the database, not for the
             // write-ahead log to take the new row.
-            [$stored, $refused] = $this->uploadToAFullDisk($server, $small, 36);
+            $stored = $this->uploadToAFullDisk($server, $small, 36, IconFactory::programIcon(3));
             $this->assertStringContainsString('database or disk is full', $server->log());
             $this->assertStringNotContainsString('cannot rollback', $server->log());
             $this->assertStringNotContainsString('active transaction', $server->log());
-            $this->assertSame(self::fileNames($stored), self::entries("{$this->work}/icons"),
-                'exactly the stored icons have files');
+            $this->assertSame(self::digests($stored), self::storedDigests($server, $small), 'exactly the stored icons are kept');
         } finally {
             $server->stop();
         }
     }
 
-    // The icon folder's disk fills while the database has room: the log shows the system's
-    // reason for the failed write, no temporary file stays, and every row keeps its icon.
-    public function testIconFolderOnAFullDisk(): void
+    // The disk has room for rows and small icons but not for a large icon (icons live in the
+    // database): that upload alone is refused with the full disk in the log, and every row keeps
+    // its icon.
+    public function testLargeIconOnAFullDisk(): void
     {
         $small = "{$this->work}/small";
-        $data = "{$this->work}/data";
-        mkdir($data);
-        symlink($small, "$data/icons");
-        $server = new ServiceServer(dataFolder: $data, setUp: false, wrapper: self::onSmallDisk('256k', $small, 'true'));
+        $server = $this->serverOnSmallDisk($small);
         try {
-            [$stored, $refused] = $this->uploadToAFullDisk($server, $small, 0);
-            $this->assertMatchesRegularExpression('/No space left on device|out of free disk space/', $server->log());
+            $large = IconFactory::ico([['data' => IconFactory::pngImage(48, 1, random_bytes(150_000)), 'size' => 48]]);
+            $stored = $this->uploadToAFullDisk($server, $small, 100, $large);
+            $this->assertStringContainsString('database or disk is full', $server->log());
             $this->assertStringNotContainsString('cannot rollback', $server->log());
-            $this->assertSame(self::fileNames($stored),
-                explode("\n", trim(self::inServerMounts($server, 'LC_ALL=C ls -A "$0"', $small))));
-            $storage = $server->storage();
-            $this->assertSame(count($stored), $storage->count());
+            $this->assertSame(count($stored), (int) self::inServerMounts($server,
+                'sqlite3 "$0/icons.sqlite" "SELECT COUNT(*) FROM talvenook_icons"', $small));
+            $this->assertSame(self::digests($stored), self::storedDigests($server, $small));
         } finally {
             $server->stop();
         }
+    }
+
+    /** A service whose SQLite database lies on a tmpfs of 256 KiB at $small. */
+    private function serverOnSmallDisk(string $small): ServiceServer
+    {
+        return new ServiceServer(environment: ['TALVENOOK_ICONSERVICE_DSN' => "sqlite:$small/icons.sqlite"],
+            dataFolder: $small, setUp: false, wrapper: self::onSmallDisk('256k', $small, 'true'));
     }
 
     /** Command words that run the server with a tmpfs of $size on $mountPoint, after $then (sh). */
@@ -88,12 +90,12 @@ final class FullDiskTest extends TestCase
     }
 
     /**
-     * Stores two icons, fills the disk behind the service's back up to $roomKiB, and uploads a
-     * third, which the service must refuse with 500; then frees the disk and checks that nothing
-     * of the refused upload was stored and that the service stores again.
-     * Returns [the icons stored by name, the name of the refused upload].
+     * Stores two icons, fills the disk behind the service's back up to $roomKiB, and uploads
+     * $refusedIcon, which the service must refuse with 500; then frees the disk and checks that
+     * nothing of the refused upload was stored and that the service stores again.
+     * Returns the icons stored, by name.
      */
-    private function uploadToAFullDisk(ServiceServer $server, string $disk, int $roomKiB): array
+    private function uploadToAFullDisk(ServiceServer $server, string $disk, int $roomKiB, string $refusedIcon): array
     {
         $stored = [];
         foreach (['App 1' => IconFactory::programIcon(1), 'App 2' => IconFactory::programIcon(2)] as $name => $icon) {
@@ -105,7 +107,7 @@ final class FullDiskTest extends TestCase
         $available = (int) self::inServerMounts($server, 'df -k --output=avail "$0" | tail -n 1', $disk);
         $this->assertLessThan(256, $available);
         self::inServerMounts($server, 'head -c ' . max(0, $available - $roomKiB) . 'K /dev/zero > "$0/filler"', $disk);
-        $reply = $server->http()->postUpload('/index.php?r=sw/upload', ['name' => 'Refused', 'version' => '1'], IconFactory::programIcon(3));
+        $reply = $server->http()->postUpload('/index.php?r=sw/upload', ['name' => 'Refused', 'version' => '1'], $refusedIcon);
         $this->assertSame([500, '{"success":false,"error":"internal error"}'], [$reply['status'], $reply['body']]);
 
         self::inServerMounts($server, 'rm "$0/filler"', $disk);
@@ -113,7 +115,7 @@ final class FullDiskTest extends TestCase
         $reply = $server->http()->postUpload('/index.php?r=sw/upload', ['name' => 'App 4', 'version' => '1'], IconFactory::programIcon(4));
         $this->assertSame(200, $reply['status'], $reply['body'] . "\n" . $server->log());
         $stored['App 4'] = IconFactory::programIcon(4);
-        return [$stored, 'Refused'];
+        return $stored;
     }
 
     /** Runs the sh $script with $argument as $0 in the server's mount namespace; its output. */
@@ -128,17 +130,18 @@ final class FullDiskTest extends TestCase
         return $server->http()->postForm('/index.php?r=sw/exist', '&name=' . RawHttp::encodeValue($name) . '&version=1')['body'];
     }
 
-    private static function fileNames(array $icons): array
+    /** The digests of the icons in the database on the server's small disk $small, sorted. */
+    private static function storedDigests(ServiceServer $server, string $small): array
     {
-        $names = array_unique(array_map(static fn (string $icon): string => hash('sha256', $icon) . '.ico', array_values($icons)));
-        sort($names);
-        return array_values($names);
+        return explode("\n", trim(self::inServerMounts($server,
+            'sqlite3 "$0/icons.sqlite" "SELECT icon_sha256 FROM talvenook_icon_blobs ORDER BY 1"', $small)));
     }
 
-    private static function entries(string $folder): array
+    /** The sorted digests of $icons, each once. */
+    private static function digests(array $icons): array
     {
-        $entries = array_values(array_diff(scandir($folder) ?: [], ['.', '..']));
-        sort($entries);
-        return $entries;
+        $digests = array_unique(array_map(static fn (string $icon): string => hash('sha256', $icon), array_values($icons)));
+        sort($digests);
+        return array_values($digests);
     }
 }

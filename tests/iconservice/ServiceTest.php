@@ -129,6 +129,44 @@ final class ServiceTest extends TestCase
         $this->assertSame(IconFactory::programIcon(22), $second['body']);
     }
 
+    // The gallery names each icon by its digest: served with that digest as a strong ETag and
+    // kept by browsers for a year (immutable), a second visit's conditional request gets 304
+    // with no body; a replaced icon gets a new address. Malformed or unknown digests are errors.
+    public function testGalleryIconsAreCachedByDigest(): void
+    {
+        $icon = IconFactory::programIcon(31);
+        $digest = hash('sha256', $icon);
+        $this->assertSame(200, $this->upload('Digest App', '1.0', $icon)['status']);
+        $page = self::$http->get('/index.php?r=sw/gallery')['body'];
+        $this->assertStringContainsString('src="index.php?r=sw/icon&amp;sha256=' . $digest . '"', $page);
+
+        $first = self::$http->get("/index.php?r=sw/icon&sha256=$digest");
+        $this->assertSame(200, $first['status']);
+        $this->assertSame($icon, $first['body']);
+        $this->assertSame('image/x-icon', $first['headers']['content-type']);
+        $this->assertSame("\"$digest\"", $first['headers']['etag'] ?? null);
+        $this->assertSame('public, max-age=31536000, immutable', $first['headers']['cache-control'] ?? null);
+        foreach (["\"$digest\"", "W/\"$digest\"", "\"other\", \"$digest\""] as $tags) {
+            $again = self::$http->get("/index.php?r=sw/icon&sha256=$digest", ['If-None-Match' => $tags]);
+            $this->assertSame([304, ''], [$again['status'], $again['body']], $tags);
+            $this->assertSame("\"$digest\"", $again['headers']['etag'] ?? null);
+        }
+        $this->assertSame(200, self::$http->get("/index.php?r=sw/icon&sha256=$digest", ['If-None-Match' => '"other"'])['status']);
+
+        // The row's own address answers 304 too while its icon is unchanged, and 200 after a replacement.
+        $id = $this->rowOf('Digest App')['id'];
+        $this->assertSame(304, self::$http->get("/index.php?r=sw/icon&id=$id", ['If-None-Match' => "\"$digest\""])['status']);
+        $replacement = IconFactory::programIcon(32);
+        $this->assertSame(200, $this->upload('Digest App', '1.0', $replacement)['status']);
+        $this->assertSame($replacement, self::$http->get("/index.php?r=sw/icon&id=$id", ['If-None-Match' => "\"$digest\""])['body']);
+        $this->assertStringContainsString('sha256=' . hash('sha256', $replacement) . '"', self::$http->get('/')['body']);
+
+        foreach (['', strtoupper($digest), substr($digest, 1), "$digest%00", '../' . $digest] as $bad) {
+            $this->assertSame(400, self::$http->get("/index.php?r=sw/icon&sha256=$bad")['status'], $bad);
+        }
+        $this->assertSame(404, self::$http->get('/index.php?r=sw/icon&sha256=' . hash('sha256', 'never stored'))['status']);
+    }
+
     // Refused uploads answer 4xx with a clear error and leave nothing behind: afterwards the
     // service still wants an icon for that name and version.
     public function testRefusedUploadsStoreNothing(): void
@@ -151,8 +189,10 @@ final class ServiceTest extends TestCase
             $this->assertSame(['success' => false, 'error' => $error], json_decode($reply['body'], true), $error);
         }
         $this->assertSame('{"success":true,"exist":false}', $this->exist('Refused', '1')['body']);
-        $files = glob(self::$server->dataFolder . '/icons/*');
-        $this->assertSame([], array_filter($files, static fn (string $f): bool => str_contains($f, '.upload-')));
+        $storage = $this->storage();
+        $named = array_unique(array_column($storage->newest(0, 1000), 'sha256'));
+        sort($named);
+        $this->assertSame(array_values($named), $storage->digests(), 'no icon stored that no row names');
 
         $this->assertSame(405, self::$http->get(self::UPLOAD)['status']);
     }
@@ -168,7 +208,7 @@ final class ServiceTest extends TestCase
             json_decode($reply['body'], true));
         $this->assertSame('{"success":true,"exist":false}', $this->exist('Bomb', '1.0')['body']);
         $this->assertStringNotContainsString('>Bomb<', self::$http->get('/index.php?r=sw/gallery')['body']);
-        $this->assertSame([], glob(self::$server->dataFolder . '/icons/' . hash('sha256', $bomb) . '.ico'));
+        $this->assertNull($this->storage()->iconByDigest(hash('sha256', $bomb)));
     }
 
     // Requests do no schema work: the set-up at start switched SQLite to write-ahead logging;

@@ -6,7 +6,6 @@ declare(strict_types=1);
 namespace IconService\Tests;
 
 use IconService\Database;
-use IconService\IconFolder;
 use IconService\Storage;
 use PHPUnit\Framework\TestCase;
 
@@ -28,6 +27,7 @@ final class StorageTest extends TestCase
         $this->dsn = $pg;
         $this->user = getenv('TALVENOOK_TEST_PG_USER') ?: null;
         $this->database()->exec('DROP TABLE IF EXISTS talvenook_icons');
+        $this->database()->exec('DROP TABLE IF EXISTS talvenook_icon_blobs');
     }
 
     protected function tearDown(): void
@@ -83,8 +83,8 @@ final class StorageTest extends TestCase
         $this->assertSame(['App 6', 'App 5', 'App 4', 'App 3', 'App 2', 'App 1', 'App 0'], $names);
     }
 
-    // Nothing half-stored: when the database refuses the row, or the icon file cannot be
-    // written, the store fails and the previous state stays exactly as it was.
+    // Nothing half-stored: when the database refuses the row, or the icon's bytes, the store
+    // fails and the previous state stays exactly as it was.
     public function testFailedStoreLeavesPreviousState(): void
     {
         $storage = $this->storage();
@@ -104,13 +104,16 @@ final class StorageTest extends TestCase
         $this->assertSame(['Kept'], array_column($rows, 'name'));
         $this->assertSame(IconFactory::programIcon(1), $storage->iconBytes($rows[0]['id']));
 
-        // The icon folder replaced by a plain file: no temporary file can be made beside it.
-        TempFolder::remove("{$this->folder}/icons");
-        touch("{$this->folder}/icons");
-        $this->assertStoreFails(fn () => $storage->store('No folder', '1', IconFactory::programIcon(4)));
-        $this->assertFalse($storage->exists('No folder', '1'));
+        // The bytes refused (a new icon), the row itself acceptable: the row must not stay.
+        if (str_starts_with($this->dsn, 'sqlite:')) {
+            $db->exec("CREATE TRIGGER refuse_blob BEFORE INSERT ON talvenook_icon_blobs BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        } else {
+            $db->exec('ALTER TABLE talvenook_icon_blobs ADD CONSTRAINT refuse_blob CHECK (length(icon) < 0) NOT VALID');
+        }
+        $this->assertStoreFails(fn () => $storage->store('No bytes', '1', IconFactory::programIcon(4)));
+        $this->assertFalse($storage->exists('No bytes', '1'));
         $this->assertSame(1, $storage->count());
-        $this->assertSame([], glob(sys_get_temp_dir() . '/.upload-*') ?: []);
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests());
     }
 
     // A commit the database refuses (a deferred constraint, checked only at COMMIT) ends the
@@ -129,7 +132,7 @@ final class StorageTest extends TestCase
                 . ' REFERENCES owners (id) DEFERRABLE INITIALLY DEFERRED');
             $connection = $this->database();
             $connection->exec('PRAGMA foreign_keys = ON');
-            $storage = new Storage(new Database($connection), $this->iconFolder());
+            $storage = new Storage(new Database($connection));
             $refusal = 'FOREIGN KEY constraint failed';
         } else {
             $this->database()->exec('ALTER TABLE talvenook_icons ADD CONSTRAINT one_per_size UNIQUE (icon_size)'
@@ -141,50 +144,86 @@ final class StorageTest extends TestCase
         } catch (\PDOException $error) {
             $this->assertStringContainsString($refusal, $error->getMessage());
         }
-        $this->assertSame([hash('sha256', IconFactory::programIcon(1)) . '.ico'], $this->iconFiles(), 'the refused icon\'s file is gone');
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests(), 'the refused icon is gone');
         $this->assertFalse($storage->exists('Same size', '1'));
         $storage->store('Kept', '1', IconFactory::programIcon(3));
         $this->assertSame(IconFactory::programIcon(3), $storage->iconBytes($storage->newest(0, 1)[0]['id']));
     }
 
-    // Replaced and refused icons leave no file behind, and a file another row still names stays:
-    // two names share one file (same bytes), each replaced in turn; a refused store; a store of
-    // bytes already there.
-    public function testNoFileOutlivesTheRowsNamingIt(): void
+    // Each icon's bytes are stored once, and replaced and refused icons leave nothing behind,
+    // while an icon another row still names stays: two names share one icon (same bytes), each
+    // replaced in turn; a refused store; a store of bytes already there.
+    public function testNoIconOutlivesTheRowsNamingIt(): void
     {
         $storage = $this->storage();
         [$shared, $a2, $b3] = [IconFactory::programIcon(1), IconFactory::programIcon(2), IconFactory::programIcon(3)];
         $storage->store('A', '1', $shared);
         $storage->store('B', '1', $shared);
-        $this->assertSame(self::fileNames([$shared]), $this->iconFiles());
+        $this->assertSame(self::digestsOf([$shared]), $storage->digests());
+        $this->assertSame(1, (int) $this->database()->query('SELECT COUNT(*) FROM talvenook_icon_blobs')->fetchColumn());
         $storage->store('A', '1', $a2);
-        $this->assertSame(self::fileNames([$shared, $a2]), $this->iconFiles(), 'B still names the shared file');
+        $this->assertSame(self::digestsOf([$shared, $a2]), $storage->digests(), 'B still names the shared icon');
         $storage->store('B', '1', $b3);
-        $this->assertSame(self::fileNames([$a2, $b3]), $this->iconFiles(), 'nothing names the shared file');
+        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests(), 'nothing names the shared icon');
         $storage->store('B', '1', $b3);
         $storage->store('C', '1', $a2);
-        $this->assertSame(self::fileNames([$a2, $b3]), $this->iconFiles());
+        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests());
 
         $this->refuseName('Refused');
         $this->assertStoreFails(fn () => $storage->store('Refused', '1', IconFactory::programIcon(4)));
         $this->assertStoreFails(fn () => $storage->store('Refused', '1', $a2));
-        $this->assertSame(self::fileNames([$a2, $b3]), $this->iconFiles());
+        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests());
         $this->assertSame($a2, $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame($a2, $storage->iconByDigest(hash('sha256', $a2)));
+        $this->assertNull($storage->iconByDigest(hash('sha256', $shared)));
     }
 
-    // What a crash leaves (a temporary file cut off mid-write, a file placed before its row was
-    // committed) goes in the sweep at start; files named by rows and files not the service's stay.
-    public function testSweepAtStartRemovesWhatACrashLeft(): void
+    // What a crash or a lost race leaves (an icon no row names) goes in the sweep at start;
+    // icons named by rows stay.
+    public function testSweepAtStartRemovesUnusedIcons(): void
     {
         $storage = $this->storage();
         $storage->store('Kept', '1', IconFactory::programIcon(1));
-        $folder = "{$this->folder}/icons";
-        file_put_contents("$folder/.upload-AbC123", substr(IconFactory::programIcon(2), 0, 100));
-        file_put_contents("$folder/" . hash('sha256', IconFactory::programIcon(3)) . '.ico', IconFactory::programIcon(3));
-        file_put_contents("$folder/README.txt", 'not an icon of the service');
-        $this->assertSame(2, $this->storage()->prepare());
-        $this->assertSame(array_merge(self::fileNames([IconFactory::programIcon(1)]), ['README.txt']), $this->iconFiles());
+        (new Database($this->database()))->putBlob(hash('sha256', IconFactory::programIcon(3)), IconFactory::programIcon(3));
+        $this->assertSame(['imported' => 0, 'dropped' => 0, 'removed' => 1], $this->storage()->prepare());
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests());
         $this->assertSame(IconFactory::programIcon(1), $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+    }
+
+    // A data folder of the time when icons were files: the set-up takes every row's file over
+    // into the database once, reading the files and leaving them as they are; rows whose file
+    // is missing or holds other bytes than its name's digest are dropped, so clients send those
+    // icons again. A second set-up finds nothing more to do, and the service then works as usual.
+    public function testSetUpTakesOverIconFiles(): void
+    {
+        $db = $this->database();
+        $db->exec('CREATE TABLE talvenook_icons (id ' . (str_starts_with($this->dsn, 'sqlite:') ? 'INTEGER PRIMARY KEY AUTOINCREMENT'
+            : 'BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY') . ', name VARCHAR(255) NOT NULL, version VARCHAR(64) NOT NULL,'
+            . ' icon_sha256 CHAR(64) NOT NULL, icon_size INTEGER NOT NULL, uploaded_at BIGINT NOT NULL,'
+            . ' CONSTRAINT talvenook_icons_name_version UNIQUE (name, version))');
+        [$shared, $lost, $damaged] = [IconFactory::programIcon(1), IconFactory::programIcon(2), IconFactory::programIcon(3)];
+        $folder = "{$this->folder}/old-data/icons";
+        mkdir($folder, 0777, true);
+        file_put_contents("$folder/" . hash('sha256', $shared) . '.ico', $shared);
+        file_put_contents("$folder/" . hash('sha256', $damaged) . '.ico', substr($damaged, 0, 200));
+        $insert = $db->prepare('INSERT INTO talvenook_icons (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)');
+        foreach ([['Café 中文', $shared], ['Second name', $shared], ['Lost', $lost], ['Damaged', $damaged]] as $i => [$name, $icon]) {
+            $insert->execute([$name, '1', hash('sha256', $icon), strlen($icon), 1_700_000_000_000 + $i]);
+        }
+        $before = self::folderContents($folder);
+
+        $this->assertSame(['imported' => 1, 'dropped' => 2, 'removed' => 0], $this->storage()->prepare($folder));
+        $storage = $this->storage();
+        $this->assertSame(['Second name', 'Café 中文'], array_column($storage->newest(0, 10), 'name'));
+        foreach ($storage->newest(0, 10) as $row) {
+            $this->assertSame($shared, $storage->iconBytes($row['id']), $row['name']);
+        }
+        $this->assertFalse($storage->exists('Lost', '1'));
+        $this->assertSame($before, self::folderContents($folder), 'the files are left as they were');
+
+        $this->assertSame(['imported' => 0, 'dropped' => 0, 'removed' => 0], $this->storage()->prepare($folder));
+        $storage->store('Lost', '1', $lost);
+        $this->assertSame(self::digestsOf([$shared, $lost]), $storage->digests());
     }
 
     // The attack on the removal: processes storing the same bytes under names of their own and
@@ -197,7 +236,7 @@ final class StorageTest extends TestCase
         $workers = [];
         for ($w = 0; $w < 4; ++$w) {
             $workers[] = proc_open([PHP_BINARY, __DIR__ . '/support/replace_worker.php', $this->dsn, $this->user ?? '',
-                $this->password ?? '', "{$this->folder}/icons", (string) $w, '15'], [1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes[$w]);
+                $this->password ?? '', (string) $w, '15'], [1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes[$w]);
         }
         foreach ($workers as $w => $process) {
             $report = trim(stream_get_contents($pipes[$w][1]));
@@ -205,53 +244,62 @@ final class StorageTest extends TestCase
             proc_close($process);
             $this->assertSame('ok', $report, "worker $w: $errors");
         }
-        $named = $this->database()->query('SELECT DISTINCT icon_sha256 FROM talvenook_icons')->fetchAll(\PDO::FETCH_COLUMN);
-        $names = array_map(static fn (string $digest): string => trim($digest) . '.ico', $named);
-        sort($names);
-        $this->assertSame($names, $this->iconFiles());
+        $named = array_map('trim', $this->database()->query('SELECT DISTINCT icon_sha256 FROM talvenook_icons')->fetchAll(\PDO::FETCH_COLUMN));
+        sort($named);
+        $this->assertSame($named, $this->storage()->digests());
         $this->assertSame(4 * 15, $this->storage()->count());
     }
 
-    // Every change of the icon folder happens under the database's write lock, which is what
-    // keeps a removal from running between another upload placing the same file and committing
-    // its row: writes, removals of replaced and refused icons, and the sweep, each checked from a
-    // second connection at the moment it happens.
-    public function testFilesChangeOnlyUnderTheWriteLock(): void
+    // The attack on the removal of unused icons: an upload has put its bytes, which no committed
+    // row names yet (they were left unused by a replacement), and has not committed its row when
+    // a sweep runs. What must hold: the sweep leaves those bytes (PostgreSQL skips the upload's
+    // locked row; SQLite's sweep cannot get the write lock and gives up), and once the upload
+    // commits its row names bytes that are there.
+    public function testSweepLeavesTheIconOfAnUnfinishedUpload(): void
     {
+        $icon = IconFactory::programIcon(5);
+        $digest = hash('sha256', $icon);
         $this->storage()->prepare();
-        $observer = $this->database();
-        $isSqlite = str_starts_with($this->dsn, 'sqlite:');
-        $observer->setAttribute(\PDO::ATTR_TIMEOUT, 0);
-        $lockIsHeld = static function () use ($observer, $isSqlite): bool {
-            try {
-                $observer->exec($isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN');
-                if (!$isSqlite) {
-                    $observer->exec('LOCK TABLE talvenook_icons IN SHARE ROW EXCLUSIVE MODE NOWAIT');
-                }
-                return false;
-            } catch (\PDOException) {
-                return true;
-            } finally {
-                try {
-                    $observer->exec('ROLLBACK');
-                } catch (\PDOException) {
-                }
-            }
-        };
-        $folder = new LockCheckingIconFolder("{$this->folder}/icons", $lockIsHeld);
-        $storage = new Storage(new Database($this->database()), $folder);
-        $storage->store('A', '1', IconFactory::programIcon(1));
-        $storage->store('B', '1', IconFactory::programIcon(1));
-        $storage->store('A', '1', IconFactory::programIcon(2));
-        $storage->store('B', '1', IconFactory::programIcon(3));
-        $this->refuseName('Refused');
-        $this->assertStoreFails(fn () => $storage->store('Refused', '1', IconFactory::programIcon(4)));
-        $storage->prepare();
+        $upload = new Database($this->database());
+        $upload->putBlob($digest, $icon);
+        $upload->pdo->exec($upload->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN');
+        $upload->putBlob($digest, $icon);
+        $upload->pdo->exec("INSERT INTO talvenook_icons (name, version, icon_sha256, icon_size, uploaded_at) VALUES ('Late', '1', '$digest', "
+            . strlen($icon) . ', 1)');
 
-        $this->assertSame(['write', 'write', 'write', 'write', 'remove', 'write', 'remove', 'sweep'],
-            array_map(static fn (string $change): string => explode(' ', $change)[0], $folder->changes));
-        $this->assertSame([], $folder->unlocked);
-        $this->assertFalse($lockIsHeld(), 'the lock is free again');
+        $sweeper = $this->database();
+        $sweeper->setAttribute(\PDO::ATTR_TIMEOUT, 0);
+        $this->assertSame(0, (new Storage(new Database($sweeper)))->removeOrphans());
+        $upload->pdo->exec('COMMIT');
+
+        $storage = $this->storage();
+        $this->assertSame($icon, $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame(0, $storage->removeOrphans());
+        $this->assertSame([$digest], $storage->digests());
+    }
+
+    // A kept connection that the server dropped (a database restart ends every backend) costs
+    // no request: the first statement that finds it gone opens a new connection and runs again,
+    // for a read as for an upload; a live kept connection is used as it is.
+    public function testDroppedPersistentConnectionIsReplaced(): void
+    {
+        if (str_starts_with($this->dsn, 'sqlite:')) {
+            $this->markTestSkipped('persistent connections are kept for PostgreSQL only (make test-pg)');
+        }
+        $this->storage()->prepare();
+        $backend = static fn (Database $db): int => (int) $db->pdo->query('SELECT pg_backend_pid()')->fetchColumn();
+        $first = Database::connect($this->dsn, $this->user, $this->password, true);
+        $kept = $backend($first);
+        (new Storage($first))->store('Before', '1', IconFactory::programIcon(1));
+        $this->assertSame($kept, $backend(Database::connect($this->dsn, $this->user, $this->password, true)), 'the connection is kept');
+
+        foreach (['exists' => fn (Storage $s) => $this->assertTrue($s->exists('Before', '1')),
+            'store' => fn (Storage $s) => $s->store('After', '1', IconFactory::programIcon(2))] as $what => $request) {
+            $this->database()->query('SELECT pg_terminate_backend(' . $backend(Database::connect($this->dsn, $this->user, $this->password, true)) . ')');
+            $request(new Storage(Database::connect($this->dsn, $this->user, $this->password, true)));
+            $this->addToAssertionCount(1);
+        }
+        $this->assertSame(IconFactory::programIcon(2), $this->storage()->iconBytes($this->storage()->newest(0, 1)[0]['id']));
     }
 
     // The attack: every request used to create the table and switch the journal mode. What must
@@ -262,20 +310,22 @@ final class StorageTest extends TestCase
         $statements = [];
         for ($request = 0; $request < 6; ++$request) {
             $connection = $this->recordingConnection();
-            $storage = new Storage(new Database($connection), $this->iconFolder());
+            $storage = new Storage(new Database($connection));
             $storage->exists('App', '1');
             $storage->store("App $request", '1', IconFactory::programIcon($request));
             $storage->newest(0, 10);
             $statements = array_merge($statements, $connection->statements);
         }
         $isSqlite = str_starts_with($this->dsn, 'sqlite:');
-        $this->assertSame(['CREATE TABLE' => 1, 'CREATE INDEX' => 1, 'journal_mode' => $isSqlite ? 1 : 0],
+        // Two tables (rows, icons' bytes) and two indexes, each made once.
+        $this->assertSame(['CREATE TABLE' => 2, 'CREATE INDEX' => 2, 'journal_mode' => $isSqlite ? 1 : 0],
             self::schemaStatements($statements));
 
         $this->database()->exec('DROP TABLE talvenook_icons');
+        $this->database()->exec('DROP TABLE talvenook_icon_blobs');
         $this->storage()->prepare();
         $connection = $this->recordingConnection();
-        $storage = new Storage(new Database($connection), $this->iconFolder());
+        $storage = new Storage(new Database($connection));
         $storage->store('After set-up', '1', IconFactory::programIcon(9));
         $storage->count();
         $this->assertSame(['CREATE TABLE' => 0, 'CREATE INDEX' => 0, 'journal_mode' => 0],
@@ -293,7 +343,7 @@ final class StorageTest extends TestCase
         $workers = [];
         for ($w = 0; $w < 4; ++$w) {
             $workers[] = proc_open([PHP_BINARY, __DIR__ . '/support/store_worker.php', $this->dsn, $this->user ?? '',
-                $this->password ?? '', "{$this->folder}/icons", (string) $w, '20', '10'], [1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes[$w]);
+                $this->password ?? '', (string) $w, '20', '10'], [1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes[$w]);
         }
         foreach ($workers as $w => $process) {
             $stored = trim(stream_get_contents($pipes[$w][1]));
@@ -304,7 +354,7 @@ final class StorageTest extends TestCase
         $storage = $this->storage();
         $this->assertSame(4 * 20 + 10, $storage->count());
         $this->assertSame(count(array_unique(array_map(fn (array $row): ?string => $storage->iconBytes($row['id']),
-            $storage->newest(0, 1000)))), count($this->iconFiles()), 'no file that no row names');
+            $storage->newest(0, 1000)))), count($storage->digests()), 'no icon that no row names');
         $rows = $storage->newest(0, 1000);
         $this->assertCount(90, array_unique(array_column($rows, 'name')));
         foreach ($rows as $row) {
@@ -328,14 +378,7 @@ final class StorageTest extends TestCase
     /** $clock: the storage's clock (milliseconds); default the system's. */
     private function storage(?\Closure $clock = null): Storage
     {
-        return new Storage(new Database($this->database()), $this->iconFolder(), $clock);
-    }
-
-    private function iconFolder(): IconFolder
-    {
-        $folder = new IconFolder("{$this->folder}/icons");
-        $folder->ensureExists();
-        return $folder;
+        return new Storage(new Database($this->database()), $clock);
     }
 
     private function database(): \PDO
@@ -364,20 +407,22 @@ final class StorageTest extends TestCase
         }
     }
 
-    /** The entries of the icon folder, sorted. */
-    private function iconFiles(): array
+    /** The sorted digests of the icons $icons, each once. */
+    private static function digestsOf(array $icons): array
     {
-        $files = array_values(array_diff(scandir("{$this->folder}/icons"), ['.', '..']));
-        sort($files);
-        return $files;
+        $digests = array_unique(array_map(static fn (string $icon): string => hash('sha256', $icon), $icons));
+        sort($digests);
+        return array_values($digests);
     }
 
-    /** The sorted file names of the icons $icons. */
-    private static function fileNames(array $icons): array
+    /** Every file of $folder with its bytes. */
+    private static function folderContents(string $folder): array
     {
-        $names = array_unique(array_map(static fn (string $icon): string => hash('sha256', $icon) . '.ico', $icons));
-        sort($names);
-        return array_values($names);
+        $contents = [];
+        foreach (array_diff(scandir($folder), ['.', '..']) as $entry) {
+            $contents[$entry] = file_get_contents("$folder/$entry");
+        }
+        return $contents;
     }
 
     /** How often each kind of schema statement occurs in $statements. */

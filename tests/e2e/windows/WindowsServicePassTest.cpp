@@ -17,6 +17,17 @@ namespace fs = std::filesystem;
 using wintest::queryColumn;
 using wintest::WindowsProgramFolder;
 
+/** $bytes as SQLite's hex() writes them: two upper-case digits a byte. */
+std::string upperHex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char byte : bytes) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+  }
+  return hex;
+}
+
 std::vector<std::string> sorted(std::vector<std::string> values) {
   std::sort(values.begin(), values.end());
   return values;
@@ -75,13 +86,13 @@ TEST(WindowsServicePass, EveryRowUploadedAndStoredByteForByte) {
                                            "SELECT version FROM talvenook_icons WHERE name NOT IN "
                                            "('Wine Notepad', 'Regedit & Registry', 'WinHelp = Hilfe+')"));
   EXPECT_EQ(versions, (std::vector<std::string>{"0.9.1.4", "1.0.3.7", "2.4.1.0", "3.0.0.12", "5.1.0.2", "8.6.2.0"}));
+  // The service keeps each icon's bytes once, in its database.
   std::set<std::string> stored;
-  for (const auto& entry : fs::directory_iterator(service.iconFolder()))
-    stored.insert(testsupport::readFileBytes(entry.path()));
+  for (const auto& hex : queryColumn(service.store(), "SELECT hex(icon) FROM talvenook_icon_blobs")) stored.insert(hex);
   int written = 0;
   for (const auto& entry : fs::directory_iterator(program.folder() / "image")) {
     ++written;
-    EXPECT_TRUE(stored.contains(testsupport::readFileBytes(entry.path())))
+    EXPECT_TRUE(stored.contains(upperHex(testsupport::readFileBytes(entry.path()))))
         << entry.path() << " is not stored as written";
   }
   EXPECT_EQ(written, pending);

@@ -21,8 +21,8 @@ final class IconFactory
         return $header . $pixels . str_repeat("\0", $maskRow * $size);
     }
 
-    /** One RGBA PNG image of $size x $size pixels. */
-    public static function pngImage(int $size, int $seed = 0): string
+    /** One RGBA PNG image of $size x $size pixels; $padding goes in an ancillary chunk before the pixels. */
+    public static function pngImage(int $size, int $seed = 0, string $padding = ''): string
     {
         $raw = '';
         for ($y = 0; $y < $size; ++$y) {
@@ -33,6 +33,7 @@ final class IconFactory
         }
         return "\x89PNG\r\n\x1a\n"
             . self::pngChunk('IHDR', pack('NNCCCCC', $size, $size, 8, 6, 0, 0, 0))
+            . ($padding === '' ? '' : self::pngChunk('prVt', $padding))
             . self::pngChunk('IDAT', gzcompress($raw))
             . self::pngChunk('IEND', '');
     }

@@ -11,10 +11,17 @@ final class RawHttp
     {
     }
 
-    /** GET $target; returns ['status' => int, 'headers' => [lower-case name => value], 'body' => string]. */
-    public function get(string $target): array
+    /**
+     * GET $target with extra header lines $headers (name => value); returns
+     * ['status' => int, 'headers' => [lower-case name => value], 'body' => string].
+     */
+    public function get(string $target, array $headers = []): array
     {
-        return $this->exchange("GET $target HTTP/1.0\r\nHost: {$this->host}:{$this->port}\r\n\r\n");
+        $lines = '';
+        foreach ($headers as $name => $value) {
+            $lines .= "$name: $value\r\n";
+        }
+        return $this->exchange("GET $target HTTP/1.0\r\nHost: {$this->host}:{$this->port}\r\n$lines\r\n");
     }
 
     /** POST an already encoded form body the way the program's existence query does. */

@@ -94,7 +94,7 @@ final class ServiceServer
     /** The service's storage, opened directly (for checks behind the service's back). */
     public function storage(): \IconService\Storage
     {
-        return \IconService\Storage::open($this->dsn, $this->user, null, $this->dataFolder . '/icons');
+        return \IconService\Storage::open($this->dsn, $this->user, null);
     }
 
     public function baseUrl(): string

@@ -1,13 +1,13 @@
 <?php
 // Child process of the storage concurrency test: stores icons through its own connection.
-// Arguments: DSN, user ('' for none), password, icon folder, worker number, unique count, shared count.
+// Arguments: DSN, user ('' for none), password, worker number, unique count, shared count.
 // Prints one line: the number of stores that succeeded.
 declare(strict_types=1);
 
 require_once __DIR__ . '/../bootstrap.php';
 
-[, $dsn, $user, $password, $icons, $worker, $unique, $shared] = $argv;
-$storage = IconService\Storage::open($dsn, $user === '' ? null : $user, $password === '' ? null : $password, $icons);
+[, $dsn, $user, $password, $worker, $unique, $shared] = $argv;
+$storage = IconService\Storage::open($dsn, $user === '' ? null : $user, $password === '' ? null : $password);
 $stored = 0;
 for ($i = 0; $i < (int) $unique + (int) $shared; ++$i) {
     $name = $i < (int) $unique ? "worker $worker item $i" : 'shared item ' . ($i - (int) $unique);
