@@ -47,7 +47,7 @@ constexpr std::size_t kMaxVersionEntries = 1024;
 // images exceed their files by a few megabytes at most.
 constexpr std::uint64_t kMaxImageGrowth = 64u << 20;
 
-// PNG stores its integers big-endian (PNG specification, section 7.1).
+// PNG stores its integers most significant byte first (network byte order).
 std::uint32_t bigEndianU32At(std::span<const std::uint8_t> b, std::size_t at) {
   return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
          (static_cast<std::uint32_t>(b[at + 2]) << 8) | static_cast<std::uint32_t>(b[at + 3]);
@@ -112,7 +112,7 @@ constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
 // Bytes in one stored row of `width` pixels at `bits` per pixel: padded to a multiple of 32 bits.
 std::uint64_t rowBytes(std::uint64_t width, std::uint64_t bits) { return ((width * bits + 31) / 32) * 4; }
 
-// A PNG image whose first chunk is an IHDR (as the PNG specification requires, section 5.6)
+// A PNG image whose first chunk is its IHDR header (every valid PNG file starts with it),
 // giving the entry's width and height.
 bool pngMatches(std::span<const std::uint8_t> head, const ImageEntry& entry) {
   if (head.size() < kPngHeaderEnd) return false;
