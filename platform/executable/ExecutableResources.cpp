@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/executable/BitmapRows.h"
 #include "platform/executable/ByteSource.h"
 #include "platform/executable/LittleEndian.h"
 
@@ -108,9 +109,6 @@ std::optional<std::vector<ImageEntry>> parseIconDirectory(const ByteSource& sour
 constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::size_t kPngHeaderEnd = 8 + 8 + 13 + 4;  // signature, IHDR's length and type, data, CRC
 constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
-
-// Bytes in one stored row of `width` pixels at `bits` per pixel: padded to a multiple of 32 bits.
-std::uint64_t rowBytes(std::uint64_t width, std::uint64_t bits) { return ((width * bits + 31) / 32) * 4; }
 
 // A PNG image whose first chunk is its IHDR header (every valid PNG file starts with it),
 // giving the entry's width and height.

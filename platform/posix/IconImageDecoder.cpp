@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "platform/executable/BitmapRows.h"
 #include "platform/executable/LittleEndian.h"
 
 namespace platform::posix {
@@ -21,11 +22,9 @@ constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
 constexpr std::uint32_t kCompressionNone = 0;  // BI_RGB
 
 using executable::i32At;
+using executable::rowBytes;
 using executable::u16At;
 using executable::u32At;
-
-// Bytes in one stored row of `width` pixels at `bits` per pixel: padded to a multiple of 32 bits.
-std::uint64_t rowBytes(std::uint64_t width, std::uint64_t bits) { return ((width * bits + 31) / 32) * 4; }
 
 // Value of the pixel at `x` in a stored row of 1, 4 or 8 bits per pixel (most significant first).
 unsigned indexAt(const std::uint8_t* row, int x, int bits) {
