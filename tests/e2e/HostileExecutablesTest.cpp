@@ -3,7 +3,6 @@
 // by a good one, against a loopback service that wants every icon: the pass ends normally, every
 // good row is marked, the program stays small, and a version resource that claims more than the
 // file holds is read as "0.0.0.0".
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/RedirectedLaunch.h"
 #include "tests/support/HostileSet.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
@@ -86,14 +86,9 @@ TEST(HostileExecutables, EveryGoodRowIsMarkedAndNoFileTakesThePassDown) {
 
   ScriptedServer server;
   server.setDefaultScript(ScriptedServer::Script().readRequest().send(testsupport::acceptingServiceReply()));
-  const char* asan = std::getenv("ASAN_OPTIONS");
   testsupport::ProgramLaunch launch;
   launch.program = program;
-  launch.environment = {{"XDG_RUNTIME_DIR", runtimeDir.path().string()},
-                        {"LD_PRELOAD", E2E_REDIRECT_LIBRARY},
-                        {"TALVENOOK_E2E_SERVICE_PORT", std::to_string(server.port())},
-                        // a sanitizer build must accept the preload
-                        {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+  launch.environment = e2etest::redirectedEnvironment(runtimeDir.path(), server.port());
   launch.timeoutSeconds = 300;
   launch.errorOutputLimit = 1 << 20;
   const auto result = testsupport::runProgram(launch);

@@ -2,7 +2,6 @@
 // executables (different icons, different versions) over it in a loop. Every upload must carry the
 // icon and the version of the same file; two calibration rows first name the two files themselves,
 // so the icon bytes each one gives are known.
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/RedirectedLaunch.h"
 #include "tests/support/HostileSet.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
@@ -86,14 +86,9 @@ TEST(SwapRace, EveryUploadCarriesTheIconAndVersionOfOneFile) {
 
   ScriptedServer server;
   server.setDefaultScript(ScriptedServer::Script().readRequest().send(testsupport::acceptingServiceReply()));
-  const char* asan = std::getenv("ASAN_OPTIONS");
   testsupport::ProgramLaunch launch;
   launch.program = program;
-  launch.environment = {{"XDG_RUNTIME_DIR", runtimeDir.path().string()},
-                        {"LD_PRELOAD", E2E_REDIRECT_LIBRARY},
-                        {"TALVENOOK_E2E_SERVICE_PORT", std::to_string(server.port())},
-                        // a sanitizer build must accept the preload
-                        {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+  launch.environment = e2etest::redirectedEnvironment(runtimeDir.path(), server.port());
   launch.timeoutSeconds = 120;
   Renamer renamer(target, first, second);
   ASSERT_TRUE(renamer.started());
