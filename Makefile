@@ -22,29 +22,38 @@ WINE_PREFIX := $(abspath $(WINBUILD))/wine-prefix
 
 all: build
 
-# Installs the Debian packages a target needs: `deps` those of .ci/packages (build and tests,
-# Linux and Windows), `deps-<name>` those of .ci/packages-<name> (bench, fuzz, pg, dist).
+# Installs the Debian packages a target needs: `deps` those of .ci/packages (the program's build),
+# `deps-<name>` those of .ci/packages-<name> (test, windows, demo, bench, fuzz, pg, production, dist).
 deps:
 	@.ci/install-packages .ci/packages
 deps-%:
 	@.ci/install-packages .ci/packages-$*
 
+# ON where a target runs the suites: configure then requires GoogleTest. Otherwise the build
+# folder keeps what it was configured with (AUTO at first: the suites are built when GoogleTest
+# is installed).
+SUITES ?=
+test test-windows test-sanitize demo: SUITES = ON
+SUITES_FLAG = $(if $(SUITES),-DTALVENOOK_TESTS=$(SUITES))
+
 # The Linux build. When the Windows build exists, the Linux tests that drive talvenook.exe under
 # Wine are registered too.
 build: deps
 	@win=; [ -f $(WINBUILD)/app/talvenook.exe ] && win=$(abspath $(WINBUILD)); \
-	cmake -S . -B $(BUILD) $(COMMON_FLAGS) -DTALVENOOK_WINDOWS_BUILD=$$win $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(COMMON_FLAGS) $(SUITES_FLAG) -DTALVENOOK_WINDOWS_BUILD=$$win $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The Windows build, cross-compiled with mingw-w64: talvenook.exe, sqlite3.dll and the Windows
-# test programs in $(WINBUILD).
-windows: deps
+# test programs in $(WINBUILD). sqlite3.dll is made from Debian's sources into $(WINCACHE) first
+# (once; later builds reuse it), so that configure only has to find it.
+windows: deps deps-windows
+	@sqlite=$$(tools/windows/sqlite3-dll.sh $(WINCACHE) | tail -n 1) || exit 1; \
 	cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	  -DTALVENOOK_WINDOWS_CACHE=$(WINCACHE) $(COMMON_FLAGS) $(CMAKE_FLAGS)
+	  -DTALVENOOK_WINDOWS_CACHE=$(WINCACHE) -DTALVENOOK_SQLITE3_DIR=$$sqlite $(COMMON_FLAGS) $(SUITES_FLAG) $(CMAKE_FLAGS)
 	cmake --build $(WINBUILD) -j $(JOBS)
 
 # The Linux suites, then the Windows suites under Wine; both run even when the first fails.
-test: windows build
+test: deps-test windows build
 	@status=0; \
 	$(MAKE) --no-print-directory test-linux || status=1; \
 	$(MAKE) --no-print-directory run-windows-tests || status=1; \
@@ -65,8 +74,8 @@ run-windows-tests:
 	WINEPREFIX=$(WINE_PREFIX) timeout 30 wineserver -k 2>/dev/null; \
 	exit $$status
 
-test-sanitize: deps
-	cmake -S . -B build-sanitize -DTALVENOOK_SANITIZE=ON -DTALVENOOK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug $(COMMON_FLAGS)
+test-sanitize: deps deps-test
+	cmake -S . -B build-sanitize $(SUITES_FLAG) -DTALVENOOK_SANITIZE=ON -DTALVENOOK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug $(COMMON_FLAGS)
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
@@ -111,7 +120,7 @@ bench: deps-bench windows build
 
 # Sample software and catalogue beside a copy of talvenook in demo/, the reference icon service
 # on 127.0.0.1:8750, one upload pass and a summary with the gallery's address and screenshot.
-demo: build
+demo: deps-demo build
 	BUILD=$(BUILD) tools/demo.sh
 
 clean:

@@ -1,19 +1,24 @@
 # What the Windows build uses in place of the Linux packages.
 
 # SQLite, as the shared library the program loads: sqlite3.dll made with mingw-w64 from Debian's
-# sqlite3 source package (tools/windows/sqlite3-dll.sh), kept in a cache folder by version so that
-# a second configure neither downloads nor rebuilds it.
+# sqlite3 source package by tools/windows/sqlite3-dll.sh, which `make windows` runs before this
+# configure (it may add apt source entries and fetch sources; configure itself only looks). The
+# Makefile names the folder the script made; otherwise the newest one in the cache folder is used.
 set(TALVENOOK_WINDOWS_CACHE "${PROJECT_SOURCE_DIR}/.cache" CACHE PATH
     "Folder where the Windows dependencies built from sources are kept between builds")
-execute_process(
-  COMMAND ${PROJECT_SOURCE_DIR}/tools/windows/sqlite3-dll.sh ${TALVENOOK_WINDOWS_CACHE}
-  OUTPUT_VARIABLE sqlite3_dll_output
-  RESULT_VARIABLE sqlite3_dll_result)
-if(NOT sqlite3_dll_result EQUAL 0)
-  message(FATAL_ERROR "sqlite3.dll could not be made (tools/windows/sqlite3-dll.sh)")
+set(TALVENOOK_SQLITE3_DIR "" CACHE PATH
+    "Folder of sqlite3.dll made by tools/windows/sqlite3-dll.sh (bin/, lib/, include/)")
+if(NOT TALVENOOK_SQLITE3_DIR)
+  file(GLOB sqlite3_candidates LIST_DIRECTORIES true "${TALVENOOK_WINDOWS_CACHE}/sqlite3-*-mingw64")
+  if(sqlite3_candidates)
+    list(SORT sqlite3_candidates COMPARE NATURAL ORDER DESCENDING)
+    list(GET sqlite3_candidates 0 TALVENOOK_SQLITE3_DIR)
+  endif()
 endif()
-string(STRIP "${sqlite3_dll_output}" sqlite3_dll_output)
-string(REGEX REPLACE ".*\n" "" TALVENOOK_SQLITE3_DIR "${sqlite3_dll_output}")
+if(NOT EXISTS "${TALVENOOK_SQLITE3_DIR}/bin/sqlite3.dll" OR NOT EXISTS "${TALVENOOK_SQLITE3_DIR}/lib/libsqlite3.dll.a")
+  message(FATAL_ERROR "sqlite3.dll not found in ${TALVENOOK_WINDOWS_CACHE}: make it first with "
+                      "`make windows` or tools/windows/sqlite3-dll.sh ${TALVENOOK_WINDOWS_CACHE}")
+endif()
 message(STATUS "sqlite3.dll: ${TALVENOOK_SQLITE3_DIR}")
 
 add_library(SQLite::SQLite3 SHARED IMPORTED GLOBAL)
