@@ -1,5 +1,5 @@
 // HTTP client benchmarks against a local responder (the scripted loopback server):
-//  - fresh-connection form POST round trips per second, TNetHTTP and libcurl side by side;
+//  - fresh-connection form POST round trips per second;
 //  - reading a 256 MB body (throughput, and peak memory above the starting point);
 //  - sending a 1 GB stream body (throughput, and peak client memory).
 // Peak memory is the largest resident size sampled during a run minus the size at its start.
@@ -18,10 +18,6 @@
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
 #include "tests/support/ScriptedServer.h"
-
-#ifdef TALVENOOK_BENCH_CURL
-#include <curl/curl.h>
-#endif
 
 using testsupport::ScriptedServer;
 
@@ -154,62 +150,6 @@ void talvenookSendHugeBody(benchmark::State& state) {
   state.counters["peakMB"] = peak;
 }
 BENCHMARK(talvenookSendHugeBody)->Name("Send1GB/TNetHTTP")->UseRealTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-
-#ifdef TALVENOOK_BENCH_CURL
-std::size_t appendToString(char* data, std::size_t size, std::size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
-
-void curlPost(benchmark::State& state) {
-  ScriptedServer server;
-  server.setDefaultScript(ScriptedServer::Script().readRequest().send(kSmallReply));
-  const std::string url = server.url("/index.php?r=sw/exist");
-  const std::string form = "&name=Talvenook%20Setup&version=1.2.3.4";
-  for (auto _ : state) {
-    CURL* curl = curl_easy_init();
-    std::string reply;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, form.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    if (curl_easy_perform(curl) != CURLE_OK || reply.size() != 30) state.SkipWithError("curl failed");
-    curl_easy_cleanup(curl);
-  }
-  state.counters["posts/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
-BENCHMARK(curlPost)->Name("FreshPost/libcurl")->UseRealTime()->MinTime(2.0);
-
-void curlReadBigBody(benchmark::State& state) {
-  ScriptedServer server;
-  server.setDefaultScript(ScriptedServer::Script().readRequest().send(
-      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBigBody) + "\r\n\r\n").sendFill(kBigBody));
-  const std::string url = server.url("/big");
-  double peak = 0;
-  for (auto _ : state) {
-    PeakWatch watch;
-    {
-      CURL* curl = curl_easy_init();
-      std::string reply;
-      curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "x=1");
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-      curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-      if (curl_easy_perform(curl) != CURLE_OK || static_cast<std::int64_t>(reply.size()) != kBigBody) {
-        state.SkipWithError("curl failed");
-      }
-      curl_easy_cleanup(curl);
-      peak = std::max(peak, watch.peakMegabytes());
-    }
-  }
-  state.SetBytesProcessed(state.iterations() * kBigBody);
-  state.counters["peakMB"] = peak;
-}
-BENCHMARK(curlReadBigBody)->Name("Read256MB/libcurl")->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-#endif
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// JSON reader throughput: a 10 MB document of mixed values parsed by ParseFromStream and, on the
-// same bytes, by nlohmann-json as a yardstick; and member lookup in an object of 100,000 members.
+// JSON reader throughput: a 10 MB document of mixed values parsed by ParseFromStream; and member
+// lookup in an object of 100,000 members.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -10,10 +10,6 @@
 #include "json/TJsonValue.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
-
-#ifdef TALVENOOK_BENCH_NLOHMANN
-#include <nlohmann/json.hpp>
-#endif
 
 namespace {
 
@@ -51,18 +47,6 @@ void ParseMixedDocument(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * document.size()));
 }
 BENCHMARK(ParseMixedDocument)->Unit(benchmark::kMillisecond);
-
-#ifdef TALVENOOK_BENCH_NLOHMANN
-void ParseMixedDocumentNlohmann(benchmark::State& state) {
-  const std::string& document = mixedDocument();
-  for (auto _ : state) {
-    nlohmann::json value = nlohmann::json::parse(document);
-    benchmark::DoNotOptimize(value);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * document.size()));
-}
-BENCHMARK(ParseMixedDocumentNlohmann)->Unit(benchmark::kMillisecond);
-#endif
 
 constexpr int kMembers = 100'000;
 
@@ -106,21 +90,6 @@ void LookupInMemberTable(benchmark::State& state) {
   }
 }
 BENCHMARK(LookupInMemberTable);
-
-#ifdef TALVENOOK_BENCH_NLOHMANN
-void LookupNlohmann(benchmark::State& state) {
-  nlohmann::json object = nlohmann::json::object();
-  for (int i = 0; i < kMembers; ++i) object["member" + std::to_string(i)] = i;
-  std::vector<std::string> names;
-  for (int i = 0; i < kMembers; i += 97) names.push_back("member" + std::to_string(i));
-  std::size_t n = 0;
-  for (auto _ : state) {
-    auto found = object.find(names[n++ % names.size()]);
-    benchmark::DoNotOptimize(found);
-  }
-}
-BENCHMARK(LookupNlohmann);
-#endif
 
 }  // namespace
 

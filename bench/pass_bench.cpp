@@ -1,7 +1,7 @@
 // The whole upload pass, measured as a user runs it: the real `talvenook` binary over a catalogue
 // of 2,000 pending rows (each row: icon extraction, ICO file, version read, existence query,
 // upload, catalogue update) against a fast loopback responder that wants every icon, side by side
-// with two floors that do no icon work at all:
+// with a floor that does no icon work at all:
 //
 //   pass        the program, started in a fresh process. The responder listens on the program's
 //               own (compiled-in) service address when that is free; otherwise the program's
@@ -11,20 +11,18 @@
 //               writes a 9,662-byte ICO file, sends two POSTs on fresh connections over plain
 //               sockets (the upload carries the ICO read back from its file), then opens the
 //               catalogue, runs the UPDATE and closes it.
-//   curl-loop   the same existence POST and multipart upload with libcurl (a fresh connection
-//               each, HTTP/1.0) and the same SQLite open/update/close; no file is created.
 //
 // Fair conditions: every timed run works in a folder of its own, made with its catalogue before
 // the first run, and nothing is deleted until the last run has ended (on ext4 the inodes freed by
 // a deletion make later file creations slower, which would tax only the programs that create
-// files). The three kinds take turns, round by round, in a rotating order.
+// files). The kinds take turns, round by round, in a rotating order.
 //
 // Reported per run and as medians: wall time, CPU time (user + system of that process alone) and
-// the process's peak resident memory; then the ratios of the medians. <= 1.10x the I/O floor and
-// <= 1.0x the curl loop is the goal.
+// the process's peak resident memory; then the ratios of the medians. <= 1.10x the I/O floor is the
+// goal.
 //
 // PASS_BENCH_ROWS sets the row count (default 2,000), PASS_BENCH_ROUNDS the rounds (default 5),
-// PASS_BENCH_ONLY the kinds to run, by name and separated by commas (pass, io-floor, curl-loop,
+// PASS_BENCH_ONLY the kinds to run, by name and separated by commas (pass, io-floor,
 // baseline), PASS_BENCH_WRAP a profiler to run the measured process under (e.g.
 // "strace -c -f -o /tmp/pass.strace"), and PASS_BENCH_BASELINE another build of the program, run
 // as a fourth kind for paired A/B runs.
@@ -32,7 +30,6 @@
 // `pass_bench --respond PORT` runs the responder alone (see bench/windows_pass.sh), and
 // `pass_bench --measure PROGRAM...` the measuring launcher, which prints "seconds cpu user peak_KB exit".
 #include <arpa/inet.h>
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -187,20 +184,18 @@ std::string icoBytes() {
 }
 
 // Baseline: another build of the program (PASS_BENCH_BASELINE), for paired A/B runs.
-enum class Kind { Pass, IoFloor, CurlLoop, Baseline };
-constexpr Kind kKinds[] = {Kind::Pass, Kind::IoFloor, Kind::CurlLoop, Kind::Baseline};
+enum class Kind { Pass, IoFloor, Baseline };
+constexpr Kind kKinds[] = {Kind::Pass, Kind::IoFloor, Kind::Baseline};
 const char* nameOf(Kind kind) {
   switch (kind) {
     case Kind::Pass: return "pass";
     case Kind::IoFloor: return "io-floor";
-    case Kind::CurlLoop: return "curl-loop";
     case Kind::Baseline: return "baseline";
   }
   return "";
 }
 
-// Everything made before the first run: the executables, the ICO files the curl loop uploads,
-// a catalogue template, and one folder per run with its own catalogue (and, for the pass, a link
+// Everything made before the first run: the executables, a catalogue template, and one folder per run with its own catalogue (and, for the pass, a link
 // to the program, whose folder is where it looks for DB/ and writes image/). Removed, all of it,
 // only after the last run.
 struct Setup {
@@ -209,10 +204,6 @@ struct Setup {
   Setup() {
     fs::create_directories(folder.path() / "fixtures");
     for (unsigned i = 0; i < kExecutables; ++i) writeExecutable(executableOf(folder.path(), static_cast<int>(i)), i);
-    fs::create_directories(folder.path() / "icons");
-    const std::string ico = icoBytes();
-    for (int n = 0; n < kRows; ++n)
-      testsupport::writeFileBytes(folder.path() / "icons" / (std::to_string(n) + ".ico"), ico);
     writeCatalogue(folder.path() / "template.sqlite");
   }
   void writeCatalogue(const fs::path& database) const {
@@ -272,7 +263,6 @@ std::unique_ptr<ScriptedServer> startResponder(bool& onServicePort) {
 }
 
 Measure runOnce(const Setup& setup, Kind kind, const fs::path& run, int port, bool onServicePort) {
-  const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
   switch (kind) {
     case Kind::Pass:
     case Kind::Baseline:
@@ -284,10 +274,6 @@ Measure runOnce(const Setup& setup, Kind kind, const fs::path& run, int port, bo
                          "TALVENOOK_E2E_SERVICE_PORT=" + std::to_string(port)});
     case Kind::IoFloor:
       return runProcess({selfPath(), "--io-floor", std::to_string(port), setup.folder.path().string(), run.string(),
-                         std::to_string(kRows)},
-                        {});
-    case Kind::CurlLoop:
-      return runProcess({selfPath(), "--curl-loop", base, setup.folder.path().string(), run.string(),
                          std::to_string(kRows)},
                         {});
   }
@@ -376,7 +362,7 @@ int sideBySide() {
   }
   if (medians.count(Kind::Pass) != 0) {
     const Medians& pass = medians[Kind::Pass];
-    for (Kind floor : {Kind::IoFloor, Kind::CurlLoop, Kind::Baseline}) {
+    for (Kind floor : {Kind::IoFloor, Kind::Baseline}) {
       if (medians.count(floor) == 0) continue;
       std::printf("pass / %-9s wall %.3fx  cpu %.3fx  peak %.1f MB vs %.1f MB\n", nameOf(floor),
                   pass.seconds / medians[floor].seconds, pass.cpuSeconds / medians[floor].cpuSeconds,
@@ -403,66 +389,6 @@ bool markRow(const std::string& database, int n) {
   sqlite3_finalize(statement);
   sqlite3_close(db);
   return stepped == SQLITE_DONE;
-}
-
-size_t discard(char*, size_t size, size_t count, void* sink) {
-  static_cast<std::string*>(sink)->append(static_cast<size_t>(size * count), ' ');
-  return size * count;
-}
-
-CURL* freshHandle(const std::string& url, std::string& reply) {
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-  curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-  return curl;
-}
-
-// Per row: the existence POST, the multipart upload of an ICO file written before the runs, and
-// the update on a connection of its own.
-int curlLoop(const std::string& base, const fs::path& shared, const fs::path& run, int rows) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  const std::string database = (run / "DB" / "REDU.sqlite").string();
-  for (int n = 0; n < rows; ++n) {
-    const std::string name = "Application " + std::to_string(n);
-    const std::string version = "1.2.3." + std::to_string(n % kExecutables);
-    std::string reply;
-    CURL* curl = freshHandle(base + "index.php?r=sw/exist", reply);
-    const std::string form = "&name=Application%20" + std::to_string(n) + "&version=" + version;
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Encoding: UTF-8");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, form.c_str());
-    const bool asked = curl_easy_perform(curl) == CURLE_OK;
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
-    if (!asked) return 2;
-
-    const std::string icon = (shared / "icons" / (std::to_string(n) + ".ico")).string();
-    curl = freshHandle(base + "index.php?r=sw/upload", reply);
-    curl_mime* mime = curl_mime_init(curl);
-    curl_mimepart* part = curl_mime_addpart(mime);
-    curl_mime_name(part, "name");
-    curl_mime_data(part, name.c_str(), CURL_ZERO_TERMINATED);
-    part = curl_mime_addpart(mime);
-    curl_mime_name(part, "version");
-    curl_mime_data(part, version.c_str(), CURL_ZERO_TERMINATED);
-    part = curl_mime_addpart(mime);
-    curl_mime_name(part, "icon");
-    curl_mime_filedata(part, icon.c_str());
-    curl_mime_type(part, "image/x-icon");
-    curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
-    const CURLcode code = curl_easy_perform(curl);
-    const bool uploaded = code == CURLE_OK;
-    curl_easy_cleanup(curl);
-    curl_mime_free(mime);
-    if (!uploaded) return 3;
-    if (!markRow(database, n)) return 4;
-  }
-  curl_global_cleanup();
-  return 0;
 }
 
 // The header pieces of an executable the icon and version reads need: everything up to the
@@ -601,8 +527,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--respond") == 0) return respond(std::atoi(argv[2]));
-  if (argc == 6 && std::strcmp(argv[1], "--curl-loop") == 0)
-    return curlLoop(argv[2], argv[3], argv[4], std::atoi(argv[5]));
   if (argc == 6 && std::strcmp(argv[1], "--io-floor") == 0)
     return ioFloor(std::atoi(argv[2]), argv[3], argv[4], std::atoi(argv[5]));
   return sideBySide();

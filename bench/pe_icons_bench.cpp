@@ -1,24 +1,16 @@
-// Icon extraction from executables, side by side with Debian's icoutils doing the same job.
+// Icon extraction from executables.
 //
 //   OurExtractAndSave   per executable: the 48x48 icon out of the executable (platform::extractIcon,
 //                       i.e. the resource reader, decoding and scaling) and its ICO file written by
 //                       imaging::TIcon::SaveIconFile.
 //   OurExtractOnly      the resource reader alone (decoded and scaled 48x48 pixels, no ICO).
-//   WrestoolIcotool     per executable: `wrestool -x --type=14` writes the icon group as an .ico
-//                       file, then `icotool -x` decodes that file's images to PNG. Two process
-//                       starts per executable; no shell in between.
 //   OurExtractFromSize  extraction alone from a small executable and from a 200 MB one whose
 //                       resources sit after 200 MB of other section data: the time must not grow
 //                       with the file, since only the needed bytes are read.
-//   WrestoolFromSize    the same two files through wrestool -x alone.
 // The corpus is 120 generated executables (PE32 and PE32+; 1 to 5 images per group: BMP at 4, 8,
 // 24, 32 bits and PNG, sizes 16 to 256, so many need scaling) with a version resource each.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <unistd.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -29,8 +21,6 @@
 #include "platform/posix/PeResourceReader.h"
 #include "runtime/Text.h"
 #include "tests/support/PeWriter.h"
-
-extern char** environ;
 
 namespace {
 
@@ -111,31 +101,6 @@ Corpus& corpus() {
   return instance;
 }
 
-// CPU seconds (user + system) used so far by finished child processes.
-double childCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool run(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 void OurExtractAndSave(benchmark::State& state) {
   Corpus& c = corpus();
   const std::u16string out = rt::fromUtf8((c.folder / "out" / "ours.ico").string());
@@ -167,24 +132,6 @@ void OurExtractOnly(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kCorpusSize);
 }
 
-void WrestoolIcotool(benchmark::State& state) {
-  Corpus& c = corpus();
-  const std::string out = (c.folder / "out").string();
-  std::int64_t ok = 0;
-  const double cpuBefore = childCpuSeconds();
-  for (auto _ : state) {
-    for (const fs::path& exe : c.executables) {
-      const std::string ico = out + "/peer.ico";
-      if (!run({"wrestool", "-x", "--type=14", "-o", ico, exe.string()})) continue;
-      if (run({"icotool", "-x", "-o", out, ico})) ++ok;
-    }
-  }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kCorpusSize);
-  state.counters["icons_per_pass"] = static_cast<double>(ok) / static_cast<double>(state.iterations());
-  state.counters["tool_cpu_ms_per_exe"] =
-      (childCpuSeconds() - cpuBefore) * 1e3 / static_cast<double>(state.iterations() * kCorpusSize);
-}
-
 void OurExtractFromSize(benchmark::State& state) {
   const fs::path& exe = state.range(0) ? corpus().large : corpus().small;
   const std::u16string path = rt::fromUtf8(exe.string());
@@ -192,20 +139,9 @@ void OurExtractFromSize(benchmark::State& state) {
   state.counters["file_MB"] = static_cast<double>(fs::file_size(exe)) / (1 << 20);
 }
 
-void WrestoolFromSize(benchmark::State& state) {
-  const fs::path& exe = state.range(0) ? corpus().large : corpus().small;
-  const std::string ico = (corpus().folder / "out" / "size.ico").string();
-  const double cpuBefore = childCpuSeconds();
-  for (auto _ : state) run({"wrestool", "-x", "--type=14", "-o", ico, exe.string()});
-  state.counters["tool_cpu_ms"] = (childCpuSeconds() - cpuBefore) * 1e3 / static_cast<double>(state.iterations());
-  state.counters["file_MB"] = static_cast<double>(fs::file_size(exe)) / (1 << 20);
-}
-
 BENCHMARK(OurExtractAndSave)->Unit(benchmark::kMillisecond);
 BENCHMARK(OurExtractOnly)->Unit(benchmark::kMillisecond);
-BENCHMARK(WrestoolIcotool)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(OurExtractFromSize)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-BENCHMARK(WrestoolFromSize)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 
