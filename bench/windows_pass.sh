@@ -36,8 +36,8 @@ linux_program="$build/app/talvenook"
 windows_program="$winbuild/app/talvenook.exe"
 bench="$build/bench/pass_bench"
 generator="$build/tests/iconservice/make_sample_pe"
-wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
-wineserver="$(dirname "$wine")/wineserver"
+# shellcheck source=../tools/wine_sandbox.sh
+source "$root/tools/wine_sandbox.sh"
 
 for needed in "$linux_program" "$bench" "$generator"; do
   [ -x "$needed" ] || { echo "windows_pass: $needed is missing; build the Linux build first" >&2; exit 1; }
@@ -47,11 +47,7 @@ if [ ! -f "$windows_program" ]; then
   exit 0
 fi
 
-if [ -z "${WINDOWS_PASS_IN_OWN_NETWORK:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "windows_pass: needs root for a network namespace of its own" >&2; exit 1; }
-  exec env WINDOWS_PASS_IN_OWN_NETWORK=1 unshare -n "$0" "$@"
-fi
-ip link set lo up || exit 1
+in_own_network windows_pass 0 "$0" "$@"
 
 pin=()
 if [ "${PIN:-0}" = 1 ]; then
@@ -66,26 +62,13 @@ responder=
 server=
 finish() {
   [ -n "$responder" ] && { kill "$responder" 2>/dev/null; wait "$responder" 2>/dev/null; }
-  if [ -n "$server" ]; then
-    WINEPREFIX="$prefix" "$wineserver" -k 2>/dev/null
-    wait "$server" 2>/dev/null
-  fi
+  stop_wine "$prefix" "$server"
   rm -rf "$work" "$programs"
 }
 trap finish EXIT
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
 
 # --- a Wine prefix: a hard-link copy of the end-to-end tests' template when there is one
-template="$build/tests/e2e/windows/wine-template"
-if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
-  cp -al "$template" "$prefix" && for f in system.reg user.reg userdef.reg; do rm -f "$prefix/$f"; cp "$template/$f" "$prefix/$f"; done
-else
-  echo "windows_pass: making a Wine prefix (about 20 s)"
-  WINEPREFIX="$prefix" "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-  WINEPREFIX="$prefix" "$wineserver" -w
-fi
-export WINEPREFIX="$prefix"
+make_wine_prefix windows_pass "$prefix" "$build"
 
 # --- program folders, fixtures and the two catalogues (Linux paths, Windows paths)
 ln -s "$programs" "$prefix/dosdevices/d:"

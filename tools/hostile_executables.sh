@@ -32,8 +32,8 @@ restarts=${HOSTILE_RESTARTS:-300}
 deadline=${HOSTILE_DEADLINE:-900}
 report_folder=${HOSTILE_OUT:-/tmp/talvenook-hostile-report}
 builds=${HOSTILE_BUILDS:-windows linux}
-wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
-wineserver="$(dirname "$wine")/wineserver"
+# shellcheck source=wine_sandbox.sh
+source "$root/tools/wine_sandbox.sh"
 generator="$build/tests/e2e/make_hostile_executables"
 peak="$build/tests/e2e/peak_memory"
 samples="$build/tests/iconservice/make_sample_pe"
@@ -55,11 +55,7 @@ case " $builds " in *" windows "*)
   done ;;
 esac
 
-if [ -z "${HOSTILE_IN_OWN_NETWORK:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "hostile_executables: needs root for a network namespace of its own" >&2; exit 1; }
-  exec env HOSTILE_IN_OWN_NETWORK=1 timeout -k 10 7200 unshare -n "$0" "$@"
-fi
-ip link set lo up || exit 1
+in_own_network hostile_executables 7200 "$0" "$@"
 
 work=$(mktemp -d /tmp/talvenook-hostile.XXXXXX)
 prefix="$work/prefix"
@@ -67,28 +63,13 @@ service=
 server=
 finish() {
   [ -n "$service" ] && { kill "$service" 2>/dev/null; wait "$service" 2>/dev/null; }
-  if [ -n "$server" ]; then
-    WINEPREFIX="$prefix" timeout 30 "$wineserver" -k 2>/dev/null
-    wait "$server" 2>/dev/null
-  fi
+  stop_wine "$prefix" "$server"
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap finish EXIT
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
 
 # --- a Wine prefix: a hard-link copy of the end-to-end tests' template (null graphics driver)
-template=$(realpath -m "$build/tests/e2e/windows/wine-template")
-if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
-  cp -al "$template" "$prefix" &&
-    for f in system.reg user.reg userdef.reg; do rm -f "$prefix/$f"; cp "$template/$f" "$prefix/$f"; done
-else
-  echo "hostile_executables: making a Wine prefix (about 20 s)" >&2
-  WINEPREFIX="$prefix" timeout 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-  WINEPREFIX="$prefix" timeout 120 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  WINEPREFIX="$prefix" timeout 120 "$wineserver" -w
-fi
-export WINEPREFIX="$prefix"
+make_wine_prefix hostile_executables "$prefix" "$build"
 
 # --- the files: good copies of the samples, and the hostile set
 hostile="$prefix/drive_c/hostile"

@@ -20,8 +20,8 @@ build=$(cd "$root" && realpath -m "${BUILD:-build}")
 winbuild=$(cd "$root" && realpath -m "${WINBUILD:-build-windows}")
 rows=${SWAP_ROWS:-300}
 builds=${SWAP_BUILDS:-windows linux}
-wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
-wineserver="$(dirname "$wine")/wineserver"
+# shellcheck source=wine_sandbox.sh
+source "$root/tools/wine_sandbox.sh"
 samples="$build/tests/iconservice/make_sample_pe"
 linux_program="$build/app/talvenook"
 windows_program="$winbuild/app/talvenook.exe"
@@ -36,11 +36,7 @@ if [[ " $builds " == *" windows "* ]]; then
     [ -f "$needed" ] || { echo "swap_race: $needed is missing; run 'make windows'" >&2; exit 1; }
   done
 fi
-if [ -z "${SWAP_IN_OWN_NETWORK:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "swap_race: needs root for a network namespace of its own" >&2; exit 1; }
-  exec env SWAP_IN_OWN_NETWORK=1 timeout -k 10 1800 unshare -n "$0" "$@"
-fi
-ip link set lo up || exit 1
+in_own_network swap_race 1800 "$0" "$@"
 
 work=$(mktemp -d /tmp/talvenook-swap.XXXXXX)
 prefix="$work/prefix"
@@ -50,15 +46,10 @@ renamer=
 finish() {
   [ -n "$renamer" ] && { kill "$renamer" 2>/dev/null; wait "$renamer" 2>/dev/null; }
   [ -n "$service" ] && { kill "$service" 2>/dev/null; wait "$service" 2>/dev/null; }
-  if [ -n "$server" ]; then
-    WINEPREFIX="$prefix" timeout 30 "$wineserver" -k 2>/dev/null
-    wait "$server" 2>/dev/null
-  fi
+  stop_wine "$prefix" "$server"
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap finish EXIT
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
 
 start_service() {  # start_service LOG
   python3 "$root/tools/recording_service.py" 8750 "$1" >"$work/service.ready" 2>"$work/service.err" &
@@ -139,16 +130,7 @@ table="$work/table"
 status=0
 
 if [[ " $builds " == *" windows "* ]]; then
-  template=$(realpath -m "$build/tests/e2e/windows/wine-template")
-  if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
-    cp -al "$template" "$prefix" &&
-      for f in system.reg user.reg userdef.reg; do rm -f "$prefix/$f"; cp "$template/$f" "$prefix/$f"; done
-  else
-    WINEPREFIX="$prefix" timeout 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-    WINEPREFIX="$prefix" timeout 120 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    WINEPREFIX="$prefix" timeout 120 "$wineserver" -w
-  fi
-  export WINEPREFIX="$prefix"
+  make_wine_prefix swap_race "$prefix" "$build"
   win="$prefix/drive_c/talvenook"
   files="$prefix/drive_c/race"
   mkdir -p "$win/DB" "$files"
