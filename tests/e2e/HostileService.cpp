@@ -6,9 +6,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
+#include "tests/e2e/RedirectedLaunch.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempFolder.h"
@@ -140,14 +140,8 @@ Outcome run(const Attack& attack, const fs::path& binary, const fs::path& redire
   testsupport::TempFolder runtimeDir;
   writeCatalogue(folder.path(), attack.catalogue);
   const fs::path program = testsupport::installProgram(binary, folder.path());
-  const char* asan = std::getenv("ASAN_OPTIONS");  // a sanitizer build must accept the preload
-  testsupport::ProgramLaunch launch {program,
-                                     {{"XDG_RUNTIME_DIR", runtimeDir.path().string()},
-                                      {"LD_PRELOAD", redirectLibrary.string()},
-                                      {"TALVENOOK_E2E_SERVICE_PORT", std::to_string(server.port())},
-                                      {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}},
-                                     {},
-                                     timeoutSeconds};
+  testsupport::ProgramLaunch launch {
+      program, e2etest::redirectedEnvironment(runtimeDir.path(), server.port(), redirectLibrary), {}, timeoutSeconds};
   launch.errorOutputLimit = 65536;
   const testsupport::ProgramResult result = testsupport::runProgram(launch);
   Outcome outcome;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/RedirectedLaunch.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/ScriptedServer.h"
@@ -84,19 +84,11 @@ class WholePass : public testing::Test {
     return out;
   }
 
-  // The program's connects go to the scripted server's port for the whole test.
-  WholePass() {
-    setenv("LD_PRELOAD", E2E_REDIRECT_LIBRARY, 1);
-    setenv("TALVENOOK_E2E_SERVICE_PORT", std::to_string(server.port()).c_str(), 1);
-    const char* asan = getenv("ASAN_OPTIONS");  // a sanitizer build must accept the preload
-    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+  // The program's connects go to `servicePort`: the scripted server's, unless a test changes it.
+  int servicePort = server.port();
+  testsupport::ProgramResult run() {
+    return testsupport::runProgram({program, e2etest::redirectedEnvironment(runtimeDir.path(), servicePort), {}, 60});
   }
-  ~WholePass() override {
-    unsetenv("LD_PRELOAD");
-    unsetenv("TALVENOOK_E2E_SERVICE_PORT");
-  }
-
-  testsupport::ProgramResult run() { return testsupport::runProgram(program, runtimeDir.path(), 60); }
 
   bool imageExists(int n) const { return fs::exists(folder.path() / "image" / (std::to_string(n) + ".ico")); }
   std::string image(int n) const {
@@ -197,7 +189,7 @@ TEST_F(WholePass, UnreachableServiceLeavesRowsPendingAndExitsNormally) {
     ScriptedServer gone;
     closedPort = gone.port();
   }
-  setenv("TALVENOOK_E2E_SERVICE_PORT", std::to_string(closedPort).c_str(), 1);
+  servicePort = closedPort;
   const auto result = run();
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_LT(result.seconds, 20);
