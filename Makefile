@@ -33,7 +33,7 @@ deps-%:
 # folder keeps what it was configured with (AUTO at first: the suites are built when GoogleTest
 # is installed).
 SUITES ?=
-test test-windows test-sanitize demo: SUITES = ON
+test test-windows test-sanitize demo bench: SUITES = ON
 SUITES_FLAG = $(if $(SUITES),-DTALVENOOK_TESTS=$(SUITES))
 
 # The Linux build. When the Windows build exists, the Linux tests that drive talvenook.exe under
@@ -114,7 +114,7 @@ fuzz: deps deps-fuzz
 
 # The benchmarks of the Linux build, then the benchmark scripts (bench/*.sh), which may also
 # measure the Windows build under Wine.
-bench: deps-bench windows build
+bench: deps-bench deps-production windows build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && { echo "== $$b"; $$b; }; done
 	@for s in bench/*.sh; do [ -x "$$s" ] && { echo "== $$s"; BUILD=$(BUILD) WINBUILD=$(WINBUILD) $$s; }; done; true
 
