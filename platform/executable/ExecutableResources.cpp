@@ -210,6 +210,10 @@ class PeImage {
   // The data behind a language entry, which must be a data entry whose bytes lie inside the file.
   std::optional<ImageSpan> dataOf(const DirectoryEntry& languageEntry) const;
 
+  // Whether the raw data of every section lies inside the file, as it does in any file that is
+  // not cut short.
+  bool holdsEverySection() const;
+
   const ByteSource& source() const { return *source_; }
 
  private:
@@ -287,6 +291,13 @@ const Section* PeImage::sectionClaiming(std::uint32_t rva) const {
     found = &s;
   }
   return found;
+}
+
+bool PeImage::holdsEverySection() const {
+  // sections_[0] stands for the headers, which were read from the file.
+  return std::all_of(sections_.begin() + 1, sections_.end(), [&](const Section& s) {
+    return s.rawSize == 0 || std::uint64_t{s.rawOffset} + s.rawSize <= source_->size();
+  });
 }
 
 std::optional<std::uint64_t> PeImage::fileOffset(std::uint32_t rva, std::uint64_t size) const {
@@ -476,8 +487,11 @@ std::optional<ImageSpan> checkedIconImage(const ByteSource& source) {
 }
 
 std::optional<std::array<std::uint16_t, 4>> checkedFileVersion(const ByteSource& source) {
+  // The system reads the version through its loader, which maps the file as an image and fails
+  // when a section's raw data runs past the end of the file, however much of the file the
+  // resources themselves need.
   const auto pe = PeImage::open(source);
-  if (!pe) return std::nullopt;
+  if (!pe || !pe->holdsEverySection()) return std::nullopt;
   const auto versions = pe->typeDirectory(kTypeVersion);
   // The system reads the entry numbered 1 (VS_VERSION_INFO), in a language of its choosing, so
   // that entry must be there and every language of it well-formed. Every other entry is held to

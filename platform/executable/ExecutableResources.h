@@ -16,7 +16,8 @@
 // numbered ones in strictly ascending order. The system finds an entry by binary search over the
 // numbers, these checks by the same search, so both reach the same entries.
 //
-// Version: the entry numbered 1 (VS_VERSION_INFO) must be there, and every entry of the version
+// Version: the PE image must hold the raw data of every section (a file cut short has no
+// version), the entry numbered 1 (VS_VERSION_INFO) must be there, and every entry of the version
 // type, in every language, must lie inside the file, be at most kMaxVersionBytes long and hold a
 // well-formed fixed file information record.
 #pragma once

@@ -199,8 +199,8 @@ TEST(ExecutableResources, RefusesDirectoriesNotStoredInSearchOrder) {
   }
 }
 
-// The version resource: entry 1 present, at most 64 KiB (exactly 64 KiB is accepted), every entry
-// in every language well-formed, ending in a data entry.
+// The version resource: every section inside the file, entry 1 present, at most 64 KiB (exactly
+// 64 KiB is accepted), every entry in every language well-formed, ending in a data entry.
 TEST(ExecutableResources, BoundsTheVersionResource) {
   const std::string resource = testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8");
   for (const std::size_t size : {std::size_t{64 * 1024}, std::size_t{64 * 1024 + 1}}) {
@@ -227,6 +227,19 @@ TEST(ExecutableResources, BoundsTheVersionResource) {
   PeWriter otherId;
   otherId.add(kVersion, 2, resource);
   EXPECT_FALSE(versionOf(otherId.build()));
+
+  // A file cut short after its version resource, or a section claiming raw data past the end of
+  // the file, has no version: the system's loader refuses such an image. Its icon stays.
+  PeWriter cut = writerWith({entry(48, 48, 1)}, {bitmap(48, 48)});
+  std::string cutBytes = cut.build();
+  ASSERT_TRUE(versionOf(cutBytes));
+  std::string longRaw = cutBytes;
+  testsupport::putU32(longRaw, cut.layout().sectionTable + 40 + 16, static_cast<std::uint32_t>(cutBytes.size()));
+  EXPECT_FALSE(versionOf(longRaw));
+  EXPECT_TRUE(iconOf(longRaw));
+  cutBytes.resize(cutBytes.size() - 1);
+  EXPECT_FALSE(versionOf(cutBytes));
+  EXPECT_TRUE(iconOf(cutBytes));
 
   PeWriter deeper;
   deeper.add(kVersion, 1, resource);

@@ -95,7 +95,8 @@ std::vector<HostileFile> hostileFiles() {
     pe.add(kIcon, 1, image48());
     std::string bytes = pe.build();
     bytes.resize(pe.layout().data[2] + image48().size() / 2);
-    add("icon image cut short by the end of the file", "cut.exe", bytes, true, false);
+    // Its version resource is whole, but the system loads no image cut short, so it has none.
+    add("icon image cut short by the end of the file", "cut.exe", bytes, true, true);
   }
 
   // Counts far beyond what the file holds.
