@@ -23,6 +23,7 @@
 #include "platform/executable/BitmapRows.h"
 #include "platform/executable/ByteSource.h"
 #include "platform/executable/LittleEndian.h"
+#include "platform/executable/PeRecords.h"
 
 namespace platform::executable {
 namespace {
@@ -32,9 +33,6 @@ constexpr std::uint32_t kTypeGroupIcon = 14;   // RT_GROUP_ICON
 constexpr std::uint32_t kTypeVersion = 16;     // RT_VERSION
 constexpr std::uint32_t kVersionInfoId = 1;    // VS_VERSION_INFO, the version entry the system reads
 constexpr std::uint32_t kHighBit = 0x80000000u;
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
-constexpr std::uint32_t kResourceDirectoryIndex = 2;
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 // An icon image of the largest side takes a little over 256 KB as a 32-bit bitmap, and a PNG of
 // that side rarely more; nothing larger is accepted, so nothing larger is ever read into memory.
@@ -228,53 +226,65 @@ class PeImage {
   std::uint64_t treeEnd_ = 0;     // end of the raw data of the section holding the root
 };
 
+// What the reader takes from either flavour of optional header.
+struct ImageHeaderFields {
+  std::uint32_t sizeOfImage = 0;
+  std::uint32_t sizeOfHeaders = 0;
+  std::uint32_t resourceRva = 0;
+};
+
+// The fields of the optional header `Header` at `offset`, of `available` bytes, and of the
+// resource tree's data directory after it; nothing when the header is too short to hold that
+// directory, or the image has none.
+template <typename Header>
+std::optional<ImageHeaderFields> imageHeaderFields(const ByteSource& source, std::uint64_t offset,
+                                                   std::uint64_t available) {
+  constexpr std::uint64_t kThrough = sizeof(Header) + sizeof(DataDirectory) * (kResourceDirectoryIndex + 1);
+  if (available < kThrough) return std::nullopt;
+  const auto header = recordAt<Header>(source, offset);
+  if (!header || header->numberOfRvaAndSizes <= kResourceDirectoryIndex) return std::nullopt;
+  const auto resources =
+      recordAt<DataDirectory>(source, offset + sizeof(Header) + sizeof(DataDirectory) * kResourceDirectoryIndex);
+  if (!resources) return std::nullopt;
+  return ImageHeaderFields{header->sizeOfImage, header->sizeOfHeaders, resources->virtualAddress};
+}
+
 std::optional<PeImage> PeImage::open(const ByteSource& source) {
-  const auto dos = source.bytesAt(0, 64);
-  if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') return std::nullopt;
-  const std::uint64_t peOffset = u32At(*dos, 0x3C);
-  const auto coff = source.bytesAt(peOffset, 24);
-  if (!coff || u32At(*coff, 0) != 0x00004550) return std::nullopt;  // "PE\0\0"; "NE", "LE" are not read
-  const std::uint16_t sectionCount = u16At(*coff, 6);
-  const std::uint16_t optionalSize = u16At(*coff, 20);
-  const std::uint64_t optionalOffset = peOffset + 24;
+  const auto dos = recordAt<DosHeader>(source, 0);
+  if (!dos || dos->magic[0] != 'M' || dos->magic[1] != 'Z') return std::nullopt;
+  const auto file = recordAt<FileHeader>(source, dos->peOffset);
+  if (!file || file->signature != kPeSignature) return std::nullopt;  // "NE", "LE" are not read
+  const std::uint64_t optionalOffset = std::uint64_t{dos->peOffset} + sizeof(FileHeader);
+  const std::uint16_t optionalSize = file->sizeOfOptionalHeader;
 
-  const auto magicBytes = source.bytesAt(optionalOffset, 2);
-  if (!magicBytes || optionalSize < 2) return std::nullopt;
-  const std::uint16_t magic = u16At(*magicBytes, 0);
-  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
-  const std::uint64_t countField = magic == kMagicPe32 ? 92 : 108;
-  const std::uint64_t directoriesField = countField + 4;
-  const std::uint64_t resourceField = directoriesField + 8 * kResourceDirectoryIndex;
-  if (optionalSize < resourceField + 8) return std::nullopt;
-  const auto optional = source.bytesAt(optionalOffset, resourceField + 8);
-  if (!optional || u32At(*optional, countField) <= kResourceDirectoryIndex) return std::nullopt;
-  const std::uint32_t resourceRva = u32At(*optional, resourceField);
-  if (resourceRva == 0) return std::nullopt;
+  const auto magic = recordAt<std::uint16_t>(source, optionalOffset);
+  if (!magic || optionalSize < 2) return std::nullopt;
+  std::optional<ImageHeaderFields> fields;
+  if (*magic == kMagicPe32) fields = imageHeaderFields<OptionalHeader32>(source, optionalOffset, optionalSize);
+  if (*magic == kMagicPe32Plus) fields = imageHeaderFields<OptionalHeader64>(source, optionalOffset, optionalSize);
+  if (!fields || fields->resourceRva == 0) return std::nullopt;
 
-  const std::uint64_t sectionTable = optionalOffset + optionalSize;
-  if (sectionCount == 0) return std::nullopt;
-  const auto table = source.bytesAt(sectionTable, std::uint64_t{sectionCount} * 40);
+  if (file->numberOfSections == 0) return std::nullopt;
+  const auto table = recordsAt<SectionHeader>(source, optionalOffset + optionalSize, file->numberOfSections);
   if (!table) return std::nullopt;
   PeImage image;
   image.source_ = &source;
   // The headers come first, as if a section: the system maps an address below SizeOfHeaders
-  // (optional header offset 60, the same in both flavours) to the same file offset, whatever the
-  // section table says. An address that both the headers and a section claim is refused below,
-  // so a SizeOfHeaders reaching over the sections cannot send the system elsewhere than us.
-  const std::uint32_t headersSize = u32At(*optional, 60);
-  // The image as the system maps it (SizeOfImage, optional header offset 56, and every section's
-  // extent) may exceed the file only by kMaxImageGrowth of zero-filled space: the system's
-  // readers map the whole image, and a hostile virtual size would make them fill gigabytes.
-  if (u32At(*optional, 56) > source.size() + kMaxImageGrowth) return std::nullopt;
-  image.sections_.push_back({0, headersSize, headersSize, 0});
-  for (std::size_t i = 0; i < sectionCount; ++i) {
-    const std::size_t at = i * 40;
-    image.sections_.push_back({u32At(*table, at + 12), u32At(*table, at + 8), u32At(*table, at + 16), u32At(*table, at + 20)});
-  }
+  // to the same file offset, whatever the section table says. An address that both the headers
+  // and a section claim is refused below, so a SizeOfHeaders reaching over the sections cannot
+  // send the system elsewhere than us.
+  // The image as the system maps it (SizeOfImage, and every section's extent) may exceed the
+  // file only by kMaxImageGrowth of zero-filled space: the system's readers map the whole image,
+  // and a hostile virtual size would make them fill gigabytes.
+  if (fields->sizeOfImage > source.size() + kMaxImageGrowth) return std::nullopt;
+  image.sections_.push_back({0, fields->sizeOfHeaders, fields->sizeOfHeaders, 0});
+  for (const SectionHeader& s : *table)
+    image.sections_.push_back({s.virtualAddress, s.virtualSize, s.sizeOfRawData, s.pointerToRawData});
   for (const Section& s : image.sections_) {
     if (std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize) > source.size() + kMaxImageGrowth)
       return std::nullopt;
   }
+  const std::uint32_t resourceRva = fields->resourceRva;
   const Section* holder = image.sectionClaiming(resourceRva);
   if (holder == nullptr || resourceRva - holder->virtualAddress >= holder->rawSize) return std::nullopt;
   image.rootOffset_ = std::uint64_t{holder->rawOffset} + (resourceRva - holder->virtualAddress);
