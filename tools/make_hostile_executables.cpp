@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/executable/LittleEndian.h"
 #include "tests/support/PeWriter.h"
 
 namespace {
@@ -517,9 +518,12 @@ struct Field {
 
 std::uint32_t readU16(const std::string& b, std::uint64_t at) {
   if (at + 2 > b.size()) throw std::out_of_range("u16");
-  return static_cast<std::uint8_t>(b[at]) | static_cast<std::uint8_t>(b[at + 1]) << 8;
+  return platform::executable::u16At(b, at);
 }
-std::uint32_t readU32(const std::string& b, std::uint64_t at) { return readU16(b, at) | readU16(b, at + 2) << 16; }
+std::uint32_t readU32(const std::string& b, std::uint64_t at) {
+  if (at + 4 > b.size()) throw std::out_of_range("u32");
+  return platform::executable::u32At(b, at);
+}
 
 // The structural fields of one executable: section table, resource directories and entries,
 // data entries, icon group entries, image headers, version block. Empty when it has no resource tree.

@@ -20,31 +20,6 @@ FileByteSource::FileByteSource(NativeFile file) : file_(std::move(file)) {
 
 bool FileByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (!contains(offset, out.size())) return false;
-  if (out.size() > kWindow) return readFile(offset, out);
-  for (Window& window : windows_) {
-    if (window.length > 0 && offset >= window.start && offset + out.size() <= window.start + window.length) {
-      std::copy_n(window.bytes.begin() + static_cast<std::ptrdiff_t>(offset - window.start), out.size(), out.begin());
-      window.lastUse = ++uses_;
-      return true;
-    }
-  }
-  // Refill the window used least recently, from the 512-byte boundary below the piece when the
-  // piece still fits, so the bytes just before it (an entry's header) come along too.
-  Window& window = windows_[0].lastUse <= windows_[1].lastUse ? windows_[0] : windows_[1];
-  window.start = offset & ~std::uint64_t {511};
-  if (offset + out.size() > window.start + kWindow) window.start = offset;
-  window.length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size_ - window.start));
-  if (!readFile(window.start, std::span(window.bytes.data(), window.length))) {
-    // The file is shorter than when it was opened: read just the piece, as if there were no window.
-    window.length = 0;
-    return readFile(offset, out);
-  }
-  window.lastUse = ++uses_;
-  std::copy_n(window.bytes.begin() + static_cast<std::ptrdiff_t>(offset - window.start), out.size(), out.begin());
-  return true;
-}
-
-bool FileByteSource::readFile(std::uint64_t offset, std::span<std::uint8_t> out) const {
   std::size_t done = 0;
   while (done < out.size()) {
     const std::int64_t got = file_.readAt(static_cast<std::int64_t>(offset + done), out.data() + done,

@@ -3,7 +3,6 @@
 // refused when the range does not lie wholly inside the source. Shared by both platform layers.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -32,32 +31,18 @@ class ByteSource {
   }
 };
 
-// A file opened for reading, read with positioned reads (NativeFile::readAt). The reader asks for many small pieces that
-// lie close together (headers, directory entries), so reads of up to kWindow bytes are served
-// from two windows of kWindow bytes each, each filled by one pread; larger reads (image data) go
-// straight to the file. Every read stays bounded by kWindow or by what was asked for.
+// A file opened for reading, each read one positioned read (NativeFile::readAt) of just the
+// bytes asked for.
 class FileByteSource final : public ByteSource {
  public:
-  static constexpr std::size_t kWindow = 4096;
-
   explicit FileByteSource(NativeFile file);
   bool isOpen() const { return file_.isOpen(); }
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
  private:
-  struct Window {
-    std::uint64_t start = 0;
-    std::size_t length = 0;  // 0 = empty
-    unsigned lastUse = 0;
-    std::array<std::uint8_t, kWindow> bytes;
-  };
-  bool readFile(std::uint64_t offset, std::span<std::uint8_t> out) const;
-
   mutable NativeFile file_;
   std::uint64_t size_ = 0;
-  mutable std::array<Window, 2> windows_;  // bytes left uninitialised until a read fills them
-  mutable unsigned uses_ = 0;
 };
 
 // A view of bytes held by the caller, which must outlive the source.

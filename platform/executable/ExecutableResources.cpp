@@ -3,7 +3,8 @@
 // The resource tree (PE/COFF format, ".rsrc section") has three fixed levels: type, name, language.
 // Directory offsets are relative to the tree's root; data entries hold image-relative addresses
 // that are mapped to file offsets through the section table. The tree is walked at exactly those
-// three levels, so a directory that points back at itself cannot make us loop. Every read is a
+// three levels, so a directory that points back at itself cannot make us loop, and an entry is
+// found by its number as the system's loader finds it (Directory::find). Every read is a
 // positioned read of just the bytes needed, checked against the file and, for the tree itself,
 // against the raw data of the section holding the root. The work is bounded too: counts are
 // capped (kMaxImagesPerIcon, kMaxLanguages, kMaxImageChecks, kMaxVersionEntries), so a tree of a
@@ -22,6 +23,7 @@
 #include "platform/executable/BitmapRows.h"
 #include "platform/executable/ByteSource.h"
 #include "platform/executable/LittleEndian.h"
+#include "platform/executable/PeRecords.h"
 
 namespace platform::executable {
 namespace {
@@ -29,10 +31,8 @@ namespace {
 constexpr std::uint32_t kTypeIcon = 3;         // RT_ICON
 constexpr std::uint32_t kTypeGroupIcon = 14;   // RT_GROUP_ICON
 constexpr std::uint32_t kTypeVersion = 16;     // RT_VERSION
+constexpr std::uint32_t kVersionInfoId = 1;    // VS_VERSION_INFO, the version entry the system reads
 constexpr std::uint32_t kHighBit = 0x80000000u;
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
-constexpr std::uint32_t kResourceDirectoryIndex = 2;
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 // An icon image of the largest side takes a little over 256 KB as a 32-bit bitmap, and a PNG of
 // that side rarely more; nothing larger is accepted, so nothing larger is ever read into memory.
@@ -172,6 +172,22 @@ struct DirectoryEntry {
   std::uint32_t targetOffset() const { return target & ~kHighBit; }
 };
 
+// One resource directory as stored: its named entries first, then its numbered ones, the numbers
+// strictly ascending (PeImage::directory refuses any other order).
+struct Directory {
+  std::vector<DirectoryEntry> entries;
+  std::size_t namedCount = 0;
+
+  // The entry numbered `id`, found by binary search over the numbered entries, as the system's
+  // loader finds a type, a name or a language; null when there is none.
+  const DirectoryEntry* find(std::uint32_t id) const {
+    const auto ids = std::span(entries).subspan(namedCount);
+    const auto at = std::lower_bound(ids.begin(), ids.end(), id,
+                                     [](const DirectoryEntry& e, std::uint32_t wanted) { return e.name < wanted; });
+    return at != ids.end() && at->name == id ? &*at : nullptr;
+  }
+};
+
 // A PE image's section table and the place of its resource tree.
 class PeImage {
  public:
@@ -182,14 +198,19 @@ class PeImage {
   // reading of the table and ours cannot differ) and inside the file.
   std::optional<std::uint64_t> fileOffset(std::uint32_t rva, std::uint64_t size) const;
 
-  // The entries of the resource directory at `offset` from the root.
-  std::optional<std::vector<DirectoryEntry>> directory(std::uint32_t offset) const;
+  // The resource directory at `offset` from the root, when its entries are stored in the order
+  // the system searches them (see Directory).
+  std::optional<Directory> directory(std::uint32_t offset) const;
   // The subdirectory of the root for numeric type `type`.
-  std::optional<std::vector<DirectoryEntry>> typeDirectory(std::uint32_t type) const;
+  std::optional<Directory> typeDirectory(std::uint32_t type) const;
   // The language entries under a name entry: a directory of at most kMaxLanguages entries.
-  std::optional<std::vector<DirectoryEntry>> languages(const DirectoryEntry& nameEntry) const;
+  std::optional<Directory> languages(const DirectoryEntry& nameEntry) const;
   // The data behind a language entry, which must be a data entry whose bytes lie inside the file.
   std::optional<ImageSpan> dataOf(const DirectoryEntry& languageEntry) const;
+
+  // Whether the raw data of every section lies inside the file, as it does in any file that is
+  // not cut short.
+  bool holdsEverySection() const;
 
   const ByteSource& source() const { return *source_; }
 
@@ -205,53 +226,65 @@ class PeImage {
   std::uint64_t treeEnd_ = 0;     // end of the raw data of the section holding the root
 };
 
+// What the reader takes from either flavour of optional header.
+struct ImageHeaderFields {
+  std::uint32_t sizeOfImage = 0;
+  std::uint32_t sizeOfHeaders = 0;
+  std::uint32_t resourceRva = 0;
+};
+
+// The fields of the optional header `Header` at `offset`, of `available` bytes, and of the
+// resource tree's data directory after it; nothing when the header is too short to hold that
+// directory, or the image has none.
+template <typename Header>
+std::optional<ImageHeaderFields> imageHeaderFields(const ByteSource& source, std::uint64_t offset,
+                                                   std::uint64_t available) {
+  constexpr std::uint64_t kThrough = sizeof(Header) + sizeof(DataDirectory) * (kResourceDirectoryIndex + 1);
+  if (available < kThrough) return std::nullopt;
+  const auto header = recordAt<Header>(source, offset);
+  if (!header || header->numberOfRvaAndSizes <= kResourceDirectoryIndex) return std::nullopt;
+  const auto resources =
+      recordAt<DataDirectory>(source, offset + sizeof(Header) + sizeof(DataDirectory) * kResourceDirectoryIndex);
+  if (!resources) return std::nullopt;
+  return ImageHeaderFields{header->sizeOfImage, header->sizeOfHeaders, resources->virtualAddress};
+}
+
 std::optional<PeImage> PeImage::open(const ByteSource& source) {
-  const auto dos = source.bytesAt(0, 64);
-  if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') return std::nullopt;
-  const std::uint64_t peOffset = u32At(*dos, 0x3C);
-  const auto coff = source.bytesAt(peOffset, 24);
-  if (!coff || u32At(*coff, 0) != 0x00004550) return std::nullopt;  // "PE\0\0"; "NE", "LE" are not read
-  const std::uint16_t sectionCount = u16At(*coff, 6);
-  const std::uint16_t optionalSize = u16At(*coff, 20);
-  const std::uint64_t optionalOffset = peOffset + 24;
+  const auto dos = recordAt<DosHeader>(source, 0);
+  if (!dos || dos->magic[0] != 'M' || dos->magic[1] != 'Z') return std::nullopt;
+  const auto file = recordAt<FileHeader>(source, dos->peOffset);
+  if (!file || file->signature != kPeSignature) return std::nullopt;  // "NE", "LE" are not read
+  const std::uint64_t optionalOffset = std::uint64_t{dos->peOffset} + sizeof(FileHeader);
+  const std::uint16_t optionalSize = file->sizeOfOptionalHeader;
 
-  const auto magicBytes = source.bytesAt(optionalOffset, 2);
-  if (!magicBytes || optionalSize < 2) return std::nullopt;
-  const std::uint16_t magic = u16At(*magicBytes, 0);
-  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
-  const std::uint64_t countField = magic == kMagicPe32 ? 92 : 108;
-  const std::uint64_t directoriesField = countField + 4;
-  const std::uint64_t resourceField = directoriesField + 8 * kResourceDirectoryIndex;
-  if (optionalSize < resourceField + 8) return std::nullopt;
-  const auto optional = source.bytesAt(optionalOffset, resourceField + 8);
-  if (!optional || u32At(*optional, countField) <= kResourceDirectoryIndex) return std::nullopt;
-  const std::uint32_t resourceRva = u32At(*optional, resourceField);
-  if (resourceRva == 0) return std::nullopt;
+  const auto magic = recordAt<std::uint16_t>(source, optionalOffset);
+  if (!magic || optionalSize < 2) return std::nullopt;
+  std::optional<ImageHeaderFields> fields;
+  if (*magic == kMagicPe32) fields = imageHeaderFields<OptionalHeader32>(source, optionalOffset, optionalSize);
+  if (*magic == kMagicPe32Plus) fields = imageHeaderFields<OptionalHeader64>(source, optionalOffset, optionalSize);
+  if (!fields || fields->resourceRva == 0) return std::nullopt;
 
-  const std::uint64_t sectionTable = optionalOffset + optionalSize;
-  if (sectionCount == 0) return std::nullopt;
-  const auto table = source.bytesAt(sectionTable, std::uint64_t{sectionCount} * 40);
+  if (file->numberOfSections == 0) return std::nullopt;
+  const auto table = recordsAt<SectionHeader>(source, optionalOffset + optionalSize, file->numberOfSections);
   if (!table) return std::nullopt;
   PeImage image;
   image.source_ = &source;
   // The headers come first, as if a section: the system maps an address below SizeOfHeaders
-  // (optional header offset 60, the same in both flavours) to the same file offset, whatever the
-  // section table says. An address that both the headers and a section claim is refused below,
-  // so a SizeOfHeaders reaching over the sections cannot send the system elsewhere than us.
-  const std::uint32_t headersSize = u32At(*optional, 60);
-  // The image as the system maps it (SizeOfImage, optional header offset 56, and every section's
-  // extent) may exceed the file only by kMaxImageGrowth of zero-filled space: the system's
-  // readers map the whole image, and a hostile virtual size would make them fill gigabytes.
-  if (u32At(*optional, 56) > source.size() + kMaxImageGrowth) return std::nullopt;
-  image.sections_.push_back({0, headersSize, headersSize, 0});
-  for (std::size_t i = 0; i < sectionCount; ++i) {
-    const std::size_t at = i * 40;
-    image.sections_.push_back({u32At(*table, at + 12), u32At(*table, at + 8), u32At(*table, at + 16), u32At(*table, at + 20)});
-  }
+  // to the same file offset, whatever the section table says. An address that both the headers
+  // and a section claim is refused below, so a SizeOfHeaders reaching over the sections cannot
+  // send the system elsewhere than us.
+  // The image as the system maps it (SizeOfImage, and every section's extent) may exceed the
+  // file only by kMaxImageGrowth of zero-filled space: the system's readers map the whole image,
+  // and a hostile virtual size would make them fill gigabytes.
+  if (fields->sizeOfImage > source.size() + kMaxImageGrowth) return std::nullopt;
+  image.sections_.push_back({0, fields->sizeOfHeaders, fields->sizeOfHeaders, 0});
+  for (const SectionHeader& s : *table)
+    image.sections_.push_back({s.virtualAddress, s.virtualSize, s.sizeOfRawData, s.pointerToRawData});
   for (const Section& s : image.sections_) {
     if (std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize) > source.size() + kMaxImageGrowth)
       return std::nullopt;
   }
+  const std::uint32_t resourceRva = fields->resourceRva;
   const Section* holder = image.sectionClaiming(resourceRva);
   if (holder == nullptr || resourceRva - holder->virtualAddress >= holder->rawSize) return std::nullopt;
   image.rootOffset_ = std::uint64_t{holder->rawOffset} + (resourceRva - holder->virtualAddress);
@@ -270,6 +303,13 @@ const Section* PeImage::sectionClaiming(std::uint32_t rva) const {
   return found;
 }
 
+bool PeImage::holdsEverySection() const {
+  // sections_[0] stands for the headers, which were read from the file.
+  return std::all_of(sections_.begin() + 1, sections_.end(), [&](const Section& s) {
+    return s.rawSize == 0 || std::uint64_t{s.rawOffset} + s.rawSize <= source_->size();
+  });
+}
+
 std::optional<std::uint64_t> PeImage::fileOffset(std::uint32_t rva, std::uint64_t size) const {
   const Section* s = sectionClaiming(rva);
   if (s == nullptr) return std::nullopt;
@@ -286,34 +326,46 @@ std::optional<std::vector<std::uint8_t>> PeImage::treeBytes(std::uint64_t offset
   return source_->bytesAt(rootOffset_ + offset, count);
 }
 
-std::optional<std::vector<DirectoryEntry>> PeImage::directory(std::uint32_t offset) const {
+std::optional<Directory> PeImage::directory(std::uint32_t offset) const {
   const auto header = treeBytes(offset, 16);
   if (!header) return std::nullopt;
-  // Named entries come first, then numbered ones; both lists are taken in the stored order.
-  const std::uint64_t count = std::uint64_t{u16At(*header, 12)} + u16At(*header, 14);
+  Directory directory;
+  directory.namedCount = u16At(*header, 12);
+  const std::uint64_t count = std::uint64_t{directory.namedCount} + u16At(*header, 14);
   const auto raw = treeBytes(std::uint64_t{offset} + 16, count * 8);  // bounded by the section
   if (!raw) return std::nullopt;
-  std::vector<DirectoryEntry> entries(count);
-  for (std::size_t i = 0; i < count; ++i) entries[i] = {u32At(*raw, i * 8), u32At(*raw, i * 8 + 4)};
-  return entries;
+  directory.entries.resize(count);
+  for (std::size_t i = 0; i < count; ++i) directory.entries[i] = {u32At(*raw, i * 8), u32At(*raw, i * 8 + 4)};
+  // The system finds a type, name or language by binary search over the numbered entries, which
+  // resource compilers store after the named ones in ascending order; it compares only the
+  // number's 16 bits. In a directory stored otherwise (an entry out of order, a number stored
+  // twice or wider than 16 bits, a name among the numbers, or a count claiming junk past the real
+  // entries) its search and a walk could reach different entries, so such a directory is refused.
+  for (std::size_t i = 0; i < count; ++i) {
+    const DirectoryEntry& e = directory.entries[i];
+    if (i < directory.namedCount) {
+      if (!e.named()) return std::nullopt;
+      continue;
+    }
+    if (e.name > 0xFFFF) return std::nullopt;
+    if (i > directory.namedCount && e.name <= directory.entries[i - 1].name) return std::nullopt;
+  }
+  return directory;
 }
 
-std::optional<std::vector<DirectoryEntry>> PeImage::typeDirectory(std::uint32_t type) const {
+std::optional<Directory> PeImage::typeDirectory(std::uint32_t type) const {
   const auto root = directory(0);
   if (!root) return std::nullopt;
-  for (const DirectoryEntry& e : *root) {
-    if (e.named() || e.name != type) continue;
-    if (!e.leadsToDirectory()) return std::nullopt;
-    return directory(e.targetOffset());
-  }
-  return std::nullopt;
+  const DirectoryEntry* entry = root->find(type);
+  if (entry == nullptr || !entry->leadsToDirectory()) return std::nullopt;
+  return directory(entry->targetOffset());
 }
 
-std::optional<std::vector<DirectoryEntry>> PeImage::languages(const DirectoryEntry& nameEntry) const {
+std::optional<Directory> PeImage::languages(const DirectoryEntry& nameEntry) const {
   if (!nameEntry.leadsToDirectory()) return std::nullopt;
-  auto entries = directory(nameEntry.targetOffset());
-  if (!entries || entries->size() > kMaxLanguages) return std::nullopt;
-  return entries;
+  auto languages = directory(nameEntry.targetOffset());
+  if (!languages || languages->entries.size() > kMaxLanguages) return std::nullopt;
+  return languages;
 }
 
 std::optional<ImageSpan> PeImage::dataOf(const DirectoryEntry& languageEntry) const {
@@ -329,58 +381,34 @@ std::optional<ImageSpan> PeImage::dataOf(const DirectoryEntry& languageEntry) co
 
 // --- The icon of a PE image -----------------------------------------------------------------------
 
-// The icon resources by id, for the groups' look-ups: each id with the positions of its entries
-// in the icon type's directory (an id stored twice is looked at in both places).
-class IconIndex {
- public:
-  explicit IconIndex(const std::vector<DirectoryEntry>& icons) {
-    for (std::size_t i = 0; i < icons.size(); ++i) {
-      if (!icons[i].named()) byId_.emplace_back(icons[i].name, i);
-    }
-    std::sort(byId_.begin(), byId_.end());
-  }
-  // Positions of the entries with numeric id `id`, in stored order.
-  std::span<const std::pair<std::uint32_t, std::size_t>> entriesOf(std::uint32_t id) const {
-    const auto first = std::lower_bound(byId_.begin(), byId_.end(), std::make_pair(id, std::size_t{0}));
-    auto last = first;
-    while (last != byId_.end() && last->first == id) ++last;
-    return {first, last};
-  }
-
- private:
-  std::vector<std::pair<std::uint32_t, std::size_t>> byId_;
-};
-
-// Checks every image that group entries name, each in every language it is stored in; one check
-// per icon entry and entry size, however many groups repeat it.
+// Checks every image that group entries name, in every language it is stored in; one check per
+// image and entry size, however many groups repeat it.
 class ImageChecker {
  public:
-  ImageChecker(const PeImage& pe, const std::vector<DirectoryEntry>& icons) : pe_(pe), icons_(icons), index_(icons) {}
+  ImageChecker(const PeImage& pe, const Directory& icons) : pe_(pe), icons_(icons) {}
 
   bool allWellFormed(const std::vector<ImageEntry>& entries) {
     for (const ImageEntry& entry : entries) {
-      const auto found = index_.entriesOf(entry.id);
-      if (found.empty()) return false;  // the group names an image the file does not hold
-      for (const auto& [id, position] : found) {
-        if (!wellFormed(position, entry)) return false;
-      }
+      if (!wellFormed(entry)) return false;
     }
     return true;
   }
 
  private:
-  bool wellFormed(std::size_t position, const ImageEntry& entry) {
-    const auto key = std::make_tuple(position, entry.width, entry.height);
+  bool wellFormed(const ImageEntry& entry) {
+    const auto key = std::make_tuple(entry.id, entry.width, entry.height);
     if (const auto known = checked_.find(key); known != checked_.end()) return known->second;
-    const bool result = check(icons_[position], entry);
+    const bool result = check(entry);
     checked_.emplace(key, result);
     return result;
   }
 
-  bool check(const DirectoryEntry& icon, const ImageEntry& entry) {
-    const auto languages = pe_.languages(icon);
-    if (!languages || languages->empty()) return false;
-    for (const DirectoryEntry& language : *languages) {
+  bool check(const ImageEntry& entry) {
+    const DirectoryEntry* icon = icons_.find(entry.id);
+    if (icon == nullptr) return false;  // the group names an image the file does not hold
+    const auto languages = pe_.languages(*icon);
+    if (!languages || languages->entries.empty()) return false;
+    for (const DirectoryEntry& language : languages->entries) {
       if (++checks_ > kMaxImageChecks) return false;
       const auto data = pe_.dataOf(language);
       if (!data || !imageMatches(pe_.source(), *data, entry)) return false;
@@ -389,9 +417,8 @@ class ImageChecker {
   }
 
   const PeImage& pe_;
-  const std::vector<DirectoryEntry>& icons_;
-  IconIndex index_;
-  std::map<std::tuple<std::size_t, int, int>, bool> checked_;
+  const Directory& icons_;
+  std::map<std::tuple<std::uint32_t, int, int>, bool> checked_;
   std::size_t checks_ = 0;
 };
 
@@ -399,14 +426,14 @@ std::optional<ImageSpan> iconFromPe(const PeImage& pe) {
   // Index 0: the first group entry as stored. The system may read it in another language than
   // its first, so every language of it is checked, with every image each names.
   const auto groups = pe.typeDirectory(kTypeGroupIcon);
-  if (!groups || groups->empty()) return std::nullopt;
-  const auto groupLanguages = pe.languages(groups->front());
-  if (!groupLanguages || groupLanguages->empty()) return std::nullopt;
+  if (!groups || groups->entries.empty()) return std::nullopt;
+  const auto groupLanguages = pe.languages(groups->entries.front());
+  if (!groupLanguages || groupLanguages->entries.empty()) return std::nullopt;
   const auto icons = pe.typeDirectory(kTypeIcon);
   if (!icons) return std::nullopt;
   ImageChecker checker(pe, *icons);
   std::optional<std::vector<ImageEntry>> firstLanguage;
-  for (const DirectoryEntry& language : *groupLanguages) {
+  for (const DirectoryEntry& language : groupLanguages->entries) {
     const auto group = pe.dataOf(language);
     if (!group) return std::nullopt;
     auto entries = parseIconDirectory(pe.source(), group->offset, group->size, 14);
@@ -417,15 +444,12 @@ std::optional<ImageSpan> iconFromPe(const PeImage& pe) {
   // The image: the icon resource with the chosen entry's id, in the group's first language when
   // it is stored in that language, else in its first one.
   const ImageEntry& chosen = (*firstLanguage)[chooseImage(*firstLanguage)];
-  const std::uint32_t groupLanguage = groupLanguages->front().name;
-  const auto image = std::find_if(icons->begin(), icons->end(),
-                                  [&](const DirectoryEntry& e) { return !e.named() && e.name == chosen.id; });
-  if (image == icons->end()) return std::nullopt;
+  const DirectoryEntry* image = icons->find(chosen.id);
+  if (image == nullptr) return std::nullopt;
   const auto languages = pe.languages(*image);
-  if (!languages || languages->empty()) return std::nullopt;
-  const auto same = std::find_if(languages->begin(), languages->end(),
-                                 [&](const DirectoryEntry& e) { return !e.named() && e.name == groupLanguage; });
-  return pe.dataOf(same != languages->end() ? *same : languages->front());
+  if (!languages || languages->entries.empty()) return std::nullopt;
+  const DirectoryEntry* same = languages->find(groupLanguages->entries.front().name);
+  return pe.dataOf(same != nullptr ? *same : languages->entries.front());
 }
 
 std::optional<ImageSpan> iconFromIcoFile(const ByteSource& source) {
@@ -473,27 +497,31 @@ std::optional<ImageSpan> checkedIconImage(const ByteSource& source) {
 }
 
 std::optional<std::array<std::uint16_t, 4>> checkedFileVersion(const ByteSource& source) {
+  // The system reads the version through its loader, which maps the file as an image and fails
+  // when a section's raw data runs past the end of the file, however much of the file the
+  // resources themselves need.
   const auto pe = PeImage::open(source);
-  if (!pe) return std::nullopt;
+  if (!pe || !pe->holdsEverySection()) return std::nullopt;
   const auto versions = pe->typeDirectory(kTypeVersion);
-  if (!versions || versions->empty()) return std::nullopt;
-  // The system picks its entry by id and by its own language rules, so every entry it could pick
-  // must be well-formed; ours is the first as stored.
-  std::optional<std::array<std::uint16_t, 4>> first;
+  // The system reads the entry numbered 1 (VS_VERSION_INFO), in a language of its choosing, so
+  // that entry must be there and every language of it well-formed. Every other entry is held to
+  // the same checks, which honest files pass. The words are those of entry 1's first language.
+  if (!versions || versions->find(kVersionInfoId) == nullptr) return std::nullopt;
+  std::optional<std::array<std::uint16_t, 4>> words;
   std::size_t checked = 0;
-  for (const DirectoryEntry& name : *versions) {
+  for (const DirectoryEntry& name : versions->entries) {
     const auto languages = pe->languages(name);
-    if (!languages || languages->empty()) return std::nullopt;
-    for (const DirectoryEntry& language : *languages) {
+    if (!languages || languages->entries.empty()) return std::nullopt;
+    for (const DirectoryEntry& language : languages->entries) {
       if (++checked > kMaxVersionEntries) return std::nullopt;
       const auto data = pe->dataOf(language);
       if (!data) return std::nullopt;
-      const auto words = fixedFileVersion(pe->source(), *data);
-      if (!words) return std::nullopt;
-      if (!first) first = words;
+      const auto fixed = fixedFileVersion(pe->source(), *data);
+      if (!fixed) return std::nullopt;
+      if (!words && !name.named() && name.name == kVersionInfoId) words = fixed;
     }
   }
-  return first;
+  return words;
 }
 
 }  // namespace platform::executable

@@ -8,10 +8,18 @@
 // the file with a sane count, and every image it names, in every language the image is stored in,
 // must lie inside the file with a header that matches its entry (a bitmap of the entry's width and
 // twice its height, or a PNG whose IHDR gives the entry's size; an entry stores at most 256, so no
-// image larger than 256x256 passes). In an .ico file its directory's entries must. Anything else (16-bit NE and LE executables, cursors, other formats) has no icon.
+// image larger than 256x256 passes). In an .ico file its directory's entries must. Anything else
+// (16-bit NE and LE executables, cursors, other formats) has no icon.
 //
-// Version: every entry of the version type, in every language, must lie inside the file, be at
-// most kMaxVersionBytes long and hold a well-formed fixed file information record.
+// Every resource directory on the way (the root, the type, the name's languages) must be stored as
+// resource compilers store it and as the system's loader searches it: named entries first, then
+// numbered ones in strictly ascending order. The system finds an entry by binary search over the
+// numbers, these checks by the same search, so both reach the same entries.
+//
+// Version: the PE image must hold the raw data of every section (a file cut short has no
+// version), the entry numbered 1 (VS_VERSION_INFO) must be there, and every entry of the version
+// type, in every language, must lie inside the file, be at most kMaxVersionBytes long and hold a
+// well-formed fixed file information record.
 #pragma once
 
 #include <array>
@@ -46,8 +54,9 @@ struct ImageSpan {
 // are not read here.
 std::optional<ImageSpan> checkedIconImage(const ByteSource& source);
 
-// The four file-version words (major, minor, release, build) of the first version entry's first
-// language, when every version entry is well-formed as described above; nothing otherwise.
+// The four file-version words (major, minor, release, build) of the version entry numbered 1
+// (the one the system reads), its first language, when that entry is there and every version
+// entry is well-formed as described above; nothing otherwise.
 std::optional<std::array<std::uint16_t, 4>> checkedFileVersion(const ByteSource& source);
 
 }  // namespace platform::executable

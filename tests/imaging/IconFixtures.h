@@ -13,6 +13,7 @@
 
 #include "imaging/IconWriter.h"
 #include "platform/Bitmaps.h"
+#include "platform/executable/LittleEndian.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 #include "tests/support/BitmapFixtures.h"
@@ -150,11 +151,9 @@ inline std::string build(platform::IconHandle icon) {
   return bytes;
 }
 
-inline std::uint32_t u16At(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint8_t>(bytes.at(at)) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes.at(at + 1))) << 8;
-}
-inline std::uint32_t u32At(const std::string& bytes, std::size_t at) { return u16At(bytes, at) | u16At(bytes, at + 2) << 16; }
-inline std::int32_t i32At(const std::string& bytes, std::size_t at) { return static_cast<std::int32_t>(u32At(bytes, at)); }
+using platform::executable::i32At;
+using platform::executable::u16At;
+using platform::executable::u32At;
 
 // One ICO image read back: the directory entry, the header, and the pixels top row first.
 struct IcoImage {
@@ -179,7 +178,11 @@ inline std::uint8_t scaled(std::uint32_t pixel, std::uint32_t mask) {
 
 // Reads a single-image ICO as our writer lays it out; throws std::out_of_range on short data.
 inline IcoImage readIco(const std::string& bytes) {
+  const auto need = [&](std::size_t end) {
+    if (end > bytes.size()) throw std::out_of_range("short ICO");
+  };
   IcoImage image;
+  need(22);
   if (u16At(bytes, 0) != 0 || u16At(bytes, 2) != 1 || u16At(bytes, 4) != 1) throw std::runtime_error("not an ICO");
   image.entryWidth = static_cast<std::uint8_t>(bytes.at(6));
   image.entryHeight = static_cast<std::uint8_t>(bytes.at(7));
@@ -187,6 +190,7 @@ inline IcoImage readIco(const std::string& bytes) {
   image.bytesInImage = u32At(bytes, 14);
   image.offset = u32At(bytes, 18);
   const std::size_t h = image.offset;
+  need(h + 52);  // the header and up to three colour masks after it
   image.width = i32At(bytes, h + 4);
   image.height = i32At(bytes, h + 8);
   image.bits = static_cast<int>(u16At(bytes, h + 14));
@@ -198,6 +202,7 @@ inline IcoImage readIco(const std::string& bytes) {
   image.infoSize = 40;
   if (image.bits <= 8) {
     const std::uint32_t entries = image.clrUsed ? image.clrUsed : 1u << image.bits;
+    need(h + 40 + 4 * std::size_t{entries});
     for (std::uint32_t i = 0; i < entries; ++i) image.table.push_back(u32At(bytes, h + 40 + 4 * i) & 0xFFFFFF);
     image.infoSize += 4 * entries;
   } else if (image.compression == 3) {

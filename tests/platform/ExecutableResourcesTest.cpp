@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "platform/executable/ByteSource.h"
 #include "tests/support/HostileExecutables.h"
 #include "tests/support/PeWriter.h"
@@ -150,8 +153,54 @@ TEST(ExecutableResources, RefusesOverlappingSections) {
   EXPECT_FALSE(versionOf(headers));
 }
 
-// The version resource: at most 64 KiB (exactly 64 KiB is accepted), every entry in every
-// language well-formed, ending in a data entry.
+// Directories the system's binary search could read otherwise than a walk: numbered entries out
+// of ascending order or stored twice, at any level; a count claiming junk past the real entries;
+// a number wider than 16 bits (the system compares 16); a numbered entry counted as named.
+TEST(ExecutableResources, RefusesDirectoriesNotStoredInSearchOrder) {
+  PeWriter pe;
+  pe.add(kIcon, 1, bitmap(48, 48));
+  pe.add(kIcon, 2, bitmap(32, 32));
+  pe.add(kGroup, 1, testsupport::iconGroup({entry(48, 48, 1)}), 0x0407);
+  pe.add(kGroup, 1, testsupport::iconGroup({entry(48, 48, 1)}), 0x0409);
+  pe.add(kGroup, 5, testsupport::iconGroup({entry(32, 32, 2)}));
+  pe.add(kVersion, 1, testsupport::versionResource(0x00010002, 0x00030004, u"1.2.3.4"));
+  const std::string good = pe.build();
+  const testsupport::PeLayout& layout = pe.layout();
+  ASSERT_TRUE(iconOf(good));
+  ASSERT_TRUE(versionOf(good));
+  const std::uint64_t root = layout.resourceSection;
+  const auto swapEntries = [](std::string& b, std::uint64_t first, std::uint64_t second) {
+    std::swap_ranges(b.begin() + static_cast<std::ptrdiff_t>(first), b.begin() + static_cast<std::ptrdiff_t>(first + 8),
+                     b.begin() + static_cast<std::ptrdiff_t>(second));
+  };
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> patch;
+    bool versionToo;  // the version's path crosses the damaged directory
+  };
+  const std::vector<Case> cases = {
+      {"types out of order", [&](std::string& b) { swapEntries(b, root + 16, root + 24); }, true},
+      {"groups out of order", [&](std::string& b) { swapEntries(b, layout.nameEntry[2], layout.nameEntry[4]); }, false},
+      {"an icon id stored twice", [&](std::string& b) { testsupport::putU32(b, layout.nameEntry[1], 1); }, false},
+      {"group languages out of order",
+       [&](std::string& b) { swapEntries(b, layout.languageEntry[2], layout.languageEntry[3]); }, false},
+      {"root counting one entry of junk", [&](std::string& b) { testsupport::putU16(b, root + 14, 4); }, true},
+      {"type number wider than 16 bits", [&](std::string& b) { testsupport::putU32(b, root + 24, 0x0001000E); }, true},
+      {"numbered type counted as named", [&](std::string& b) {
+         testsupport::putU16(b, root + 12, 1);
+         testsupport::putU16(b, root + 14, 2);
+       }, true},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = good;
+    c.patch(bytes);
+    EXPECT_FALSE(iconOf(bytes)) << c.what;
+    EXPECT_EQ(versionOf(bytes).has_value(), !c.versionToo) << c.what;
+  }
+}
+
+// The version resource: every section inside the file, entry 1 present, at most 64 KiB (exactly
+// 64 KiB is accepted), every entry in every language well-formed, ending in a data entry.
 TEST(ExecutableResources, BoundsTheVersionResource) {
   const std::string resource = testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8");
   for (const std::size_t size : {std::size_t{64 * 1024}, std::size_t{64 * 1024 + 1}}) {
@@ -173,6 +222,24 @@ TEST(ExecutableResources, BoundsTheVersionResource) {
   named.add(kVersion, 1, resource);
   named.addNamed(kVersion, u"OTHER", resource.substr(0, 60));
   EXPECT_FALSE(versionOf(named.build()));
+
+  // Only entry 1 is read by the system: a version stored under another number is none.
+  PeWriter otherId;
+  otherId.add(kVersion, 2, resource);
+  EXPECT_FALSE(versionOf(otherId.build()));
+
+  // A file cut short after its version resource, or a section claiming raw data past the end of
+  // the file, has no version: the system's loader refuses such an image. Its icon stays.
+  PeWriter cut = writerWith({entry(48, 48, 1)}, {bitmap(48, 48)});
+  std::string cutBytes = cut.build();
+  ASSERT_TRUE(versionOf(cutBytes));
+  std::string longRaw = cutBytes;
+  testsupport::putU32(longRaw, cut.layout().sectionTable + 40 + 16, static_cast<std::uint32_t>(cutBytes.size()));
+  EXPECT_FALSE(versionOf(longRaw));
+  EXPECT_TRUE(iconOf(longRaw));
+  cutBytes.resize(cutBytes.size() - 1);
+  EXPECT_FALSE(versionOf(cutBytes));
+  EXPECT_TRUE(iconOf(cutBytes));
 
   PeWriter deeper;
   deeper.add(kVersion, 1, resource);

@@ -54,28 +54,30 @@ std::string exeWith(const std::vector<IconDirEntry>& entries, const std::vector<
 
 IconDirEntry entry(int side, std::uint16_t bits, std::uint16_t id) { return {side, side, 0, 1, bits, 0, id}; }
 
-// Index 0 is the first group entry as stored, and its first language, not the lowest id.
+// Index 0 is the first group entry as stored (resource compilers store a named group before the
+// numbered ones, and those by ascending id) and its first language (the lowest id), whatever
+// order the resources were added in.
 TEST(PeResourceReader, TakesTheFirstGroupAsStoredAndItsFirstLanguage) {
   for (bool pe32Plus : {false, true}) {
     PeWriter pe(pe32Plus);
     pe.add(kIcon, 1, solid(48, 0xFF0000));
     pe.add(kIcon, 2, solid(48, 0x0000FF));
     pe.add(kIcon, 3, solid(48, 0x00FF00));
-    pe.add(kGroup, 9, testsupport::iconGroup({entry(48, 32, 1)}), 0x0407);
-    pe.add(kGroup, 9, testsupport::iconGroup({entry(48, 32, 3)}), 0x0409);
-    pe.add(kGroup, 2, testsupport::iconGroup({entry(48, 32, 2)}));
+    pe.add(kGroup, 9, testsupport::iconGroup({entry(48, 32, 2)}));
+    pe.add(kGroup, 4, testsupport::iconGroup({entry(48, 32, 3)}), 0x0409);
+    pe.add(kGroup, 4, testsupport::iconGroup({entry(48, 32, 1)}), 0x0407);
     const auto icon = iconOf(pe.build());
     ASSERT_TRUE(icon) << pe32Plus;
     EXPECT_FALSE(icon->monochrome);
     EXPECT_EQ(argbAt(*icon, 0, 0), 0xFFFF0000u);
     EXPECT_EQ(argbAt(*icon, 47, 47), 0xFFFF0000u);
   }
-  // A named group stored first wins over numbered ones.
+  // A named group wins over numbered ones.
   PeWriter pe;
   pe.add(kIcon, 1, solid(48, 0xFF0000));
   pe.add(kIcon, 2, solid(48, 0x0000FF));
-  pe.addNamed(kGroup, u"MAINICON", testsupport::iconGroup({entry(48, 32, 2)}));
   pe.add(kGroup, 1, testsupport::iconGroup({entry(48, 32, 1)}));
+  pe.addNamed(kGroup, u"MAINICON", testsupport::iconGroup({entry(48, 32, 2)}));
   ASSERT_TRUE(iconOf(pe.build()));
   EXPECT_EQ(argbAt(*iconOf(pe.build()), 5, 5), 0xFF0000FFu);
 }

@@ -95,7 +95,8 @@ std::vector<HostileFile> hostileFiles() {
     pe.add(kIcon, 1, image48());
     std::string bytes = pe.build();
     bytes.resize(pe.layout().data[2] + image48().size() / 2);
-    add("icon image cut short by the end of the file", "cut.exe", bytes, true, false);
+    // Its version resource is whole, but the system loads no image cut short, so it has none.
+    add("icon image cut short by the end of the file", "cut.exe", bytes, true, true);
   }
 
   // Counts far beyond what the file holds.
@@ -135,21 +136,22 @@ std::vector<HostileFile> hostileFiles() {
       damaged([](std::string& b, const PeLayout& l) { putU32(b, l.dataEntry[0] + 4, 40 + 48 * 48 * 4 + 100); }), true,
       false);
 
-  // The same damage in a second language, which the system may read instead of the first.
+  // The same damage in a second language (stored after the first: German 0x0407, then English
+  // 0x0409), which the system may read instead of the first.
   {
     PeWriter pe;
     pe.add(kIcon, 1, image48());
-    pe.add(kGroup, 1, group48(), kEnglish);
+    pe.add(kGroup, 1, group48(), kGerman);
     std::string bad = group48();
     putU16(bad, 4, 0xFFFF);
-    pe.add(kGroup, 1, bad, kGerman);
+    pe.add(kGroup, 1, bad, kEnglish);
     pe.add(kVersion, 1, version1234());
     add("group's second language claiming 65,535 images", "lang-group.exe", pe.build(), true, false);
   }
   {
     PeWriter pe;
-    pe.add(kIcon, 1, image48(), kEnglish);
-    pe.add(kIcon, 1, bmpIconImage(16, 16, 32, {}, small), kGerman);
+    pe.add(kIcon, 1, image48(), kGerman);
+    pe.add(kIcon, 1, bmpIconImage(16, 16, 32, {}, small), kEnglish);
     pe.add(kGroup, 1, group48());
     pe.add(kVersion, 1, version1234());
     add("image's second language disagreeing with its entry", "lang-image.exe", pe.build(), true, false);
@@ -158,8 +160,8 @@ std::vector<HostileFile> hostileFiles() {
     PeWriter pe;
     pe.add(kIcon, 1, image48());
     pe.add(kGroup, 1, group48());
-    pe.add(kVersion, 1, version1234(), kEnglish);
     pe.add(kVersion, 1, version1234(), kGerman);
+    pe.add(kVersion, 1, version1234(), kEnglish);
     std::string bytes = pe.build();
     putU32(bytes, pe.layout().dataEntry[3] + 4, 64u << 20);
     add("version's second language claiming 64 MB", "lang-version.exe", bytes, false, true);

@@ -235,7 +235,8 @@ void PeWriter::writeTo(const std::filesystem::path& path) {
 
 void PeWriter::write(std::ostream& out) {
   layout_ = {};
-  // Group the resources: types in first-seen order, names within a type, languages within a name.
+  // Group the resources: types, names within a type, languages within a name; then each level in
+  // the order resource compilers store it.
   struct Name {
     std::size_t first;  // resource index that introduced it
     std::vector<std::size_t> languages;
@@ -255,6 +256,19 @@ void PeWriter::write(std::ostream& out) {
     });
     if (name == type->names.end()) name = type->names.insert(type->names.end(), Name{i, {}});
     name->languages.push_back(i);
+  }
+  std::sort(types.begin(), types.end(), [](const Type& a, const Type& b) { return a.id < b.id; });
+  for (Type& t : types) {
+    std::stable_sort(t.names.begin(), t.names.end(), [&](const Name& a, const Name& b) {
+      const Resource& x = resources_[a.first];
+      const Resource& y = resources_[b.first];
+      if (x.named != y.named) return x.named;
+      return x.named ? x.name < y.name : x.id < y.id;
+    });
+    for (Name& n : t.names) {
+      std::stable_sort(n.languages.begin(), n.languages.end(),
+                       [&](std::size_t a, std::size_t b) { return resources_[a].language < resources_[b].language; });
+    }
   }
 
   // Offsets inside the section: directories, data entries, name strings, data.

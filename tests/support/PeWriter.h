@@ -66,15 +66,17 @@ struct PeLayout {
   // Per resource, in the order added: its name-level entry (8 bytes), its language directory,
   // its language-level entry (8 bytes), its data entry (16 bytes) and its bytes.
   std::vector<std::uint64_t> nameEntry, languageDirectory, languageEntry, dataEntry, data;
-  std::vector<std::uint64_t> typeDirectory;  // per type, in the order first added
+  std::vector<std::uint64_t> typeDirectory;  // per type, by ascending id as stored
 };
 
 class PeWriter {
  public:
   explicit PeWriter(bool pe32Plus = false) : pe32Plus_(pe32Plus) {}
 
-  // Adds a resource. Types, names and languages are stored in the order first added (no sorting),
-  // so tests can store them in any order.
+  // Adds a resource. Directories are stored as resource compilers store them, whatever the order
+  // of adding: types by ascending id; names with the named ones first (by name), then the
+  // numbered ones by ascending id; languages by ascending id. A test that needs another order
+  // patches the built bytes (layout()).
   void add(std::uint32_t type, std::uint32_t id, const std::string& data, std::uint16_t language = 0x0409);
   void addNamed(std::uint32_t type, const std::u16string& name, const std::string& data,
                 std::uint16_t language = 0x0409);
