@@ -69,9 +69,9 @@ void CellStore::appendBlob(std::unique_ptr<rt::TMemoryStream> blob) {
   appendSlot(blobs_.size() - 1, false);
 }
 
-void CellStore::markLastStoredAs(CellType type) { marked_.emplace_back(count_ - 1, type); }
+void CellStore::markLastStoredAs(StorageClass type) { marked_.emplace_back(count_ - 1, type); }
 
-std::optional<CellType> CellStore::storedTypeAt(std::size_t cell) const {
+std::optional<StorageClass> CellStore::storedTypeAt(std::size_t cell) const {
   if (marked_.empty()) return std::nullopt;
   const auto found = std::lower_bound(marked_.begin(), marked_.end(), cell,
                                       [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });

@@ -16,12 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "catalog/StorageClass.h"
 #include "runtime/TMemoryStream.h"
 
 namespace catalog {
-
-// The storage type of a cell, as the library reports it (SQLITE_INTEGER .. SQLITE_BLOB).
-enum class CellType : std::uint8_t { Integer = 1, Real = 2, Text = 3, Blob = 4 };
 
 class CellStore {
  public:
@@ -33,9 +31,9 @@ class CellStore {
   // Records that the cell appended last holds a value of `type` although its column is of
   // another kind. Such cells are rare (a table without declared types, a column holding mixed
   // values), so they are listed apart instead of giving every cell a type of its own.
-  void markLastStoredAs(CellType type);
+  void markLastStoredAs(StorageClass type);
   // The type recorded for `cell` by markLastStoredAs; nothing for a cell of its column's kind.
-  std::optional<CellType> storedTypeAt(std::size_t cell) const;
+  std::optional<StorageClass> storedTypeAt(std::size_t cell) const;
 
   std::size_t size() const { return count_; }
   bool isNull(std::size_t cell) const { return nulls_[cell]; }
@@ -66,7 +64,7 @@ class CellStore {
   std::size_t count_ = 0;
   std::vector<Block> blocks_;
   std::vector<std::unique_ptr<rt::TMemoryStream>> blobs_;
-  std::vector<std::pair<std::size_t, CellType>> marked_;  // in cell order
+  std::vector<std::pair<std::size_t, StorageClass>> marked_;  // in cell order
 };
 
 }  // namespace catalog
