@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <new>
 
 #include "catalog/ESQLiteException.h"
@@ -124,9 +123,6 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
           break;
         }
       }
-      if (own != columnKinds_[c] && !cells_.isNull(cells_.size() - 1)) {
-        cells_.markLastStoredAs(own);
-      }
     }
   }
   current_ = 0;
@@ -164,8 +160,8 @@ std::size_t TSQLiteTable::cellOf(int column) const {
 }
 
 StorageClass TSQLiteTable::kindOf(std::size_t cell, int column) const {
-  const std::optional<StorageClass> own = cells_.storedTypeAt(cell);
-  return own ? *own : columnKinds_[column];
+  const StorageClass own = cells_.typeAt(cell);
+  return own == StorageClass::Null ? columnKinds_[column] : own;
 }
 
 TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
@@ -196,7 +192,7 @@ TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
 
 std::u16string TSQLiteTable::TextAt(int column) const {
   const std::size_t cell = cellOf(column);
-  const bool ownType = cells_.storedTypeAt(cell).has_value();
+  const bool ownType = !cells_.isNull(cell) && cells_.typeAt(cell) != columnKinds_[column];
   switch (kindOf(cell, column)) {
     case StorageClass::Integer:
       return rt::intToText(IntegerAt(column));
