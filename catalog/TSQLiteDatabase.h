@@ -43,8 +43,8 @@ class TSQLiteDatabase {
   TSQLiteDatabase(const TSQLiteDatabase&) = delete;
   TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
 
-  // The failure to compile a statement into one, raised with the detail layout for a text that
-  // holds no statement and alone for a database that is busy while a result loads.
+  // The message for a text that holds no statement (raised in the detail layout of
+  // RaiseStatementError) and for a database that is busy while a result loads (raised alone).
   static constexpr char16_t kCouldNotPrepare[] = u"Could not prepare SQL statement";
 
   // Executes the first statement of `utf8Statement`, which must yield no rows, after binding the

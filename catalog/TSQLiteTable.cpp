@@ -95,7 +95,7 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
       switch (own) {
         case StorageClass::Null:
           cells_.appendNull();
-          continue;
+          break;
         case StorageClass::Integer:
           cells_.appendInteger(sqlite3_column_int64(stmt, c));
           break;
