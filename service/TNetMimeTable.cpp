@@ -26,12 +26,10 @@ std::u16string extensionOf(std::u16string_view path) {
 
 // True when the built-in `line` is filed under `extension` (lower case, leading "."): under its name
 // in lower case, which for the built-in names (ASCII) is the ASCII fold.
-bool isLineOf(std::string_view line, std::u16string_view extension) {
-  const std::string_view name = line.substr(0, line.find('='));
-  if (name.size() != extension.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (platform::lowerAscii(static_cast<unsigned char>(name[i])) != extension[i]) return false;
-  return true;
+bool isLineOf(const char* line, std::u16string_view extension) {
+  for (const char16_t c : extension)
+    if (*line == '\0' || platform::lowerAscii(static_cast<unsigned char>(*line++)) != c) return false;
+  return *line == '=';
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -113,28 +115,40 @@ struct FileDescriptor {
   }
 };
 
+// A table's text as read: `length` bytes at `bytes`.
+struct TableText {
+  std::unique_ptr<char[]> bytes;
+  size_t length = 0;
+  std::string_view view() const { return {bytes.get(), length}; }
+};
+
 // The whole text of the table at `path`; empty when it cannot be opened or read. A regular file
-// is read in one call of its size plus one byte: every system call is dear on a virtual machine,
-// so a file that gives fewer bytes than asked for has ended without a further call to say so (a
-// table that grew meanwhile is read on to its end).
-std::string readWhole(const std::string& path) {
+// is read in one call of its size plus one byte, and one that gives fewer bytes than asked for has
+// ended without a further call to say so (a table that grew meanwhile is read on to its end). The
+// buffer is left uninitialised: the reads fill it.
+TableText readWhole(const std::string& path) {
+  TableText text;
   const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return {};
+  if (file.fd < 0) return text;
   struct stat info {};
   const bool known = fstat(file.fd, &info) == 0;
   const bool regular = known && S_ISREG(info.st_mode);
-  std::string text(known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384, '\0');
-  size_t length = 0;
+  size_t capacity = known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
+  text.bytes = std::make_unique_for_overwrite<char[]>(capacity);
   for (;;) {
-    if (length == text.size()) text.resize(text.size() * 2);
-    const size_t asked = text.size() - length;
-    const ssize_t got = ::read(file.fd, text.data() + length, asked);
+    if (text.length == capacity) {
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+      std::memcpy(larger.get(), text.bytes.get(), text.length);
+      text.bytes = std::move(larger);
+      capacity *= 2;
+    }
+    const size_t asked = capacity - text.length;
+    const ssize_t got = ::read(file.fd, text.bytes.get() + text.length, asked);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    length += static_cast<size_t>(got);
+    text.length += static_cast<size_t>(got);
     if (regular && static_cast<size_t>(got) < asked) break;
   }
-  text.resize(length);
   return text;
 }
 
@@ -152,7 +166,7 @@ bool matchesAt(std::string_view text, size_t at, std::string_view lowered) {
 // Every upload asks for one extension, so this runs once per row over the whole system table
 // (74 KB on Debian). Splitting every line into words instead made the lookup about ten times
 // slower (bench/windows_content_types_bench on Linux) and cost the pass some 270 us of CPU a row,
-// 20 % of its 1,340 us (bench/pass_bench, paired runs). Blocks of 32 bytes with AVX2 chosen at run
+// 20 % of its 1,340 us (bench/pass_bench, paired with this sieve). Blocks of 32 bytes with AVX2 chosen at run
 // time, four blocks tested per step, or a read buffer kept between calls made no difference the
 // lookup bench could tell from its noise (under 5 us a lookup, 0.4 % of the pass), so there are
 // none of them.
@@ -206,8 +220,8 @@ void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view only
   for (const char16_t c : onlyExtension)
     if (c <= u' ' || c > u'~') return;
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
-  const std::string table = readWhole(path);
-  std::string_view rest = table;
+  const TableText table = readWhole(path);
+  std::string_view rest = table.view();
   // For one extension, only the lines holding its text (in any case) can name it; the others
   // are skipped without being split into words. The lines are still visited in order.
   std::string wanted;
