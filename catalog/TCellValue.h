@@ -1,14 +1,16 @@
-// One cell of a result table as it is stored: its storage type and its value. The upload pass
+// One cell of a result table as it is stored: its storage class and its value. The upload pass
 // hands a row's key on in this form, so the update binds it with the type it is stored with.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "catalog/StorageClass.h"
+
 namespace catalog {
 
 struct TCellValue {
-  enum class Type : std::uint8_t { Null, Integer, Real, Text, Blob };
+  using Type = StorageClass;
 
   Type type = Type::Null;
   std::int64_t integer = 0;  // the value of an Integer cell

@@ -79,6 +79,11 @@ std::u16string plantedFile(const std::u16string& path) {
   return {};
 }
 
+// The failure to open the database at `path`, for `reason`.
+ESQLiteException openFailure(const std::u16string& path, const std::u16string& reason) {
+  return ESQLiteException(u"Failed to open database \"" + path + u"\" : " + reason);
+}
+
 }  // namespace
 
 void ConnectionCloser::operator()(sqlite3* connection) const noexcept { sqlite3_close(connection); }
@@ -90,9 +95,7 @@ TSQLiteDatabase::TSQLiteDatabase(const std::u16string& path) {
   // Looked at before SQLite opens anything; a companion that SQLite itself makes later (the journal
   // of a write) is made by it, beside a database that was checked.
   const std::u16string planted = plantedFile(path);
-  if (!planted.empty()) {
-    throw ESQLiteException(u"Failed to open database \"" + path + u"\" : \"" + planted + u"\" is not a regular file");
-  }
+  if (!planted.empty()) throw openFailure(path, u"\"" + planted + u"\" is not a regular file");
   sqlite3* opened = nullptr;
   // What sqlite3_open does (read and write, created when missing), without the lock around every
   // call on the connection: a connection is used by the one thread that made it.
@@ -100,11 +103,8 @@ TSQLiteDatabase::TSQLiteDatabase(const std::u16string& path) {
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   connection_.reset(opened);  // owned from here, so a failed open is closed on the way out
   if (result == SQLITE_OK) return;
-  if (!connection_) {
-    throw ESQLiteException(u"Failed to open database \"" + path + u"\" : unknown error");
-  }
-  throw ESQLiteException(u"Failed to open database \"" + path + u"\" : " +
-                         rt::fromUtf8(sqlite3_errmsg(connection_.get())));
+  if (!connection_) throw openFailure(path, u"unknown error");
+  throw openFailure(path, rt::fromUtf8(sqlite3_errmsg(connection_.get())));
 }
 
 StatementHandle TSQLiteDatabase::PrepareStatement(const std::string& utf8Statement) {
@@ -117,7 +117,7 @@ StatementHandle TSQLiteDatabase::PrepareStatement(const std::string& utf8Stateme
   }
   if (!statement) {
     params_.clear();
-    RaiseStatementError(u"Could not prepare SQL statement", utf8Statement);
+    RaiseStatementError(kCouldNotPrepare, utf8Statement);
   }
   bindParams(statement.get());
   return statement;
@@ -135,19 +135,19 @@ std::unique_ptr<TSQLiteTable> TSQLiteDatabase::QueryTable(const std::string& utf
 }
 
 void TSQLiteDatabase::AddParamText(const std::u16string& name, const std::u16string& value) {
-  params_.push_back(Param{rt::toUtf8(name), ParamKind::Text, 0, 0, rt::toUtf8(value)});
+  params_.push_back(Param{rt::toUtf8(name), StorageClass::Text, 0, 0, rt::toUtf8(value)});
 }
 
 void TSQLiteDatabase::AddParamInt(const std::u16string& name, std::int64_t value) {
-  params_.push_back(Param{rt::toUtf8(name), ParamKind::Integer, value, 0, {}});
+  params_.push_back(Param{rt::toUtf8(name), StorageClass::Integer, value, 0, {}});
 }
 
 void TSQLiteDatabase::AddParamFloat(const std::u16string& name, double value) {
-  params_.push_back(Param{rt::toUtf8(name), ParamKind::Float, 0, value, {}});
+  params_.push_back(Param{rt::toUtf8(name), StorageClass::Real, 0, value, {}});
 }
 
 void TSQLiteDatabase::AddParamNull(const std::u16string& name) {
-  params_.push_back(Param{rt::toUtf8(name), ParamKind::Null, 0, 0, {}});
+  params_.push_back(Param{rt::toUtf8(name), StorageClass::Null, 0, 0, {}});
 }
 
 // Binds every pending parameter whose name occurs in the statement, then forgets them all: a
@@ -159,17 +159,18 @@ void TSQLiteDatabase::bindParams(sqlite3_stmt* statement) {
     if (index <= 0) continue;
     int result = SQLITE_OK;
     switch (param.kind) {
-      case ParamKind::Integer:
+      case StorageClass::Integer:
         result = sqlite3_bind_int64(statement, index, param.integer);
         break;
-      case ParamKind::Float:
+      case StorageClass::Real:
         result = sqlite3_bind_double(statement, index, param.real);
         break;
-      case ParamKind::Text:
+      case StorageClass::Text:
         result = sqlite3_bind_text(statement, index, param.text.data(), static_cast<int>(param.text.size()),
                                    SQLITE_TRANSIENT);
         break;
-      case ParamKind::Null:
+      case StorageClass::Null:
+      case StorageClass::Blob:  // no AddParam makes a blob
         result = sqlite3_bind_null(statement, index);
         break;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalog/ESQLiteException.h"
+#include "catalog/StorageClass.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -41,6 +42,10 @@ class TSQLiteDatabase {
   ~TSQLiteDatabase() = default;
   TSQLiteDatabase(const TSQLiteDatabase&) = delete;
   TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
+
+  // The message for a text that holds no statement (raised in the detail layout of
+  // RaiseStatementError) and for a database that is busy while a result loads (raised alone).
+  static constexpr char16_t kCouldNotPrepare[] = u"Could not prepare SQL statement";
 
   // Executes the first statement of `utf8Statement`, which must yield no rows, after binding the
   // named parameters added since the last statement. Raises "Error executing SQL" (prepare
@@ -76,10 +81,9 @@ class TSQLiteDatabase {
   StatementHandle PrepareStatement(const std::string& utf8Statement);
 
  private:
-  enum class ParamKind { Integer, Float, Text, Null };
   struct Param {
     std::string name;  // UTF-8, as the library looks it up
-    ParamKind kind;
+    StorageClass kind;  // Integer, Real, Text or Null
     std::int64_t integer = 0;
     double real = 0;
     std::string text;  // UTF-8

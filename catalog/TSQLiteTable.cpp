@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <new>
 
 #include "catalog/ESQLiteException.h"
@@ -16,18 +15,38 @@
 namespace catalog {
 namespace {
 
+// The storage class of SQLite's type code (sqlite3_column_type); the library hands out no other
+// codes than these five.
+StorageClass storageClassOf(int code) {
+  switch (code) {
+    case SQLITE_INTEGER:
+      return StorageClass::Integer;
+    case SQLITE_FLOAT:
+      return StorageClass::Real;
+    case SQLITE_TEXT:
+      return StorageClass::Text;
+    case SQLITE_BLOB:
+      return StorageClass::Blob;
+    default:
+      return StorageClass::Null;
+  }
+}
+
 // A column's kind from its declared type; the words are compared exactly, so "integer" or
 // "Integer" declare a text column (the library then hands back the value's text).
-int kindOfDeclaredType(const char* declared) {
+StorageClass kindOfDeclaredType(const char* declared) {
   for (const char* word : {"INTEGER", "BOOLEAN"}) {
-    if (std::strcmp(declared, word) == 0) return 1;
+    if (std::strcmp(declared, word) == 0) return StorageClass::Integer;
   }
   for (const char* word : {"NUMERIC", "FLOAT", "DOUBLE", "REAL"}) {
-    if (std::strcmp(declared, word) == 0) return 2;
+    if (std::strcmp(declared, word) == 0) return StorageClass::Real;
   }
-  if (std::strcmp(declared, "BLOB") == 0) return 4;
-  return 3;
+  if (std::strcmp(declared, "BLOB") == 0) return StorageClass::Blob;
+  return StorageClass::Text;
 }
+
+// Raised by the numeric readers for a cell that holds no number.
+[[noreturn]] void raiseNotNumeric() { throw ESQLiteException(u"Not an integer or numeric field"); }
 
 std::int64_t truncateToInteger(double value) {
   if (std::isnan(value)) return 0;
@@ -47,7 +66,7 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
   for (;;) {
     const int result = sqlite3_step(stmt);
     if (result == SQLITE_DONE) break;
-    if (result == SQLITE_BUSY) throw ESQLiteException(u"Could not prepare SQL statement");
+    if (result == SQLITE_BUSY) throw ESQLiteException(TSQLiteDatabase::kCouldNotPrepare);
     if (result != SQLITE_ROW) {
       sqlite3_reset(stmt);
       database.RaiseStatementError(u"Could not retrieve data", utf8Statement);
@@ -64,28 +83,26 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
       }
       for (int c = 0; c < columns; ++c) {
         const char* declared = sqlite3_column_decltype(stmt, c);
-        const int kind = declared != nullptr ? kindOfDeclaredType(declared) : sqlite3_column_type(stmt, c);
-        columnKinds_.push_back(static_cast<ColumnKind>(kind));
+        columnKinds_.push_back(declared != nullptr ? kindOfDeclaredType(declared)
+                                                   : storageClassOf(sqlite3_column_type(stmt, c)));
       }
     }
 
     for (int c = 0; c < columns; ++c) {
-      const int stored = sqlite3_column_type(stmt, c);
-      if (stored == SQLITE_NULL) {
-        cells_.appendNull();
-        continue;
-      }
       // A value stored with another type than its column's kind is kept as it is: converting it
       // would turn a text or a real into 0 or 2, or a number in a text column into other digits.
-      const auto own = static_cast<ColumnKind>(stored);
+      const StorageClass own = storageClassOf(sqlite3_column_type(stmt, c));
       switch (own) {
-        case ColumnKind::Integer:
+        case StorageClass::Null:
+          cells_.appendNull();
+          break;
+        case StorageClass::Integer:
           cells_.appendInteger(sqlite3_column_int64(stmt, c));
           break;
-        case ColumnKind::Real:
+        case StorageClass::Real:
           cells_.appendReal(sqlite3_column_double(stmt, c));
           break;
-        case ColumnKind::Blob: {
+        case StorageClass::Blob: {
           const void* bytes = sqlite3_column_blob(stmt, c);
           const int size = sqlite3_column_bytes(stmt, c);
           if (bytes == nullptr || size <= 0) {
@@ -99,15 +116,12 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& database, const std::string& utf8Sta
           cells_.appendBlob(std::move(blob));
           break;
         }
-        default: {
+        case StorageClass::Text: {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
           if (text == nullptr) throw std::bad_alloc();  // the value is not null, so the library ran out of memory
           cells_.appendText(std::string_view(text, std::strlen(text)));
           break;
         }
-      }
-      if (own != columnKinds_[c] && !cells_.isNull(cells_.size() - 1)) {
-        cells_.markLastStoredAs(static_cast<CellType>(own));
       }
     }
   }
@@ -145,9 +159,9 @@ std::size_t TSQLiteTable::cellOf(int column) const {
   return static_cast<std::size_t>(current_) * columnNames_.size() + static_cast<std::size_t>(column);
 }
 
-TSQLiteTable::ColumnKind TSQLiteTable::kindOf(std::size_t cell, int column) const {
-  const std::optional<CellType> own = cells_.storedTypeAt(cell);
-  return own ? static_cast<ColumnKind>(*own) : columnKinds_[column];
+StorageClass TSQLiteTable::kindOf(std::size_t cell, int column) const {
+  const StorageClass own = cells_.typeAt(cell);
+  return own == StorageClass::Null ? columnKinds_[column] : own;
 }
 
 TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
@@ -157,19 +171,19 @@ TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
   if (cells_.isNull(cell)) return value;
   value.text = TextAt(column);
   switch (kindOf(cell, column)) {
-    case ColumnKind::Integer:
+    case StorageClass::Integer:
       value.type = TCellValue::Type::Integer;
       value.integer = cells_.integerAt(cell);
       break;
-    case ColumnKind::Real:
+    case StorageClass::Real:
       value.type = TCellValue::Type::Real;
       value.real = cells_.realAt(cell);
       break;
-    case ColumnKind::Blob:
+    case StorageClass::Blob:
       value.type = TCellValue::Type::Blob;
       break;
-    case ColumnKind::Text:
-    case ColumnKind::Null:
+    case StorageClass::Text:
+    case StorageClass::Null:
       value.type = TCellValue::Type::Text;
       break;
   }
@@ -178,17 +192,17 @@ TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
 
 std::u16string TSQLiteTable::TextAt(int column) const {
   const std::size_t cell = cellOf(column);
-  const bool ownType = cells_.storedTypeAt(cell).has_value();
+  const bool ownType = !cells_.isNull(cell) && cells_.typeAt(cell) != columnKinds_[column];
   switch (kindOf(cell, column)) {
-    case ColumnKind::Integer:
+    case StorageClass::Integer:
       return rt::intToText(IntegerAt(column));
-    case ColumnKind::Real:
+    case StorageClass::Real:
       // A real in a column of another kind reads as exactly itself (2.7 as "2.7", never "2").
       return ownType ? rt::shortestFloatText(RealAt(column)) : rt::floatToText(RealAt(column));
-    case ColumnKind::Blob:
+    case StorageClass::Blob:
       return BlobTextAt(column);
-    case ColumnKind::Text:
-    case ColumnKind::Null:
+    case StorageClass::Text:
+    case StorageClass::Null:
       // A column without a declared type whose first value was null still stores the later
       // values; they are read as such rather than dropped.
       if (cells_.isNull(cell)) return {};
@@ -200,25 +214,25 @@ std::u16string TSQLiteTable::TextAt(int column) const {
 std::int64_t TSQLiteTable::IntegerAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return 0;
-  const ColumnKind kind = kindOf(cell, column);
-  if (kind == ColumnKind::Integer) return cells_.integerAt(cell);
-  if (kind == ColumnKind::Real) return truncateToInteger(cells_.realAt(cell));
-  throw ESQLiteException(u"Not an integer or numeric field");
+  const StorageClass kind = kindOf(cell, column);
+  if (kind == StorageClass::Integer) return cells_.integerAt(cell);
+  if (kind == StorageClass::Real) return truncateToInteger(cells_.realAt(cell));
+  raiseNotNumeric();
 }
 
 double TSQLiteTable::RealAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return 0;
-  const ColumnKind kind = kindOf(cell, column);
-  if (kind == ColumnKind::Integer) return static_cast<double>(cells_.integerAt(cell));
-  if (kind == ColumnKind::Real) return cells_.realAt(cell);
-  throw ESQLiteException(u"Not an integer or numeric field");
+  const StorageClass kind = kindOf(cell, column);
+  if (kind == StorageClass::Integer) return static_cast<double>(cells_.integerAt(cell));
+  if (kind == StorageClass::Real) return cells_.realAt(cell);
+  raiseNotNumeric();
 }
 
 const rt::TMemoryStream* TSQLiteTable::BlobAt(int column) const {
   const std::size_t cell = cellOf(column);
   if (cells_.isNull(cell)) return nullptr;
-  if (kindOf(cell, column) != ColumnKind::Blob) throw ESQLiteException(u"Not a Blob field");
+  if (kindOf(cell, column) != StorageClass::Blob) throw ESQLiteException(u"Not a Blob field");
   return cells_.blobAt(cell);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalog/CellStore.h"
+#include "catalog/StorageClass.h"
 #include "catalog/TCellValue.h"
 #include "runtime/TMemoryStream.h"
 
@@ -76,17 +77,15 @@ class TSQLiteTable {
   std::u16string BlobTextAt(int column) const;
 
  private:
-  enum class ColumnKind : std::uint8_t { Integer = 1, Real = 2, Text = 3, Blob = 4, Null = 5 };
-
   // Checks that a row is current and `column` exists; returns the cell of that row and column.
   std::size_t cellOf(int column) const;
   // The kind `cell` of column `column` is read by: its own stored type where that differs.
-  ColumnKind kindOf(std::size_t cell, int column) const;
+  StorageClass kindOf(std::size_t cell, int column) const;
 
   int rowTotal_ = 0;
   int current_ = 0;
   std::vector<std::u16string> columnNames_;  // upper case, statement order
-  std::vector<ColumnKind> columnKinds_;
+  std::vector<StorageClass> columnKinds_;
   CellStore cells_;
 };
 

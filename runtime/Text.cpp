@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/AsciiCase.h"
 #include "platform/TextCodePage.h"
 #include "platform/Utf8.h"
 
@@ -60,12 +61,8 @@ std::u16string lowerCase(std::u16string_view text) {
 
 bool sameTextAscii(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x += 32;
-    if (y >= u'A' && y <= u'Z') y += 32;
-    if (x != y) return false;
-  }
+  for (size_t i = 0; i < a.size(); ++i)
+    if (platform::lowerAscii(a[i]) != platform::lowerAscii(b[i])) return false;
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include "service/TNetMimeTable.h"
 
 #include "http/NetExceptions.h"
+#include "platform/AsciiCase.h"
 #include "platform/ContentTypes.h"
 #include "runtime/Text.h"
 #include "service/BuiltInMimeLines.h"
@@ -23,15 +24,20 @@ std::u16string extensionOf(std::u16string_view path) {
   return rt::lowerCase(path.substr(dot));
 }
 
-bool sameLowerCase(std::u16string_view text, const std::u16string& lower) {
-  return text.size() == lower.size() && rt::lowerCase(text) == lower;
+// True when the built-in `line` is filed under `extension` (lower case, leading "."): under its name
+// in lower case, which for the built-in names (ASCII) is the ASCII fold.
+bool isLineOf(const char* line, std::u16string_view extension) {
+  for (const char16_t c : extension)
+    if (*line == '\0' || platform::lowerAscii(static_cast<unsigned char>(*line++)) != c) return false;
+  return *line == '=';
 }
 
 }  // namespace
 
-void FillMimeList(rt::TStringList* list, bool fromPlatform) {
+void FillMimeList(rt::TStringList* list, bool fromPlatform, std::u16string_view onlyExtension) {
   if (list == nullptr || list->Count() > 0) return;
-  for (const char* line : BuiltInMimeLines()) list->Add(rt::u16(line));
+  for (const char* line : BuiltInMimeLines())
+    if (onlyExtension.empty() || isLineOf(line, onlyExtension)) list->Add(rt::u16(line));
   if (!fromPlatform) return;
 
   // Each registration sets the value of the first line of its extension. The names are kept
@@ -49,7 +55,7 @@ void FillMimeList(rt::TStringList* list, bool fromPlatform) {
       return;
     }
     firstLine.emplace(name, list->Add(std::move(line)));
-  });
+  }, onlyExtension);
 }
 
 TNetMimeTable::TNetMimeTable(bool fillNow) {
@@ -117,26 +123,14 @@ void TNetMimeTable::AddMimePair(std::u16string_view extension, std::u16string_vi
   types_.Add(std::move(type));
 }
 
-// The answer of a freshly filled table asked once, found without building the table: the platform's
-// last registration of the extension (each one replaces the line of its extension), else the
-// first built-in line for it (the earlier line wins), else the default. Every upload asks once,
-// so this keeps the per-upload cost to one read of the platform's table.
 std::u16string MimeTypeForFile(std::u16string_view path) {
   const std::u16string extension = extensionOf(path);
   if (extension.empty()) return kDefaultType;
-  std::u16string registered;
-  platform::enumerateContentTypes(
-      [&](const std::u16string& name, const std::u16string& type) {
-        if (!type.empty() && sameLowerCase(name, extension)) registered = rt::lowerCase(type);
-      },
-      extension);
-  if (!registered.empty()) return registered;
-  for (const char* line : BuiltInMimeLines()) {
-    const std::u16string text = rt::u16(line);
-    const auto separator = text.find(u'=');
-    if (sameLowerCase(std::u16string_view(text).substr(0, separator), extension)) return text.substr(separator + 1);
-  }
-  return kDefaultType;
+  rt::TStringList lines;
+  FillMimeList(&lines, true, extension);
+  TNetMimeTable table(false);
+  table.LoadMimePairs(lines, u'=');
+  return table.LookupMimeType(path);
 }
 
 }  // namespace service

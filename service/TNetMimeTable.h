@@ -56,10 +56,16 @@ class TNetMimeTable {
 
 // Fills an empty `list` with lines "extension=type": the 314 built-in lines in their order, then,
 // when `fromPlatform` is true, the platform's registrations, each replacing the first line of
-// its extension or appended when there is none. A list that already has lines is left alone.
-void FillMimeList(rt::TStringList* list, bool fromPlatform);
+// its extension or appended when there is none. With a non-empty `onlyExtension` (lower case,
+// leading "."), only the lines the table files under that extension are made: its built-in lines
+// and its registrations (the platform reads no others, see platform::enumerateContentTypes). A
+// list that already has lines is left alone.
+void FillMimeList(rt::TStringList* list, bool fromPlatform, std::u16string_view onlyExtension = {});
 
-// The content type for `path` from a freshly filled table; never empty.
+// The content type for `path` (the upload's file part): a table filled for this one lookup
+// answers it and is freed. It is filled with the lines of the path's extension alone, the only
+// ones that can change the answer: filling it whole made every upload about 2.7 ms slower, twice
+// the CPU time of a whole row (bench/windows_content_types_bench on Linux). Never empty.
 std::u16string MimeTypeForFile(std::u16string_view path);
 
 }  // namespace service

@@ -5,7 +5,6 @@
 #include <array>
 #include <bit>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -18,6 +17,7 @@
 #include <immintrin.h>
 #endif
 
+#include "platform/AsciiCase.h"
 #include "platform/ContentTypeRegistry.h"
 #include "platform/TextCodePage.h"
 
@@ -71,13 +71,8 @@ bool isExtension(std::string_view text) {
 bool namesExtension(std::string_view word, std::u16string_view wanted) {
   if (!word.empty() && word.front() == '.') word.remove_prefix(1);
   if (word.size() + 1 != wanted.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    char16_t a = static_cast<unsigned char>(word[i]);
-    char16_t b = wanted[i + 1];
-    if (a >= u'A' && a <= u'Z') a += 32;
-    if (b >= u'A' && b <= u'Z') b += 32;
-    if (a != b) return false;
-  }
+  for (size_t i = 0; i < word.size(); ++i)
+    if (lowerAscii(static_cast<unsigned char>(word[i])) != lowerAscii(wanted[i + 1])) return false;
   return true;
 }
 
@@ -112,59 +107,69 @@ void parseLine(std::string_view line, const ContentTypeSink& sink, std::u16strin
   }
 }
 
-// The whole table in one block at least the file's length (left uninitialised: the reads fill
-// it), so it is read in one call and never copied while it grows (a table that grows meanwhile
-// is still read to its end). A regular file that gives fewer bytes than asked for has ended, so
-// no second call is made to hear that. The block is kept for the next reading on the same thread;
-// its text is not: every reading reads the file afresh.
-struct TableBlock {
-  std::unique_ptr<char[]> bytes;
-  size_t capacity = 0;
-  void reserve(size_t wanted, size_t keep) {
-    if (wanted <= capacity) return;
-    auto larger = std::make_unique_for_overwrite<char[]>(wanted);
-    if (keep > 0) std::memcpy(larger.get(), bytes.get(), keep);
-    bytes = std::move(larger);
-    capacity = wanted;
+// An open file, closed with the object.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
   }
 };
 
-std::string_view readWhole(const std::string& path) {
-  thread_local TableBlock block;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  struct stat info {};
-  const bool known = fstat(fd, &info) == 0;
-  const bool regular = known && S_ISREG(info.st_mode);
-  block.reserve(known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384, 0);
+// A table's text as read: `length` bytes at `bytes`.
+struct TableText {
+  std::unique_ptr<char[]> bytes;
   size_t length = 0;
+  std::string_view view() const { return {bytes.get(), length}; }
+};
+
+// The whole text of the table at `path`; empty when it cannot be opened or read. A regular file
+// is read in one call of its size plus one byte, and one that gives fewer bytes than asked for has
+// ended without a further call to say so (a table that grew meanwhile is read on to its end). The
+// buffer is left uninitialised: the reads fill it.
+TableText readWhole(const std::string& path) {
+  TableText text;
+  const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return text;
+  struct stat info {};
+  const bool known = fstat(file.fd, &info) == 0;
+  const bool regular = known && S_ISREG(info.st_mode);
+  size_t capacity = known && info.st_size > 0 ? static_cast<size_t>(info.st_size) + 1 : 16384;
+  text.bytes = std::make_unique_for_overwrite<char[]>(capacity);
   for (;;) {
-    if (length == block.capacity) block.reserve(block.capacity * 2, length);
-    const size_t asked = block.capacity - length;
-    const ssize_t got = ::read(fd, block.bytes.get() + length, asked);
+    if (text.length == capacity) {
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+      std::memcpy(larger.get(), text.bytes.get(), text.length);
+      text.bytes = std::move(larger);
+      capacity *= 2;
+    }
+    const size_t asked = capacity - text.length;
+    const ssize_t got = ::read(file.fd, text.bytes.get() + text.length, asked);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    length += static_cast<size_t>(got);
+    text.length += static_cast<size_t>(got);
     if (regular && static_cast<size_t>(got) < asked) break;
   }
-  ::close(fd);
-  return {block.bytes.get(), length};
+  return text;
 }
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 bool matchesAt(std::string_view text, size_t at, std::string_view lowered) {
   for (size_t i = 0; i < lowered.size(); ++i)
-    if (lowerAscii(text[at + i]) != lowered[i]) return false;
+    if (lowerAscii(static_cast<unsigned char>(text[at + i])) != static_cast<unsigned char>(lowered[i])) return false;
   return true;
 }
 
-// The sieves find where `lowered` may start: in each block of 16 or 32 positions, a bit for every
+// The sieve finds where `lowered` may start: in each block of 16 positions, a bit for every
 // position whose first and last characters match, both sides OR 0x20 (which folds ASCII case and
-// lets a few other bytes through); only those hits are compared in full. Sixty-four positions are
-// tested per step while nothing matches (most of the table), so the loop's own bookkeeping is
-// paid once per step; where a step has a hit, its blocks are looked at one by one. Each returns
-// the first match, or npos with `at` moved to where the whole blocks end.
+// lets a few other bytes through); only those hits are compared in full. It returns the first
+// match, or npos with `at` moved to where the whole blocks end.
+//
+// Every upload asks for one extension, so this runs once per row over the whole system table
+// (74 KB on Debian). Splitting every line into words instead made the lookup about ten times
+// slower (bench/windows_content_types_bench on Linux) and cost the pass some 270 us of CPU a row,
+// 20 % of its 1,340 us (bench/pass_bench, paired with this sieve). Blocks of 32 bytes with AVX2 chosen at run
+// time, four blocks tested per step, or a read buffer kept between calls made no difference the
+// lookup bench could tell from its noise (under 5 us a lookup, 0.4 % of the pass), so there are
+// none of them.
 #if defined(__SSE2__)
 size_t sieveSse2(std::string_view text, size_t& at, std::string_view lowered) {
   const size_t n = lowered.size();
@@ -179,14 +184,6 @@ size_t sieveSse2(std::string_view text, size_t& at, std::string_view lowered) {
     return _mm_and_si128(a, b);
   };
   while (at + n - 1 + 16 <= text.size()) {
-    if (at + n - 1 + 64 <= text.size()) {
-      const __m128i any =
-          _mm_or_si128(_mm_or_si128(hits(at), hits(at + 16)), _mm_or_si128(hits(at + 32), hits(at + 48)));
-      if (_mm_movemask_epi8(any) == 0) {
-        at += 64;
-        continue;
-      }
-    }
     for (unsigned found = static_cast<unsigned>(_mm_movemask_epi8(hits(at))); found != 0; found &= found - 1) {
       const size_t candidate = at + static_cast<size_t>(std::countr_zero(found));
       if (matchesAt(text, candidate, lowered)) return candidate;
@@ -196,45 +193,6 @@ size_t sieveSse2(std::string_view text, size_t& at, std::string_view lowered) {
   return std::string_view::npos;
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define TALVENOOK_AVX2_SIEVE 1
-// The same over 32-byte blocks, four to a step, for processors with AVX2 (chosen at run time, so
-// the program still runs on processors without).
-__attribute__((target("avx2"))) size_t sieveAvx2(std::string_view text, size_t& at, std::string_view lowered) {
-  const size_t n = lowered.size();
-  const __m256i fold = _mm256_set1_epi8(0x20);
-  const __m256i first = _mm256_set1_epi8(static_cast<char>(lowered.front() | 0x20));
-  const __m256i last = _mm256_set1_epi8(static_cast<char>(lowered.back() | 0x20));
-  const auto hits = [&](size_t start) __attribute__((target("avx2"))) {
-    const auto* block = reinterpret_cast<const __m256i*>(text.data() + start);
-    const auto* blockOfLast = reinterpret_cast<const __m256i*>(text.data() + start + n - 1);
-    const __m256i a = _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(block), fold), first);
-    const __m256i b = _mm256_cmpeq_epi8(_mm256_or_si256(_mm256_loadu_si256(blockOfLast), fold), last);
-    return _mm256_and_si256(a, b);
-  };
-  while (at + n - 1 + 32 <= text.size()) {
-    if (at + n - 1 + 128 <= text.size()) {
-      const __m256i any = _mm256_or_si256(_mm256_or_si256(hits(at), hits(at + 32)),
-                                          _mm256_or_si256(hits(at + 64), hits(at + 96)));
-      if (_mm256_movemask_epi8(any) == 0) {
-        at += 128;
-        continue;
-      }
-    }
-    for (unsigned found = static_cast<unsigned>(_mm256_movemask_epi8(hits(at))); found != 0; found &= found - 1) {
-      const size_t candidate = at + static_cast<size_t>(std::countr_zero(found));
-      if (matchesAt(text, candidate, lowered)) return candidate;
-    }
-    at += 32;
-  }
-  return std::string_view::npos;
-}
-
-bool hasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-#endif
 #endif
 
 // The first position from `from` where `text` holds `lowered` (lower case, not empty), ignoring
@@ -242,10 +200,7 @@ bool hasAvx2() {
 // positions, too few for a whole block, are compared one by one.
 size_t findIgnoringCase(std::string_view text, size_t from, std::string_view lowered) {
   size_t at = from;
-#if defined(TALVENOOK_AVX2_SIEVE)
-  const size_t found = hasAvx2() ? sieveAvx2(text, at, lowered) : sieveSse2(text, at, lowered);
-  if (found != std::string_view::npos) return found;
-#elif defined(__SSE2__)
+#if defined(__SSE2__)
   const size_t found = sieveSse2(text, at, lowered);
   if (found != std::string_view::npos) return found;
 #endif
@@ -265,12 +220,13 @@ void enumerateContentTypes(const ContentTypeSink& sink, std::u16string_view only
   for (const char16_t c : onlyExtension)
     if (c <= u' ' || c > u'~') return;
   const std::string path = tableOverride().empty() ? std::string(kSystemTable) : toAnsi(tableOverride());
-  std::string_view rest = readWhole(path);
+  const TableText table = readWhole(path);
+  std::string_view rest = table.view();
   // For one extension, only the lines holding its text (in any case) can name it; the others
   // are skipped without being split into words. The lines are still visited in order.
   std::string wanted;
   if (!onlyExtension.empty())
-    for (const char16_t c : onlyExtension.substr(1)) wanted += lowerAscii(static_cast<char>(c));
+    for (const char16_t c : onlyExtension.substr(1)) wanted += static_cast<char>(lowerAscii(c));
   if (!wanted.empty()) {
     for (size_t hit = findIgnoringCase(rest, 0, wanted); hit != std::string_view::npos;) {
       const size_t begin = rest.rfind('\n', hit) + 1;  // npos + 1 == 0: the first line

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <locale.h>
 
+#include "platform/AsciiCase.h"
 #include "platform/Utf8.h"
 
 namespace platform {
@@ -27,14 +28,14 @@ std::u16string fromAnsi(std::string_view bytes) { return utf8ToUtf16(bytes); }
 std::string toAnsi(std::u16string_view text) { return utf16ToUtf8(text); }
 
 char16_t upperChar(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (c < 0x80) return upperAscii(c);
   if (isSurrogate(c)) return c;
   const wint_t mapped = towupper_l(static_cast<wint_t>(c), utf8Locale());
   return mapped <= 0xFFFF ? static_cast<char16_t>(mapped) : c;
 }
 
 char16_t lowerChar(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if (c < 0x80) return lowerAscii(c);
   if (isSurrogate(c)) return c;
   const wint_t mapped = towlower_l(static_cast<wint_t>(c), utf8Locale());
   return mapped <= 0xFFFF ? static_cast<char16_t>(mapped) : c;

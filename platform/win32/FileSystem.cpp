@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "platform/AsciiCase.h"
 #include "platform/win32/RegularFile.h"
 #include "platform/win32/Win32Text.h"
 
@@ -19,13 +20,11 @@ DWORD attributesOf(const std::u16string& path) {
   return GetFileAttributesW(win32::wide(path));
 }
 
-char16_t lowered(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
 // True when `text` begins with `word` (ASCII, any case) followed by "\" or its end.
 bool beginsWithWord(std::u16string_view text, std::u16string_view word) {
   if (text.size() < word.size()) return false;
   for (std::size_t i = 0; i < word.size(); ++i) {
-    if (lowered(text[i]) != word[i]) return false;
+    if (lowerAscii(text[i]) != word[i]) return false;
   }
   return text.size() == word.size() || text[word.size()] == u'\\';
 }
@@ -41,7 +40,7 @@ bool namesPipeShare(std::u16string_view unc) {
 }
 
 bool isDriveLetterPath(std::u16string_view rest) {
-  return rest.size() >= 2 && rest[1] == u':' && lowered(rest[0]) >= u'a' && lowered(rest[0]) <= u'z';
+  return rest.size() >= 2 && rest[1] == u':' && lowerAscii(rest[0]) >= u'a' && lowerAscii(rest[0]) <= u'z';
 }
 
 constexpr DWORD kLinkOrOddity = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;

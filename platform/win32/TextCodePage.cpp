@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "platform/AsciiCase.h"
 #include "platform/Utf8.h"
 #include "platform/win32/Win32Text.h"
 
@@ -52,7 +53,7 @@ std::string toAnsi(std::u16string_view text) {
 }
 
 char16_t upperChar(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (c < 0x80) return upperAscii(c);
   if (isSurrogate(c)) return c;
   wchar_t unit = static_cast<wchar_t>(c);
   CharUpperBuffW(&unit, 1);
@@ -60,7 +61,7 @@ char16_t upperChar(char16_t c) {
 }
 
 char16_t lowerChar(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if (c < 0x80) return lowerAscii(c);
   if (isSurrogate(c)) return c;
   wchar_t unit = static_cast<wchar_t>(c);
   CharLowerBuffW(&unit, 1);

@@ -1,5 +1,5 @@
 // Tests of the result table: loading errors, walking the rows, column lookup, column kinds and
-// the text of every kind, and the compact cell storage under large results.
+// the text of every kind, and the cell storage under large results.
 #include "catalog/TSQLiteTable.h"
 
 #include <gtest/gtest.h>
@@ -197,9 +197,8 @@ TEST_F(TableTest, LoadingErrorsAreReported) {
   EXPECT_EQ(database.QueryTable("SELECT * FROM t")->RowTotal(), 2);
 }
 
-// Many rows and texts of every size: each cell reads back exactly what was stored, across cell
-// pages and text blocks, including texts whose length needs a multi-byte prefix and one text
-// larger than a whole block.
+// Many rows and texts of every size, empty to 16 KB and one of 3 MB, all kept back to back: each
+// cell reads back exactly what was stored, whatever texts lie before and after it.
 TEST_F(TableTest, LargeResultsReadBackExactly) {
   auto textFor = [](int row) {
     static const int kLengths[] = {0, 1, 5, 127, 128, 300, 16383, 16384, 40};

@@ -14,6 +14,8 @@
 
 namespace {
 
+using service::TNetMimeTable;
+
 // Points the platform pass at a file of the test's own (a missing one by default) and restores
 // the system's table afterwards.
 class PosixMimeTable : public testing::Test {
@@ -65,6 +67,23 @@ TEST_F(PosixMimeTable, PlatformTableOverridesBuiltInLinesAndSkipsGarbledEntries)
 TEST_F(PosixMimeTable, PlatformRegistrationOfARepeatedExtensionWins) {
   useTypesFile("audio/mpeg mp3\n");
   EXPECT_EQ(service::MimeTypeForFile(u"song.mp3"), u"audio/mpeg");
+}
+
+// The upload's lookup (MimeTypeForFile: a table filled with the lines of one extension alone)
+// and a table filled with every registration give the same answers: a later registration of an
+// extension wins whatever the case it is written in, a garbled one is skipped, built-in lines the
+// platform does not name keep their type, and an upper-case extension in the path finds them all.
+TEST_F(PosixMimeTable, TheUploadsAnswerIsTheFullTablesOverATypesFile) {
+  useTypesFile("image/vnd.microsoft.icon ico\naudio/mpeg mp3 MP2\nx/first dup\nx/second DUP\nbad dup2=\n");
+  TNetMimeTable table(true);
+  const std::pair<const char16_t*, const char16_t*> answers[] = {
+      {u"C:\\dir.d/file.ICO", u"image/vnd.microsoft.icon"}, {u"f.Mp2", u"audio/mpeg"}, {u"f.MP3", u"audio/mpeg"},
+      {u"f.DUP", u"x/second"}, {u"f.dup2", u"application/octet-stream"}, {u"f.XML", u"text/xml"},
+      {u"f.xbm", u"image/xbm"}};
+  for (const auto& [path, type] : answers) {
+    EXPECT_EQ(table.LookupMimeType(path), type) << rt::toUtf8(path);
+    EXPECT_EQ(service::MimeTypeForFile(path), type) << rt::toUtf8(path);
+  }
 }
 
 // The one-extension pass reports exactly the registrations the full pass reports for that
