@@ -72,7 +72,6 @@ class TIcon {
   platform::IconHandle Handle() const { return image_->Handle(); }
   std::int32_t Width() const { return image_->Width(); }
   std::int32_t Height() const { return image_->Height(); }
-  bool Transparent() const { return transparent_; }
   const std::shared_ptr<TIconImage>& Image() const { return image_; }
 
  private:
@@ -80,7 +79,6 @@ class TIcon {
   rt::TMemoryStream& memoryImage();
 
   std::shared_ptr<TIconImage> image_;
-  bool transparent_ = true;
 };
 
 }  // namespace imaging

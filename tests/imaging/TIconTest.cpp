@@ -40,7 +40,6 @@ TEST(TIcon, HandleOwnershipFollowsTheSharedImage) {
   {
     TIcon icon;
     EXPECT_EQ(icon.Handle(), nullptr);
-    EXPECT_TRUE(icon.Transparent());
     icon.AssignHandle(pictureIcon(32, 16));
     EXPECT_EQ(icon.Width(), 32);
     EXPECT_EQ(icon.Height(), 16);
