@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/UploadOperations.h"
+#include "app/UploadRoles.h"
 #include "platform/MainWindow.h"
 
 namespace app {
@@ -21,36 +21,18 @@ inline constexpr char16_t kImageFolder[] = u"image";
 // it, uploads it when it does and marks the row. `programFolder` ends in the path separator.
 // Ends with the termination request on every path that does not raise; an error raised here
 // stops the pass and is left to the application object to report.
-void FormCreate(IUploadOperations& operations, const std::u16string& programFolder);
+void FormCreate(const UploadRoles& roles, const std::u16string& programFolder);
 
-// The main window. Its stored attributes are those of the designed window (off-screen, fully
-// transparent, never seen). Construction applies them and then runs the creation handler to its
-// end; the application object makes the native window from NativeAttributes() only after that
-// (off Windows there is no desktop window, and the attributes only document what it would be).
+// The main window (off-screen, fully transparent, never seen). Construction runs the creation
+// handler to its end; the application object makes the native window from NativeAttributes()
+// only after that (off Windows there is no desktop window).
 class TFrm_image {
  public:
-  struct Attributes {
-    int left = -1000;
-    int top = -1000;
-    int clientWidth = 14;
-    int clientHeight = 11;
-    bool bordered = false;
-    bool layered = true;
-    int alphaBlendValue = 0;
-    std::u16string caption = u"Talvenooks";
-    std::u16string fontName = u"Tahoma";
-    int fontHeight = -11;
-    bool visible = false;
-  };
-
   explicit TFrm_image(const std::function<void()>& creationHandler);
-  const Attributes& attributes() const { return attributes_; }
 
-  // What the native window is made with: the stored attributes the platform window carries.
+  // What the native window is made with: at -1000,-1000, a 14x11 client area, no border,
+  // layered with alpha 0, captioned "Talvenooks".
   static platform::MainWindowAttributes NativeAttributes();
-
- private:
-  Attributes attributes_;
 };
 
 }  // namespace app

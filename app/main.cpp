@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/LiveUploadOperations.h"
+#include "app/LiveUploadRoles.h"
 #include "app/Umain.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
@@ -23,9 +23,11 @@ int run() {
   rt::TApplication application(executableName());
   application.Initialize();
   application.SetMainFormOnTaskBar(false);
-  app::LiveUploadOperations operations([&application] { application.Terminate(); });
+  app::LiveIconSource icons;
+  app::LiveIconService service;
+  const app::UploadRoles roles{icons, service, [&application] { application.Terminate(); }};
   application.CreateForm(app::TFrm_image::NativeAttributes(), [&] {
-    const app::TFrm_image window([&] { app::FormCreate(operations, platform::programFolder()); });
+    const app::TFrm_image window([&] { app::FormCreate(roles, platform::programFolder()); });
   });
   application.Run();
   return 0;

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/LocalTime.h"
+#include "runtime/Decimal.h"
 #include "runtime/Text.h"
 
 namespace net {
@@ -62,17 +64,12 @@ void appendTwoDigits(std::u16string& out, int value) {
   out += static_cast<char16_t>(u'0' + value % 10);
 }
 
-bool allDigits(std::u16string_view text) {
-  if (text.empty()) return false;
-  for (char16_t c : text)
-    if (c < u'0' || c > u'9') return false;
-  return true;
-}
-
-int digitsValue(std::u16string_view text) {
-  int value = 0;
-  for (char16_t c : text) value = value * 10 + (c - u'0');
-  return value;
+// The value of a token of one to `maxDigits` decimal digits; nullopt for anything else.
+std::optional<int> digitsUpTo(std::u16string_view text, std::size_t maxDigits) {
+  if (text.size() > maxDigits) return std::nullopt;
+  const auto value = rt::parseDecimal(text, 0, 9999);
+  if (!value) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 int monthNumber(std::u16string_view token) {
@@ -86,10 +83,10 @@ int monthNumber(std::u16string_view token) {
 int timeOfDay(std::u16string_view token) {
   if (token.size() != 8 || token[2] != u':' || token[5] != u':') return -1;
   const auto h = token.substr(0, 2), m = token.substr(3, 2), s = token.substr(6, 2);
-  if (!allDigits(h) || !allDigits(m) || !allDigits(s)) return -1;
-  const int hour = digitsValue(h), minute = digitsValue(m), second = digitsValue(s);
-  if (hour > 23 || minute > 59 || second > 60) return -1;
-  return hour * 3600 + minute * 60 + second;
+  const auto hour = digitsUpTo(h, 2), minute = digitsUpTo(m, 2), second = digitsUpTo(s, 2);
+  if (!hour || !minute || !second) return -1;
+  if (*hour > 23 || *minute > 59 || *second > 60) return -1;
+  return *hour * 3600 + *minute * 60 + *second;
 }
 
 std::vector<std::u16string_view> tokens(std::u16string_view text) {
@@ -157,10 +154,11 @@ TDateTime parseInternetDate(std::u16string_view text) {
       const std::size_t dash2 = token.find(u'-', dash + 1);
       if (dash2 == std::u16string_view::npos) return 0;
       const auto d = token.substr(0, dash), y = token.substr(dash2 + 1);
-      if (!allDigits(d) || !allDigits(y) || d.size() > 2 || y.size() > 4) return 0;
-      day = digitsValue(d);
+      const auto dayNumber = digitsUpTo(d, 2), yearNumber = digitsUpTo(y, 4);
+      if (!dayNumber || !yearNumber) return 0;
+      day = *dayNumber;
       month = monthNumber(token.substr(dash + 1, dash2 - dash - 1));
-      year = digitsValue(y);
+      year = *yearNumber;
       if (y.size() == 2) year += year < 50 ? 2000 : 1900;
       continue;
     }
@@ -169,17 +167,19 @@ TDateTime parseInternetDate(std::u16string_view text) {
       if (seconds < 0) return 0;
       continue;
     }
-    if ((token.front() == u'+' || token.front() == u'-') && token.size() == 5 && allDigits(token.substr(1))) {
-      const int hhmm = digitsValue(token.substr(1));
-      zoneMinutes = (hhmm / 100 * 60 + hhmm % 100) * (token.front() == u'-' ? -1 : 1);
+    const auto zone = token.size() == 5 ? digitsUpTo(token.substr(1), 4) : std::nullopt;
+    if ((token.front() == u'+' || token.front() == u'-') && zone) {
+      zoneMinutes = (*zone / 100 * 60 + *zone % 100) * (token.front() == u'-' ? -1 : 1);
       continue;
     }
-    if (allDigits(token)) {
-      if (token.size() > 4) return 0;
+    // A number of more than four digits spoils the date; tokens are never empty.
+    if (token.find_first_not_of(u"0123456789") == std::u16string_view::npos) {
+      const auto number = digitsUpTo(token, 4);
+      if (!number) return 0;
       if (day == 0 && token.size() <= 2) {
-        day = digitsValue(token);
+        day = *number;
       } else if (year < 0) {
-        year = digitsValue(token);
+        year = *number;
         if (token.size() == 2) year += year < 50 ? 2000 : 1900;
       } else {
         return 0;

@@ -1,5 +1,8 @@
-// The HTTP client's error family. Every class derives from ENetException, which derives from the
-// runtime's common error base, so callers that turn failures into `false` catch rt::Exception.
+// The HTTP client's errors, and the functions that raise those thrown from more than one place
+// (each message is written once). The network family derives from ENetException; the two
+// caller-side errors at the end (EAssertionFailed, ERangeError) derive from the runtime's common
+// base directly. Everything here derives from rt::Exception, which is what callers that turn
+// failures into `false` catch.
 #pragma once
 
 #include <string>
@@ -36,8 +39,6 @@ TALVENOOK_NET_ERROR(ENetIOHandlerRequiresLargeStream, ENetException)
 TALVENOOK_NET_ERROR(ENetCouldNotBindSocket, ENetException)
 TALVENOOK_NET_ERROR(ENetCanNotBindPortInRange, ENetException)
 TALVENOOK_NET_ERROR(ENetCannotSetIPVersionWhenConnected, ENetException)
-TALVENOOK_NET_ERROR(ENetStackInitializationFailed, ENetException)
-TALVENOOK_NET_ERROR(ENetWinsockStubError, ENetException)
 
 // URLs and protocol.
 TALVENOOK_NET_ERROR(ENetURIException, ENetException)
@@ -77,10 +78,6 @@ class ENetHTTPProtocolException : public ENetException {
   std::u16string errorText_;
 };
 
-}  // namespace net
-
-namespace net {
-
 // A violated precondition of a caller ("Assertion failure"), e.g. a POST without a body stream.
 class EAssertionFailed : public rt::Exception {
   using rt::Exception::Exception;
@@ -90,5 +87,16 @@ class EAssertionFailed : public rt::Exception {
 class ERangeError : public rt::Exception {
   using rt::Exception::Exception;
 };
+
+// Raise the failures detected at several places, each with its one fixed message.
+[[noreturn]] void raiseNotConnected();            // ENetNotConnected "Not Connected"
+[[noreturn]] void raiseConnClosedGracefully();    // ENetConnClosedGracefully "Connection Closed Gracefully."
+[[noreturn]] void raiseReadTimeout();             // ENetReadTimeout "Read timed out."
+[[noreturn]] void raiseExchangeTimeout();         // ENetExchangeTimeout "Exchange timed out."
+[[noreturn]] void raiseTooManyHeaderLines();      // ENetException "Too many header lines."
+[[noreturn]] void raiseMalformedChunkedBody();    // ENetMalformedReply "Malformed chunked body."
+[[noreturn]] void raiseReplyTooLarge();           // ENetReplyTooLarge "Reply too large."
+[[noreturn]] void raiseAssertionFailed();         // EAssertionFailed "Assertion failure"
+[[noreturn]] void raiseRangeError();              // ERangeError "Range check error"
 
 }  // namespace net

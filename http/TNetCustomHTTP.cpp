@@ -2,11 +2,14 @@
 #include "http/TNetCustomHTTP.h"
 
 #include <climits>
+#include <limits>
 
 #include "http/FormEncoding.h"
 #include "http/NetExceptions.h"
 #include "http/TNetIOHandlerStack.h"
 #include "platform/LocalTime.h"
+#include "runtime/Decimal.h"
+#include "runtime/ScopeExit.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 
@@ -24,15 +27,10 @@ bool isOneOf(std::u16string_view method, std::initializer_list<std::u16string_vi
 // reply follows it on the same connection.
 bool isInterim(int code) { return code >= 100 && code <= 199 && code != 101; }
 
-// The port text as a number; `fallback` when it is not a valid decimal integer.
+// The port text as a number; `fallback` when it is not one to ten decimal digits.
 long long portNumber(std::u16string_view text, long long fallback) {
-  if (text.empty() || text.size() > 10) return fallback;
-  long long value = 0;
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') return fallback;
-    value = value * 10 + (c - u'0');
-  }
-  return value;
+  if (text.size() > 10) return fallback;
+  return rt::parseDecimal(text, 0, std::numeric_limits<std::int64_t>::max()).value_or(fallback);
 }
 
 }  // namespace
@@ -57,7 +55,7 @@ void TNetCustomHTTP::SetCookieManager(TNetCookieManager* manager) {
 }
 
 void TNetCustomHTTP::PostStrings(std::u16string_view url, rt::TStringList* list, rt::TStream* sink) {
-  if (list == nullptr || sink == nullptr) throw EAssertionFailed(u"Assertion failure");
+  if (list == nullptr || sink == nullptr) raiseAssertionFailed();
   if (Request().ContentType.empty() || rt::sameTextAscii(Request().ContentType, u"text/html")) {
     Request().ContentType = u"application/x-www-form-urlencoded";
   }
@@ -69,13 +67,9 @@ void TNetCustomHTTP::PostStrings(std::u16string_view url, rt::TStringList* list,
 }
 
 void TNetCustomHTTP::PostStream(std::u16string_view url, rt::TStream* body, rt::TStream* sink) {
-  if (body == nullptr || sink == nullptr) throw EAssertionFailed(u"Assertion failure");
+  if (body == nullptr || sink == nullptr) raiseAssertionFailed();
   if (IsConnected()) CloseConnection();
-  struct RestoreVersion {
-    TNetHTTPProtocolVersion& field;
-    TNetHTTPProtocolVersion saved;
-    ~RestoreVersion() { field = saved; }
-  } restore {ProtocolVersion, ProtocolVersion};
+  const rt::ScopeExit restore([this, saved = ProtocolVersion] { ProtocolVersion = saved; });
   if (!HTTPOptions.Contains(TNetHTTPOption::hoKeepOrigProtocol)) ProtocolVersion = TNetHTTPProtocolVersion::pv1_0;
   ExecuteRequest(u"POST", url, body, sink);
 }
@@ -88,7 +82,7 @@ void TNetCustomHTTP::ExecuteRequest(std::u16string_view method, std::u16string_v
   std::int64_t start = 0;
   if (sink != nullptr) {
     start = sink->Position();
-    if (start > INT_MAX) throw ERangeError(u"Range check error");
+    if (start > INT_MAX) raiseRangeError();
   }
   TNetHTTPRequest& request = Request();
   TNetHTTPResponse& response = Response();
@@ -134,7 +128,7 @@ void TNetCustomHTTP::readFinalHead() {
     processCookies();
     if (!isInterim(protocol_->ParseStatusCode())) return;
     interimLines += 1 + stored;
-    if (HeaderLineLimit > 0 && interimLines >= HeaderLineLimit) throw ENetException(u"Too many header lines.");
+    if (HeaderLineLimit > 0 && interimLines >= HeaderLineLimit) raiseTooManyHeaderLines();
   }
 }
 
@@ -151,9 +145,9 @@ void TNetCustomHTTP::finishExchange() {
 
 std::u16string TNetCustomHTTP::ReadResponseLine() {
   TNetIOHandler* io = IOHandler();
-  if (io == nullptr) throw ENetNotConnected(u"Not Connected");
+  if (io == nullptr) raiseNotConnected();
   std::u16string line = io->ReadLine(TNetTextEncoding::Ascii7);
-  if (io->ReadLnTimedOut()) throw ENetReadTimeout(u"Read timed out.");
+  if (io->ReadLnTimedOut()) raiseReadTimeout();
   return line;
 }
 
@@ -240,7 +234,7 @@ TNetConnectionMode TNetCustomHTTP::SelectEndpoint() {
   if ((!rt::sameTextAscii(Host, host) || Port != port) && IsConnected()) CloseConnection();
   // No TLS-capable handler exists in this client, so https can never be served.
   if (rt::sameTextAscii(current.Scheme, u"HTTPS")) throw ENetIOHandlerPropInvalid(u"IOHandler value is not valid");
-  if (port > 65535) throw ERangeError(u"Range check error");
+  if (port > 65535) raiseRangeError();
   Host = host;
   Port = static_cast<int>(port);
   return TNetConnectionMode::cmDirect;

@@ -3,44 +3,17 @@
 
 #include <limits>
 
+#include "runtime/Decimal.h"
 #include "runtime/Text.h"
 
 namespace net {
 namespace {
 
-// A decimal integer with an optional sign, within [low, high]; false otherwise.
-bool parseDecimal(std::u16string_view text, std::int64_t low, std::int64_t high, std::int64_t& value) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == u'+' || text.front() == u'-')) {
-    negative = text.front() == u'-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return false;
-  // Accumulate as a negative number so that the lowest 64-bit value fits.
-  std::int64_t result = 0;
-  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') return false;
-    const int digit = c - u'0';
-    if (result < (kMin + digit) / 10) return false;
-    result = result * 10 - digit;
-  }
-  if (!negative) {
-    if (result == kMin) return false;
-    result = -result;
-  }
-  if (result < low || result > high) return false;
-  value = result;
-  return true;
-}
+constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 std::int64_t int64Or(std::u16string_view text, std::int64_t fallback) {
-  std::int64_t value = 0;
-  const std::u16string trimmed = rt::trim(text);
-  return parseDecimal(trimmed, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(),
-                      value)
-             ? value
-             : fallback;
+  return rt::parseDecimal(rt::trim(text), kInt64Min, kInt64Max, rt::Sign::Optional).value_or(fallback);
 }
 
 // Splits `text` at the first `delimiter`: gives the part before it and leaves the rest in `text`;
@@ -107,11 +80,9 @@ void TNetEntityHeaderInfo::ParseHeaderLines() {
   ContentType = wire.ValueOf(u"Content-Type");
 
   // A 32-bit length (RFC 9110 section 8.6 allows more; a larger one counts as no length).
-  std::int64_t length = -1;
-  if (!parseDecimal(wire.ValueOf(u"Content-Length"), std::numeric_limits<std::int32_t>::min(),
-                    std::numeric_limits<std::int32_t>::max(), length))
-    length = -1;
-  SetContentLength(length);
+  SetContentLength(rt::parseDecimal(wire.ValueOf(u"Content-Length"), std::numeric_limits<std::int32_t>::min(),
+                                    std::numeric_limits<std::int32_t>::max(), rt::Sign::Optional)
+                       .value_or(-1));
 
   // "Content-Range: bytes start-end/length" (RFC 9110 section 14.4); "*" and garbage read as 0.
   ContentRangeStart = 0;
@@ -129,11 +100,9 @@ void TNetEntityHeaderInfo::ParseHeaderLines() {
   Date = parseInternetDate(wire.ValueOf(u"Date"));
   LastModified = parseInternetDate(wire.ValueOf(u"Last-Modified"));
   const std::u16string expires = wire.ValueOf(u"Expires");
-  std::int64_t seconds = 0;
-  if (parseDecimal(expires, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(),
-                   seconds)) {
+  if (const auto seconds = rt::parseDecimal(expires, kInt64Min, kInt64Max, rt::Sign::Optional)) {
     // A number of seconds from now (a cache-lifetime form some servers send).
-    Expires = seconds < 0 ? 0 : localNow() + static_cast<double>(seconds) / 86400.0;
+    Expires = *seconds < 0 ? 0 : localNow() + static_cast<double>(*seconds) / 86400.0;
   } else {
     Expires = parseInternetDate(expires);
   }

@@ -21,9 +21,6 @@ class TNetHTTPOptions {
 
   constexpr bool Contains(TNetHTTPOption option) const { return (bits_ & static_cast<std::uint8_t>(option)) != 0; }
   constexpr void Include(TNetHTTPOption option) { bits_ |= static_cast<std::uint8_t>(option); }
-  constexpr void Exclude(TNetHTTPOption option) { bits_ &= static_cast<std::uint8_t>(~static_cast<std::uint8_t>(option)); }
-  // The set as the sum of its bit values (1, 2, 4).
-  constexpr std::uint8_t Bits() const { return bits_; }
 
   friend constexpr bool operator==(TNetHTTPOptions, TNetHTTPOptions) = default;
 

@@ -9,6 +9,8 @@
 #include "http/TNetCustomHTTP.h"
 #include "http/TNetDiscardStream.h"
 #include "http/TNetLimitedStream.h"
+#include "runtime/Decimal.h"
+#include "runtime/ScopeExit.h"
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 
@@ -35,27 +37,6 @@ std::int64_t chunkSize(std::u16string_view line) {
   return size;
 }
 
-// A decimal integer (optional sign) spanning the whole text, into `value`; false when the text is
-// not one or the number lies outside the int range.
-bool parseInt(std::u16string_view text, long long& value) {
-  if (text.empty()) return false;
-  bool negative = false;
-  std::size_t at = 0;
-  if (text[0] == u'-' || text[0] == u'+') {
-    negative = text[0] == u'-';
-    at = 1;
-  }
-  if (at == text.size()) return false;
-  long long result = 0;
-  for (; at < text.size(); ++at) {
-    if (text[at] < u'0' || text[at] > u'9') return false;
-    result = result * 10 + (text[at] - u'0');
-    if (result > INT_MAX + 1LL) return false;
-  }
-  value = negative ? -result : result;
-  return value >= INT_MIN && value <= INT_MAX;
-}
-
 // True when the "charset" parameter of a content type names UTF-8.
 bool isUtf8Charset(std::u16string_view contentType) {
   std::size_t at = contentType.find(u';');
@@ -74,13 +55,13 @@ bool isUtf8Charset(std::u16string_view contentType) {
   return false;
 }
 
-// Restores a stream reference when a scope ends, also by an error.
-struct SinkSwap {
-  rt::TStream*& slot;
-  rt::TStream* saved;
-  SinkSwap(rt::TStream*& target, rt::TStream* replacement) : slot(target), saved(target) { slot = replacement; }
-  ~SinkSwap() { slot = saved; }
-};
+// Points the response's body sink at `replacement` until the returned guard ends, also by an
+// error.
+auto swapSink(rt::TStream*& slot, rt::TStream* replacement) {
+  rt::TStream* const saved = slot;
+  slot = replacement;
+  return rt::ScopeExit([&slot, saved] { slot = saved; });
+}
 
 }  // namespace
 
@@ -128,7 +109,7 @@ int TNetHTTPProtocol::ReadHeaderBlock(int linesBefore) {
   }
   // More header lines than the limit: the rest of the block would be taken for the body (and
   // an endless block read forever), so such a response is refused instead.
-  if (!line.empty()) throw ENetException(u"Too many header lines.");
+  if (!line.empty()) raiseTooManyHeaderLines();
   response.ParseHeaderLines();
   return stored;
 }
@@ -139,9 +120,7 @@ int TNetHTTPProtocol::ParseStatusCode() {
   std::u16string rest = space == std::u16string::npos ? std::u16string() : rt::trim(statusLine.substr(space + 1));
   const std::size_t end = rest.find(u' ');
   if (end != std::u16string::npos) rest.resize(end);
-  long long code = -1;
-  if (!parseInt(rest, code)) code = -1;
-  response_->StatusCode = static_cast<int>(code);
+  response_->StatusCode = static_cast<int>(rt::parseDecimal(rest, INT_MIN, INT_MAX, rt::Sign::Optional).value_or(-1));
   return response_->StatusCode;
 }
 
@@ -256,7 +235,7 @@ void TNetHTTPProtocol::ReadBody(long long wait) {
     if (nothingArrives()) return;
     // A body announced longer than the client keeps fails before any of it is read. (A HEAD
     // reply announces the length of a body it does not send; nothing arrives for it.)
-    if (response.ContentLength() > limit) throw ENetReplyTooLarge(u"Reply too large.");
+    if (response.ContentLength() > limit) raiseReplyTooLarge();
     // RFC 9112 section 8: a body that ends before its announced length is incomplete; the close
     // raises out of here and the exchange fails.
     io.ReceiveToStream(sink, response.ContentLength(), false);
@@ -272,25 +251,25 @@ void TNetHTTPProtocol::readChunks(rt::TStream& sink) {
   TNetIOHandler& io = *owner_.IOHandler();
   for (;;) {
     const std::int64_t size = chunkSize(owner_.ReadResponseLine());
-    if (size < 0) throw ENetMalformedReply(u"Malformed chunked body.");
+    if (size < 0) raiseMalformedChunkedBody();
     if (size == 0) break;
     io.ReceiveToStream(sink, size, false);
     // The chunk's data ends with its CRLF; anything else means the sizes do not frame the body.
-    if (!owner_.ReadResponseLine().empty()) throw ENetMalformedReply(u"Malformed chunked body.");
+    if (!owner_.ReadResponseLine().empty()) raiseMalformedChunkedBody();
   }
   // The trailer section (RFC 9112 section 7.1.2): fields up to an empty line, held to the same
   // line limit as a header block.
   const int limit = owner_.HeaderLineLimit;
   int lines = 0;
   while (!owner_.ReadResponseLine().empty()) {
-    if (limit > 0 && ++lines >= limit) throw ENetException(u"Too many header lines.");
+    if (limit > 0 && ++lines >= limit) raiseTooManyHeaderLines();
   }
 }
 
 void TNetHTTPProtocol::RaiseProtocolError(int code, long long wait) {
   rt::TMemoryStream body;
   {
-    SinkSwap swap(response_->BodySink, &body);
+    const auto restore = swapSink(response_->BodySink, &body);
     ReadBody(wait);
   }
   const std::string_view bytes(reinterpret_cast<const char*>(body.Memory()), static_cast<std::size_t>(body.Size()));
@@ -300,7 +279,7 @@ void TNetHTTPProtocol::RaiseProtocolError(int code, long long wait) {
 
 void TNetHTTPProtocol::DiscardBody(long long wait) {
   TNetDiscardStream discard;
-  SinkSwap swap(response_->BodySink, &discard);
+  const auto restore = swapSink(response_->BodySink, &discard);
   ReadBody(wait);
 }
 

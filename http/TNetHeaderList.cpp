@@ -29,8 +29,9 @@ void trimInPlace(std::u16string& text) {
   text.erase(0, begin);
 }
 
-// The separator as it is searched for in a line: without its trailing blanks (": " -> ":").
-std::u16string_view nameKey(std::u16string_view separator) { return trimRight(separator); }
+// The text written between a name and its value, and what ends a name when a line is read.
+constexpr std::u16string_view kSeparator = u": ";
+constexpr std::u16string_view kNameEnd = u":";
 
 // Inserts break texts into `line` so that pieces end at a tab, space or comma near `width`.
 std::u16string wrapText(std::u16string_view line, int width) {
@@ -80,16 +81,13 @@ std::u16string wrapText(std::u16string_view line, int width) {
 std::u16string TNetHeaderList::NameAt(int index) const {
   if (index < 0 || index >= Count()) return {};
   const std::u16string& line = (*this)[index];
-  const std::u16string_view key = nameKey(separator_);
-  if (key.empty()) return {};
-  const std::size_t at = line.find(key);
+  const std::size_t at = line.find(kNameEnd);
   if (at == std::u16string::npos) return {};
   return line.substr(0, at);
 }
 
 bool TNetHeaderList::nameMatches(int index, std::u16string_view key, std::u16string_view name) const {
   const std::u16string_view line = (*this)[index];
-  if (key.empty()) return name.empty();  // no separator: every line's name is empty
   if (name.empty()) {
     // A line without the separator has an empty name too.
     const std::size_t at = line.find(key);
@@ -104,25 +102,22 @@ bool TNetHeaderList::nameMatches(int index, std::u16string_view key, std::u16str
 }
 
 int TNetHeaderList::FindName(std::u16string_view name) const {
-  const std::u16string_view key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
-    if (nameMatches(i, key, name)) return i;
+    if (nameMatches(i, kNameEnd, name)) return i;
   return -1;
 }
 
 std::u16string TNetHeaderList::ValueAt(int index) const {
   if (index < 0 || index >= Count()) return {};
   const std::u16string& line = (*this)[index];
-  const std::size_t start = NameAt(index).size() + nameKey(separator_).size();
+  const std::size_t start = NameAt(index).size() + kNameEnd.size();
   std::u16string value = start < line.size() ? line.substr(start) : std::u16string();
-  if (unfold_) {
-    // value := trimmed value + " " + trimmed continuation, for each continuation line; trimmed
-    // in place so that a long run of continuation lines costs linear time.
-    for (int next = index + 1; next < Count() && isContinuation((*this)[next]); ++next) {
-      trimInPlace(value);
-      value += u' ';
-      value += rt::trim((*this)[next]);
-    }
+  // value := trimmed value + " " + trimmed continuation, for each continuation line; trimmed in
+  // place so that a long run of continuation lines costs linear time.
+  for (int next = index + 1; next < Count() && isContinuation((*this)[next]); ++next) {
+    trimInPlace(value);
+    value += u' ';
+    value += rt::trim((*this)[next]);
   }
   trimInPlace(value);
   return value;
@@ -140,20 +135,15 @@ void TNetHeaderList::SetHeader(std::u16string_view name, std::u16string_view val
   int index = FindName(name);
   if (value.empty()) {
     if (index < 0) return;
-    if (fold_)
-      for (int n = continuationCount(index); n > 0; --n) Delete(index + 1);
+    for (int n = continuationCount(index); n > 0; --n) Delete(index + 1);
     Delete(index);
     return;
   }
 
   if (index < 0) index = Add(std::u16string());
   std::u16string line;
-  line.reserve(name.size() + separator_.size() + value.size());
-  line.append(name).append(separator_).append(value);
-  if (!fold_) {
-    (*this)[index] = std::move(line);
-    return;
-  }
+  line.reserve(name.size() + kSeparator.size() + value.size());
+  line.append(name).append(kSeparator).append(value);
   for (int n = continuationCount(index); n > 0; --n) Delete(index + 1);
   // A line within the width and without line breaks of its own folds into itself, trimmed.
   const bool withinWidth = foldWidth_ < 0 || line.size() <= static_cast<std::size_t>(foldWidth_);
@@ -168,9 +158,8 @@ void TNetHeaderList::SetHeader(std::u16string_view name, std::u16string_view val
 }
 
 void TNetHeaderList::ExtractAll(std::u16string_view name, rt::TStringList& target) const {
-  const std::u16string_view key = nameKey(separator_);
   for (int i = 0; i < Count(); ++i)
-    if (nameMatches(i, key, name)) target.Add(ValueAt(i));
+    if (nameMatches(i, kNameEnd, name)) target.Add(ValueAt(i));
 }
 
 rt::TStringList TNetHeaderList::FoldLine(std::u16string_view line, int width) {

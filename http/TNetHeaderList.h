@@ -21,37 +21,24 @@ class TNetHeaderList : public rt::TStringList {
 
   explicit TNetHeaderList(int foldWidth = kDefaultFoldWidth) : foldWidth_(foldWidth) {}
 
-  // Settings: the text written between name and value (": "), whether continuation lines are
-  // joined when a value is read, whether long lines are wrapped when a value is written, and the
-  // column at which wrapping starts.
-  const std::u16string& Separator() const { return separator_; }
-  void SetSeparator(std::u16string separator) { separator_ = std::move(separator); }
-  bool Unfold() const { return unfold_; }
-  void SetUnfold(bool unfold) { unfold_ = unfold; }
-  bool Fold() const { return fold_; }
-  void SetFold(bool fold) { fold_ = fold; }
-  int FoldWidth() const { return foldWidth_; }
-  void SetFoldWidth(int width) { foldWidth_ = width; }
-
-  // The line up to (not including) its first ":" (the separator with trailing blanks removed),
-  // not trimmed; empty for a line without ":" and for an index outside the list.
+  // The line up to (not including) its first ":", not trimmed; empty for a line without ":" and for an index outside the list.
   std::u16string NameAt(int index) const;
 
   // Index of the first line whose NameAt equals `name` (ASCII case-insensitive), -1 when none.
   int FindName(std::u16string_view name) const;
 
   // The value of line `index`: the text after the name and its ":", joined with the following
-  // continuation lines (one space between, each part trimmed) when unfolding is on, then trimmed
+  // continuation lines (one space between, each part trimmed), then trimmed
   // of spaces and control characters at both ends. Empty for an index outside the list.
   std::u16string ValueAt(int index) const;
 
   // ValueAt(FindName(name)): the value of the first line of that name, empty when there is none.
   std::u16string ValueOf(std::u16string_view name) const;
 
-  // With a value: replaces the first line of `name` (and, with folding on, its continuation
-  // lines) by name + separator + value, folded at the fold width, or appends it when the name is
-  // absent. The new line starts with `name` as passed. With an empty value: deletes the first line
-  // of `name` (with folding on, also its continuation lines).
+  // With a value: replaces the first line of `name` (and its continuation lines) by name + ": " +
+  // value, folded at the fold width, or appends it when the name is absent. The new line starts
+  // with `name` as passed. With an empty value: deletes the first line of `name` and its
+  // continuation lines.
   void SetHeader(std::u16string_view name, std::u16string_view value);
 
   // Appends ValueAt of every line named `name` (case-insensitive) to `target`, in list order.
@@ -64,15 +51,11 @@ class TNetHeaderList : public rt::TStringList {
   static rt::TStringList FoldLine(std::u16string_view line, int width);
 
  private:
-  // True when line `index` is named `name` (case-insensitive); `key` is the separator without
-  // its trailing blanks.
+  // True when line `index` is named `name` (case-insensitive); `key` is what ends a name (":").
   bool nameMatches(int index, std::u16string_view key, std::u16string_view name) const;
   // Number of continuation lines directly after `index`.
   int continuationCount(int index) const;
 
-  std::u16string separator_ = u": ";
-  bool unfold_ = true;
-  bool fold_ = true;
   int foldWidth_;
 };
 

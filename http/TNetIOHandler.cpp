@@ -7,6 +7,7 @@
 
 #include "http/NetExceptions.h"
 #include "platform/LocalTime.h"
+#include "runtime/ScopeExit.h"
 
 namespace net {
 
@@ -49,7 +50,7 @@ void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {
     }
   }
   if (closed && raiseIfClosed && (ignoreBuffer || inputBuffer_.Empty())) {
-    throw ENetConnClosedGracefully(u"Connection Closed Gracefully.");
+    raiseConnClosedGracefully();
   }
 }
 
@@ -74,18 +75,18 @@ int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raise
   // A read that may wait (not a mere poll) past the deadline ends the exchange, also when data
   // is waiting: a peer that sends without end must not keep the client busy.
   if (timeout != 0 && Deadline > 0 && platform::tickCount() >= Deadline) {
-    throw ENetExchangeTimeout(u"Exchange timed out.");
+    raiseExchangeTimeout();
   }
   timeout = waitWithinDeadline(timeout, cut);
   CheckClosed(raiseIfClosed, false);
   if (!SourceAllocated()) {
-    if (raiseIfClosed) throw ENetNotConnected(u"Not Connected");
+    if (raiseIfClosed) raiseNotConnected();
     return 0;
   }
   const std::size_t block = static_cast<std::size_t>(std::max(1, RecvBufferSize));
   const auto timedOut = [&] {
-    if (cut) throw ENetExchangeTimeout(u"Exchange timed out.");
-    if (raiseOnTimeout) throw ENetReadTimeout(u"Read timed out.");
+    if (cut) raiseExchangeTimeout();
+    if (raiseOnTimeout) raiseReadTimeout();
     return -1;
   };
   std::size_t received = 0;
@@ -158,16 +159,14 @@ void TNetIOHandler::ReceiveToStream(rt::TStream& stream, std::int64_t count, boo
   if (count < 0) untilClose = true;
   std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : count;
   const std::int64_t block = std::max(1, RecvBufferSize);
-  struct CutToPosition {
-    rt::TStream& stream;
-    ~CutToPosition() {
-      try {
-        const std::int64_t position = stream.Position();
-        if (stream.Size() > position) stream.SetSize(position);
-      } catch (...) {
-      }
+  // However the reading ends, the stream ends where the last byte was written.
+  const rt::ScopeExit cut([&stream] {
+    try {
+      const std::int64_t position = stream.Position();
+      if (stream.Size() > position) stream.SetSize(position);
+    } catch (...) {
     }
-  } cut {stream};
+  });
 
   const std::int64_t queued = std::min(inputBuffer_.Size(), remaining);
   if (queued > 0) {
@@ -240,10 +239,10 @@ void TNetIOHandler::SendAll(std::string_view bytes) {
 // A peer that stops reading fills the send buffer; the wait for room counts against the
 // exchange's deadline like every read does, so such a peer cannot hold the client either.
 void TNetIOHandler::waitUntilWritable() {
-  if (Deadline > 0 && platform::tickCount() >= Deadline) throw ENetExchangeTimeout(u"Exchange timed out.");
+  if (Deadline > 0 && platform::tickCount() >= Deadline) raiseExchangeTimeout();
   bool cut = false;
   const long long limit = waitWithinDeadline(-1, cut);
-  if (!TargetWritable(limit) && cut) throw ENetExchangeTimeout(u"Exchange timed out.");
+  if (!TargetWritable(limit) && cut) raiseExchangeTimeout();
 }
 
 void TNetIOHandler::SendStream(rt::TStream& stream, std::int64_t size) {
@@ -279,10 +278,7 @@ void TNetIOHandler::BeginBufferedWrite(std::int64_t threshold) {
 
 void TNetIOHandler::EndBufferedWrite() {
   if (!writeBuffer_) return;
-  struct Remove {
-    std::unique_ptr<TNetBuffer>& queue;
-    ~Remove() { queue.reset(); }
-  } remove {writeBuffer_};
+  const rt::ScopeExit remove([this] { writeBuffer_.reset(); });
   FlushWriteBuffer(-1);
 }
 
@@ -297,11 +293,7 @@ void TNetIOHandler::FlushWriteBuffer(std::int64_t count) {
   if (!writeBuffer_ || writeBuffer_->Empty()) return;
   const std::int64_t size = writeBuffer_->Size();
   const std::int64_t taken = count < 0 ? size : std::min(count, size);
-  struct Drop {
-    TNetBuffer& queue;
-    std::int64_t count;
-    ~Drop() { queue.Remove(count); }
-  } drop {*writeBuffer_, taken};
+  const rt::ScopeExit drop([queue = writeBuffer_.get(), taken] { queue->Remove(taken); });
   SendAll(writeBuffer_->View().substr(0, static_cast<std::size_t>(taken)));
 }
 

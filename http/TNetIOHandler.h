@@ -83,7 +83,6 @@ class TNetIOHandler {
   // True when new bytes arrived within `milliseconds`.
   bool WaitForData(long long milliseconds);
   bool InputEmpty() const { return inputBuffer_.Empty(); }
-  TNetBuffer& InputBuffer() { return inputBuffer_; }
 
   // --- writing ---
 

@@ -25,7 +25,7 @@ void TNetIOHandlerStack::ConnectSource() {
                                                             : platform::isIPv6Literal(rt::toUtf8(Host));
   if (!numeric) ReportStatus(TNetStatus::hsResolving, u"Resolving hostname " + Host + u".");
   const std::u16string address = TNetStack::ResolveAddress(Host, IPVersion);
-  if (Port > 65535) throw ENetException(u"Range check error");
+  if (Port > 65535) raiseRangeError();
   ReportStatus(TNetStatus::hsConnecting, u"Connecting to " + address + u".");
 
   // A connect time-out of 0 means none; -1 means no limit either.
@@ -38,12 +38,12 @@ void TNetIOHandlerStack::ConnectSource() {
 }
 
 bool TNetIOHandlerStack::SourceReadable(long long timeout) {
-  if (!binding_.HandleAllocated()) throw ENetConnClosedGracefully(u"Connection Closed Gracefully.");
+  if (!binding_.HandleAllocated()) raiseConnClosedGracefully();
   return binding_.Readable(timeout);
 }
 
 bool TNetIOHandlerStack::TargetWritable(long long timeout) {
-  if (!binding_.HandleAllocated()) throw ENetConnClosedGracefully(u"Connection Closed Gracefully.");
+  if (!binding_.HandleAllocated()) raiseConnClosedGracefully();
   return binding_.Writable(timeout);
 }
 

@@ -17,7 +17,7 @@ class TNetLimitedStream : public rt::TStream {
 
   std::int64_t Read(void* buffer, std::int64_t count) override { return target_.Read(buffer, count); }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
-    if (count > left_) throw ENetReplyTooLarge(u"Reply too large.");
+    if (count > left_) raiseReplyTooLarge();
     const std::int64_t written = target_.Write(buffer, count);
     if (written > 0) left_ -= written;
     return written;

@@ -15,10 +15,6 @@ void TNetSocketHandle::SetIPVersion(TNetIPVersion version) {
 
 void TNetSocketHandle::Reset() {
   CloseSocket();
-  localIP_.clear();
-  peerIP_.clear();
-  localPort_ = peerPort_ = 0;
-  localPending_ = false;
   ipVersion_ = TNetIPVersion::Net_IPv4;
 }
 
@@ -55,19 +51,7 @@ bool TNetSocketHandle::Connect(const std::u16string& address, int port, long lon
   if (result == platform::kSocketTimedOut) return false;
   std::lock_guard guard(lock_);
   TNetStack::Check(result);
-  peerIP_ = address;
-  peerPort_ = port;
-  localPending_ = true;
   return true;
-}
-
-void TNetSocketHandle::UpdateBindingLocal() {
-  localPending_ = false;
-  std::string ip;
-  int port = 0;
-  if (platform::socketLocalAddress(handle_, ip, port) != 0) return;
-  localIP_ = rt::fromUtf8(ip);
-  localPort_ = port;
 }
 
 std::optional<std::size_t> TNetSocketHandle::Send(const void* data, std::size_t count) {

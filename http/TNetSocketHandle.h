@@ -43,12 +43,8 @@ class TNetSocketHandle {
   // instead of a port, the ports are tried from the highest down.
   void Bind(const std::u16string& address, int port, int portMin, int portMax);
   // Connects to the numeric `address`; `timeoutMilliseconds` < 0 = no limit. Returns false when
-  // the time passed first; failures raise the socket error. The peer's address is then the one
-  // connected to; the local one is read from the system when it is first asked for, while the
-  // socket is open (nothing in an exchange needs it, so a connect does not pay for it).
+  // the time passed first; failures raise the socket error.
   bool Connect(const std::u16string& address, int port, long long timeoutMilliseconds);
-  // Re-reads the local address from the system.
-  void UpdateBindingLocal();
 
   // Sends what the system takes at once: the count sent (0 = the peer is gone), or nothing
   // when it takes no byte now. The socket error is raised on failure.
@@ -65,16 +61,6 @@ class TNetSocketHandle {
   // queue is empty, so no reset), and the separate shutdown is left out.
   void CloseSocket();
 
-  const std::u16string& PeerIP() const { return peerIP_; }
-  int PeerPort() const { return peerPort_; }
-  const std::u16string& IP() {
-    if (localPending_) UpdateBindingLocal();
-    return localIP_;
-  }
-  int Port() {
-    if (localPending_) UpdateBindingLocal();
-    return localPort_;
-  }
 
  private:
   platform::SocketFamily family() const {
@@ -84,12 +70,7 @@ class TNetSocketHandle {
   std::mutex lock_;
   platform::SocketHandle handle_ = platform::kNoSocket;
   TNetIPVersion ipVersion_ = TNetIPVersion::Net_IPv4;
-  std::u16string localIP_;
-  int localPort_ = 0;
-  std::u16string peerIP_;
-  int peerPort_ = 0;
   bool peerFinished_ = false;  // a receive returned 0: the peer sent its FIN
-  bool localPending_ = false;  // connected, and the local address not read yet
 };
 
 }  // namespace net

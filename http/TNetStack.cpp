@@ -3,6 +3,7 @@
 
 #include "http/NetExceptions.h"
 #include "platform/Sockets.h"
+#include "runtime/Decimal.h"
 #include "runtime/Text.h"
 
 namespace net {
@@ -74,22 +75,15 @@ void TNetStack::RaiseSocketError(int code) {
 }
 
 bool TNetStack::IsDottedQuad(std::u16string_view text) {
-  int parts = 0;
-  std::size_t at = 0;
-  for (;;) {
-    int value = 0;
-    int digits = 0;
-    while (at < text.size() && text[at] >= u'0' && text[at] <= u'9') {
-      value = value * 10 + (text[at] - u'0');
-      if (++digits > 3 || value > 255) return false;
-      ++at;
-    }
-    if (digits == 0) return false;
-    ++parts;
-    if (at == text.size()) return parts == 4;
-    if (text[at] != u'.' || parts == 4) return false;
-    ++at;
+  // Four parts of one to three digits, each at most 255, between three dots.
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t dot = part < 3 ? text.find(u'.') : text.size();
+    if (dot == std::u16string_view::npos) return false;
+    const std::u16string_view digits = text.substr(0, dot);
+    if (digits.size() > 3 || !rt::parseDecimal(digits, 0, 255)) return false;
+    text.remove_prefix(part < 3 ? dot + 1 : dot);
   }
+  return true;
 }
 
 std::u16string TNetStack::ResolveAddress(std::u16string_view host, TNetIPVersion version) {

@@ -2,45 +2,53 @@
 // single-image ICO file (see IconWriter.h for the layout).
 #include "imaging/IconWriter.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <vector>
 
 #include "imaging/EInvalidGraphic.h"
+#include "runtime/ScopeExit.h"
 
 namespace imaging {
 namespace {
 
-constexpr char16_t kBitmapNotValid[] = u"Bitmap image is not valid";
-constexpr std::int64_t kHeaderSize = 40;
-constexpr std::int64_t kFileHeaderSize = 6;
-constexpr std::int64_t kEntrySize = 16;
+// The records of the file, as they lie in it. Both platforms are little-endian, so a record's
+// bytes are its fields in order.
+static_assert(std::endian::native == std::endian::little);
 
-// The icon's two bitmaps, deleted when the build ends however it ends.
-struct IconBitmaps {
-  platform::IconInfo info;
-  ~IconBitmaps() {
-    if (info.colour) platform::deleteObject(info.colour);
-    if (info.mask) platform::deleteObject(info.mask);
-  }
+// The file header: reserved, type (1 = icon), image count.
+struct IconDirectory {
+  std::uint16_t reserved = 0;
+  std::uint16_t type = 1;
+  std::uint16_t count = 1;
 };
+static_assert(sizeof(IconDirectory) == 6);
 
-// A memory device context, deleted on every path.
-struct MemoryContext {
-  platform::DeviceContextHandle handle = platform::createCompatibleDC(nullptr);
-  ~MemoryContext() {
-    if (handle) platform::deleteDC(handle);
-  }
+// The one directory entry. The format's colour count and reserved bytes are written as one word
+// holding the colour image's bit count; the planes and bit count words stay zero.
+struct IconDirectoryEntry {
+  std::uint8_t width = 0;  // 256 wraps to 0, which readers take as 256
+  std::uint8_t height = 0;
+  std::uint16_t colours = 0;
+  std::uint16_t planes = 0;
+  std::uint16_t bitCount = 0;
+  std::uint32_t bytesInImage = 0;
+  std::uint32_t imageOffset = 0;
 };
+static_assert(sizeof(IconDirectoryEntry) == 16);
 
-void putU16(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
+// The image of a monochrome icon: its header and a colour table of black and white.
+struct MonochromeImageHeader {
+  platform::BitmapInfoHeader header;
+  std::uint32_t table[2] = {0x00000000, 0x00FFFFFF};
+};
+static_assert(sizeof(MonochromeImageHeader) == 48);
 
-void putU32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+constexpr std::int64_t kHeaderSize = sizeof(platform::BitmapInfoHeader);
+
+// Raises the one error of a bitmap that cannot be described or handed out.
+[[noreturn]] void raiseBitmapNotValid() { throw EInvalidGraphic(u"Bitmap image is not valid"); }
 
 platform::BitmapInfoHeader headerIn(std::span<const std::uint8_t> info) {
   platform::BitmapInfoHeader header;
@@ -52,18 +60,21 @@ void putHeader(std::span<std::uint8_t> info, const platform::BitmapInfoHeader& h
   std::memcpy(info.data(), &header, sizeof header);
 }
 
-// The 6-byte file header and the 16-byte entry for one image of `width` x `height` pixels.
+// The file header and the directory entry for one image of `width` x `height` pixels.
 void writeFileStart(rt::TStream& stream, std::int32_t width, std::int32_t height, std::uint16_t colours,
                     std::int64_t bytesInImage) {
-  std::uint8_t start[kFileHeaderSize + kEntrySize] = {};
-  putU16(start + 2, 1);  // type: icon
-  putU16(start + 4, 1);  // one image
-  std::uint8_t* entry = start + kFileHeaderSize;
-  entry[0] = static_cast<std::uint8_t>(width);   // 256 wraps to 0, which readers take as 256
-  entry[1] = static_cast<std::uint8_t>(height);
-  putU16(entry + 2, colours);
-  putU32(entry + 8, static_cast<std::uint32_t>(bytesInImage));
-  putU32(entry + 12, static_cast<std::uint32_t>(kFileHeaderSize + kEntrySize));
+  const IconDirectory directory;
+  IconDirectoryEntry entry;
+  entry.width = static_cast<std::uint8_t>(width);
+  entry.height = static_cast<std::uint8_t>(height);
+  entry.colours = colours;
+  entry.bytesInImage = static_cast<std::uint32_t>(bytesInImage);
+  entry.imageOffset = sizeof directory + sizeof entry;
+  // One write, as the two records lie next to each other in the file (an entry follows the
+  // header at offset 6, which its own alignment would not give it in a struct).
+  std::uint8_t start[sizeof directory + sizeof entry];
+  std::memcpy(start, &directory, sizeof directory);
+  std::memcpy(start + sizeof directory, &entry, sizeof entry);
   stream.WriteBuffer(start, sizeof start);
 }
 
@@ -94,24 +105,21 @@ void buildMonochrome(rt::TStream& stream, platform::BitmapHandle mask) {
   ReadBitmapBits(mask, info, bits, 2);
 
   const platform::BitmapInfoHeader read = headerIn(info);
-  if (read.height < 2 || read.height % 2 != 0) throw EInvalidGraphic(kBitmapNotValid);
+  if (read.height < 2 || read.height % 2 != 0) raiseBitmapNotValid();
   const std::int32_t height = read.height / 2;
   const std::int64_t halfBytes = RowBytes(read.width, 1) * height;
-  if (2 * halfBytes > static_cast<std::int64_t>(bits.size())) throw EInvalidGraphic(kBitmapNotValid);
+  if (2 * halfBytes > static_cast<std::int64_t>(bits.size())) raiseBitmapNotValid();
 
-  platform::BitmapInfoHeader colour;
-  colour.size = kHeaderSize;
-  colour.width = read.width;
-  colour.height = 2 * height;
-  colour.planes = 1;
-  colour.bitCount = 1;
-  colour.sizeImage = static_cast<std::uint32_t>(halfBytes);
-  std::uint8_t colourInfo[kHeaderSize + 8] = {};
-  std::memcpy(colourInfo, &colour, sizeof colour);
-  putU32(colourInfo + kHeaderSize + 4, 0x00FFFFFF);  // entry 0 black, entry 1 white
+  MonochromeImageHeader image;
+  image.header.size = kHeaderSize;
+  image.header.width = read.width;
+  image.header.height = 2 * height;
+  image.header.planes = 1;
+  image.header.bitCount = 1;
+  image.header.sizeImage = static_cast<std::uint32_t>(halfBytes);
 
-  writeFileStart(stream, read.width, height, 1, static_cast<std::int64_t>(sizeof colourInfo) + 2 * halfBytes);
-  writeBytes(stream, colourInfo);
+  writeFileStart(stream, read.width, height, 1, static_cast<std::int64_t>(sizeof image) + 2 * halfBytes);
+  stream.WriteBuffer(&image, sizeof image);
   writeBytes(stream, std::span(bits).first(static_cast<std::size_t>(2 * halfBytes)));
 }
 
@@ -125,7 +133,7 @@ platform::BitmapInfoHeader DescribeBitmap(platform::BitmapHandle bitmap, int col
   platform::DibSectionDescription description;
   description.header.size = 0;
   const int written = platform::getObject(bitmap, sizeof description, &description);
-  if (written == 0) throw EInvalidGraphic(kBitmapNotValid);
+  if (written == 0) raiseBitmapNotValid();
 
   platform::BitmapInfoHeader header;
   if (written >= platform::kDibSectionHeaderEnd && description.header.size >= kHeaderSize) {
@@ -137,7 +145,7 @@ platform::BitmapInfoHeader DescribeBitmap(platform::BitmapHandle bitmap, int col
     header.height = description.bitmap.height;
   }
   // A section stored top-down says so with a negative height; the file wants bottom-up rows.
-  if (header.height == std::numeric_limits<std::int32_t>::min()) throw EInvalidGraphic(kBitmapNotValid);
+  if (header.height == std::numeric_limits<std::int32_t>::min()) raiseBitmapNotValid();
   if (header.height < 0) header.height = -header.height;
 
   if (colours == 2) {
@@ -170,30 +178,36 @@ bool ReadBitmapBits(platform::BitmapHandle bitmap, std::span<std::uint8_t> info,
   putHeader(info, header);
   if (static_cast<std::int64_t>(bits.size()) < RowBytes(header.width, header.bitCount) * header.height) return false;
 
-  MemoryContext context;
-  if (!context.handle) return false;
-  return platform::getDIBits(context.handle, bitmap, 0, static_cast<std::uint32_t>(header.height), bits.data(),
+  const platform::DeviceContextHandle context = platform::createCompatibleDC(nullptr);
+  if (!context) return false;
+  const rt::ScopeExit deleteContext([context] { platform::deleteDC(context); });
+  return platform::getDIBits(context, bitmap, 0, static_cast<std::uint32_t>(header.height), bits.data(),
                              info.data(), platform::kRgbColours) != 0;
 }
 
 void BuildIconImage(rt::TStream& stream, platform::IconHandle icon) {
-  IconBitmaps bitmaps;
-  if (!platform::getIconInfo(icon, bitmaps.info)) throw EInvalidGraphic(kBitmapNotValid);
-  if (!bitmaps.info.colour) {
-    buildMonochrome(stream, bitmaps.info.mask);
+  // The icon's two bitmaps are deleted when the build ends, however it ends.
+  platform::IconInfo info;
+  const rt::ScopeExit deleteBitmaps([&info] {
+    if (info.colour) platform::deleteObject(info.colour);
+    if (info.mask) platform::deleteObject(info.mask);
+  });
+  if (!platform::getIconInfo(icon, info)) raiseBitmapNotValid();
+  if (!info.colour) {
+    buildMonochrome(stream, info.mask);
     return;
   }
 
-  const BitmapSizes maskSizes = BitmapInfoSizes(bitmaps.info.mask, 2);
-  const BitmapSizes colourSizes = BitmapInfoSizes(bitmaps.info.colour, -1);
+  const BitmapSizes maskSizes = BitmapInfoSizes(info.mask, 2);
+  const BitmapSizes colourSizes = BitmapInfoSizes(info.colour, -1);
   std::vector<std::uint8_t> maskInfo(static_cast<std::size_t>(maskSizes.infoSize), 0);
   std::vector<std::uint8_t> maskBits(static_cast<std::size_t>(maskSizes.bitsSize), 0);
   std::vector<std::uint8_t> colourInfo(static_cast<std::size_t>(colourSizes.infoSize), 0);
   std::vector<std::uint8_t> colourBits(static_cast<std::size_t>(colourSizes.bitsSize), 0);
 
   // As on Windows the results are not looked at: rows the platform did not fill stay zero.
-  ReadBitmapBits(bitmaps.info.mask, maskInfo, maskBits, 2);
-  ReadBitmapBits(bitmaps.info.colour, colourInfo, colourBits, -1);
+  ReadBitmapBits(info.mask, maskInfo, maskBits, 2);
+  ReadBitmapBits(info.colour, colourInfo, colourBits, -1);
 
   platform::BitmapInfoHeader colour = headerIn(colourInfo);
   writeFileStart(stream, colour.width, colour.height, static_cast<std::uint16_t>(colour.planes * colour.bitCount),

@@ -31,8 +31,6 @@ void TIcon::AssignHandle(platform::IconHandle handle) {
   if (info.colour) platform::deleteObject(info.colour);
 }
 
-void TIcon::Assign(const TIcon& source) { image_ = source.image_; }
-
 rt::TMemoryStream& TIcon::memoryImage() {
   if (rt::TMemoryStream* cached = image_->MemoryImage()) return *cached;
   if (!image_->Handle()) throw EInvalidGraphic(u"Icon image is not valid");

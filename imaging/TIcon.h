@@ -15,8 +15,8 @@
 
 namespace imaging {
 
-// The counted image shared by icon objects: the handle, the cached ICO bytes and the size. The
-// last reference to go destroys the handle and frees the bytes.
+// The counted image of an icon object: the handle, the cached ICO bytes and the size. The last
+// reference to go destroys the handle and frees the bytes.
 class TIconImage {
  public:
   explicit TIconImage(platform::IconHandle handle = nullptr) : handle_(handle) {}
@@ -50,13 +50,10 @@ class TIcon {
   TIcon& operator=(const TIcon&) = delete;
 
   // Takes ownership of `handle` (none allowed) in a new image and releases the previous image,
-  // destroying its handle when no other icon shares it. The image size is read from the icon's
+  // destroying its handle. The image size is read from the icon's
   // colour bitmap (from the upper half of the mask for a monochrome icon); failures to read it
   // leave 0 x 0.
   void AssignHandle(platform::IconHandle handle);
-
-  // Shares `source`'s image (one more reference), releasing this object's previous image.
-  void Assign(const TIcon& source);
 
   // Writes the icon as a single-image ICO file at `path`, creating or replacing it. The bytes are
   // built (once per image, then cached) before the file is created, so a failed build leaves the
@@ -72,7 +69,6 @@ class TIcon {
   platform::IconHandle Handle() const { return image_->Handle(); }
   std::int32_t Width() const { return image_->Width(); }
   std::int32_t Height() const { return image_->Height(); }
-  bool Transparent() const { return transparent_; }
   const std::shared_ptr<TIconImage>& Image() const { return image_; }
 
  private:
@@ -80,7 +76,6 @@ class TIcon {
   rt::TMemoryStream& memoryImage();
 
   std::shared_ptr<TIconImage> image_;
-  bool transparent_ = true;
 };
 
 }  // namespace imaging

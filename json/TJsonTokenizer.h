@@ -1,7 +1,8 @@
-// The character-level JSON tokenizer: a table-driven state machine over UTF-16 characters with a
-// fixed stack of 32 levels, fed in chunks. It reads a lenient superset of JSON (comments, single
-// quotes, unquoted names and values, trailing commas, \xXX escapes) and, given a context value,
-// reads lookup keys ("a.b", "a[0]") against that value instead of a document.
+// The character-level JSON tokenizer: a state machine, one switch over the states, run over
+// UTF-16 characters with a fixed stack of 32 levels, fed in chunks. It reads a lenient superset
+// of JSON (comments, single quotes, unquoted names and values, trailing commas, \xXX escapes)
+// and, given a context value, reads lookup keys ("a.b", "a[0]") against that value instead of a
+// document.
 //
 // It never throws for malformed input and never recurses: nesting deeper than 32 levels fails
 // with TJsonStatus::Depth. Only running out of memory raises std::bad_alloc.

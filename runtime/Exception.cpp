@@ -1,4 +1,4 @@
-// The common error base.
+// The common error base and the runtime's raising functions.
 #include "runtime/Exception.h"
 
 #include <utility>
@@ -8,5 +8,7 @@
 namespace rt {
 
 Exception::Exception(std::u16string message) : message_(std::move(message)), utf8_(toUtf8(message_)) {}
+
+void raiseWriteError() { throw EWriteError(u"Stream write error"); }
 
 }  // namespace rt

@@ -35,4 +35,7 @@ class EFOpenError : public EStreamError {
   using EStreamError::EStreamError;
 };
 
+// Raises EWriteError "Stream write error", the one failure of a short write or a refused resize.
+[[noreturn]] void raiseWriteError();
+
 }  // namespace rt

@@ -26,7 +26,6 @@ class TApplication {
   // above that of "." itself.
   static std::u16string BoxTextFor(std::u16string_view message);
 
-  const std::u16string& Title() const { return title_; }
   // Makes the hidden application-level window, titled with the title: the owner of error boxes
   // and of the main window.
   void Initialize();

@@ -6,7 +6,7 @@
 
 namespace rt {
 
-TFileStream::TFileStream(const std::u16string& path, FileMode mode) : fileName_(path) {
+TFileStream::TFileStream(const std::u16string& path, FileMode mode) {
   platform::FileError error;
   if (mode == FileMode::CreateExclusive) {
     file_ = platform::NativeFile::createAlways(path, error);
@@ -39,7 +39,7 @@ std::int64_t TFileStream::Size() {
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (!file_.truncate(size)) throw EWriteError(u"Stream write error");
+  if (!file_.truncate(size)) raiseWriteError();
   if (Position() > size) Seek(size, SeekOrigin::Beginning);
 }
 

@@ -30,11 +30,8 @@ class TFileStream : public TStream {
   // The file's length in one query, instead of the three seeks the base class makes.
   std::int64_t Size() override;
 
-  const std::u16string& FileName() const { return fileName_; }
-
  private:
   platform::NativeFile file_;
-  std::u16string fileName_;
 };
 
 }  // namespace rt

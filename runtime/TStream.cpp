@@ -8,7 +8,7 @@
 
 namespace rt {
 
-void TStream::SetSize(std::int64_t) { throw EWriteError(u"Stream write error"); }
+void TStream::SetSize(std::int64_t) { raiseWriteError(); }
 
 std::int64_t TStream::Size() {
   const std::int64_t position = Seek(0, SeekOrigin::Current);
@@ -32,7 +32,7 @@ void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
   std::int64_t done = 0;
   while (done < count) {
     const std::int64_t put = Write(bytes + done, count - done);
-    if (put <= 0) throw EWriteError(u"Stream write error");
+    if (put <= 0) raiseWriteError();
     done += put;
   }
 }

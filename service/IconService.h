@@ -1,15 +1,12 @@
 // The two calls to the icon service: the existence query (is an icon wanted for this name and
 // version?) and the upload of one ICO file. Both block, make and free their own client and
 // buffers, write the service's reply to the debug channel, and turn every failure into false.
-// A call keeps at most kReplyLimit bytes of reply; a longer reply fails the call.
+// A call keeps at most its settings' reply limit; a longer reply fails the call.
 #pragma once
 
 #include <string>
 
 namespace service {
-
-// The most reply bytes a call keeps (1 MiB): the service's replies are a few dozen bytes of JSON.
-inline constexpr long long kReplyLimit = 1 << 20;
 
 // What a call needs to know about the service. The program always uses the defaults; tests point
 // the calls at a local server and shorten the waits.
@@ -21,6 +18,8 @@ struct ServiceCallSettings {
   long long readTimeout = 60000;
   // Milliseconds the whole exchange, connect to last byte, may take before the call fails.
   long long exchangeTimeout = 120000;
+  // The most reply bytes a call keeps (1 MiB): the service's replies are a few dozen bytes of JSON.
+  long long replyLimit = 1 << 20;
 
   static std::u16string defaultServiceBase();
 };

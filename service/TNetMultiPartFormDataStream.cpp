@@ -15,6 +15,9 @@ namespace {
 
 constexpr char16_t kCrLf[] = u"\r\n";
 
+// The body is produced, never written to or resized.
+[[noreturn]] void raiseUnsupported() { throw net::ENetException(u"Unsupported operation."); }
+
 // Two or three decimal digits with leading zeros.
 std::u16string digits(int value, int width) {
   std::u16string text = rt::intToText(value);
@@ -146,11 +149,9 @@ std::int64_t TNetMultiPartFormDataStream::NetRead(std::uint8_t* buffer, std::int
   return delivered;
 }
 
-std::int64_t TNetMultiPartFormDataStream::NetWrite(const std::uint8_t*, std::int64_t) {
-  throw net::ENetException(u"Unsupported operation.");
-}
+std::int64_t TNetMultiPartFormDataStream::NetWrite(const std::uint8_t*, std::int64_t) { raiseUnsupported(); }
 
-void TNetMultiPartFormDataStream::NetSetSize(std::int64_t) { throw net::ENetException(u"Unsupported operation."); }
+void TNetMultiPartFormDataStream::NetSetSize(std::int64_t) { raiseUnsupported(); }
 
 std::int64_t TNetMultiPartFormDataStream::NetSeek(std::int64_t offset, rt::SeekOrigin origin) {
   if (origin == rt::SeekOrigin::End) return declaredSize_ + static_cast<std::int64_t>(EncodeText(closingLine()).size());

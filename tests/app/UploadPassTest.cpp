@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/Umain.h"
-#include "catalog/operateREDU.h"
 #include "platform/ProgramFolder.h"
 #include "runtime/Exception.h"
 #include "runtime/Text.h"
@@ -36,18 +35,34 @@ void writeCatalogue(const std::filesystem::path& folder, const std::vector<Row>&
   sqlite3_close(db);
 }
 
-class RecordingOperations : public app::IUploadOperations {
+// The rows' keys as SQLite quotes them, with their pin, in table order.
+std::vector<std::string> keysAndPins(const std::filesystem::path& folder) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(rt::toUtf8((folder / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
+  sqlite3_exec(
+      db, "SELECT quote(ID) || ' pin=' || pin FROM software_data ORDER BY rowid",
+      [](void* out, int, char** values, char**) {
+        static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
+        return 0;
+      },
+      &rows, nullptr);
+  sqlite3_close(db);
+  return rows;
+}
+
+// Both roles of the pass in one double, recording every call in order.
+class RecordingRoles : public app::IIconSource, public app::IIconService {
  public:
   std::vector<std::string> calls;
   std::map<std::string, IconHandle> icons;  // exepath -> handle (missing = no icon)
   std::set<std::string> wanted;             // names the service wants
   std::set<std::string> uploadFails;        // names whose upload fails
   std::string saveFailsFor;                 // icon path suffix whose save raises
-  bool imageFolderExists = false;
 
   class Icon : public app::IIconObject {
    public:
-    explicit Icon(RecordingOperations& owner) : owner_(owner) {}
+    explicit Icon(RecordingRoles& owner) : owner_(owner) {}
     void AssignHandle(IconHandle handle) override { owner_.log("assign " + std::to_string(handle)); }
     void SaveIconFile(const std::u16string& path) override {
       const std::string name = std::filesystem::path(rt::toUtf8(path)).filename().string();
@@ -56,20 +71,15 @@ class RecordingOperations : public app::IUploadOperations {
     }
 
    private:
-    RecordingOperations& owner_;
+    RecordingRoles& owner_;
   };
 
   void log(std::string call) { calls.push_back(std::move(call)); }
 
-  std::unique_ptr<catalog::TSQLiteTable> selectRows(const std::u16string& databasePath, const std::u16string& table,
-                                                    const std::u16string& filter) override {
-    log("select " + rt::toUtf8(table) + " where " + rt::toUtf8(filter));
-    return catalog::selectRows(databasePath, table, filter);
+  app::UploadRoles roles() {
+    return {*this, *this, [this] { log("terminate"); }};
   }
-  bool directoryExists(const std::u16string&) override { return imageFolderExists; }
-  void createDirectory(const std::u16string& path) override {
-    log("mkdir " + std::filesystem::path(rt::toUtf8(path)).filename().string());
-  }
+
   IconHandle extractIcon(const std::u16string& path) override {
     log("extract " + rt::toUtf8(path));
     const auto found = icons.find(rt::toUtf8(path));
@@ -92,36 +102,29 @@ class RecordingOperations : public app::IUploadOperations {
         rt::toUtf8(version));
     return uploadFails.count(rt::toUtf8(name)) == 0;
   }
-  void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
-                    const catalog::TCellValue& keyValue, const std::u16string& databasePath,
-                    const std::u16string& table) override {
-    log("update " + rt::toUtf8(column) + "=" + rt::toUtf8(value) + " " + rt::toUtf8(keyColumn) + "=" +
-        rt::toUtf8(keyValue.text) + (keyValue.type == catalog::TCellValue::Type::Integer ? "(integer)" : "") + " " + std::filesystem::path(rt::toUtf8(databasePath)).filename().string() + " " +
-        rt::toUtf8(table));
-  }
-  void requestTermination() override { log("terminate"); }
 };
 
 class UploadPass : public testing::Test {
  protected:
   testsupport::TempFolder folder;
-  RecordingOperations operations;
+  RecordingRoles operations;
 
   std::u16string programFolder() const { return folder.path().u16string() + platform::pathSeparator(); }
-  void run() { app::FormCreate(operations, programFolder()); }
+  void run() { app::FormCreate(operations.roles(), programFolder()); }
 };
 
 // Without a catalogue, or with no pending rows, the pass makes nothing and just ends.
 TEST_F(UploadPass, NoCatalogueOrNoPendingRowsCreatesNothing) {
   run();
-  EXPECT_EQ(operations.calls,
-            (std::vector<std::string>{"select software_data where pin = '0' AND exticon = '1'", "terminate"}));
+  EXPECT_EQ(operations.calls, (std::vector<std::string>{"terminate"}));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "DB"));
 
   writeCatalogue(folder.path(), {{"1", "Done", "/a.exe", "1", "1"}, {"2", "NoIcon", "/b.exe", "0", "0"}});
   operations.calls.clear();
   run();
-  EXPECT_EQ(operations.calls.size(), 2u);
-  EXPECT_EQ(operations.calls.back(), "terminate");
+  EXPECT_EQ(operations.calls, (std::vector<std::string>{"terminate"}));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "image"));
+  EXPECT_EQ(keysAndPins(folder.path()), (std::vector<std::string>{"1 pin=1", "2 pin=0"}));
 }
 
 // The row number names the file and is used up by rows without an icon; a row without an icon
@@ -131,9 +134,7 @@ TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
   operations.icons = {{"/a.exe", 11}, {"/c.exe", 33}};
   run();
   EXPECT_EQ(operations.calls, (std::vector<std::string>{
-                                  "select software_data where pin = '0' AND exticon = '1'",
                                   "icon object",
-                                  "mkdir image",
                                   "extract /a.exe",
                                   "assign 11",
                                   "version /a.exe",
@@ -147,29 +148,29 @@ TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
                                   "exists C 1.2.3.4",
                                   "terminate",
                               }));
+  EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "image"));
 }
 
-// Upload only when wanted; exactly one update after a successful upload, none after a failed one.
+// Upload only when wanted; the row is marked after a successful upload, not after a failed one,
+// and a folder already there is used as it is.
 TEST_F(UploadPass, MarksARowOnlyAfterASuccessfulUpload) {
   writeCatalogue(folder.path(), {{"1", "Wanted", "/a.exe"}, {"2", "Failing", "/b.exe"}, {"3", "Held", "/c.exe"}});
   operations.icons = {{"/a.exe", 1}, {"/b.exe", 2}, {"/c.exe", 3}};
   operations.wanted = {"Wanted", "Failing"};
   operations.uploadFails = {"Failing"};
-  operations.imageFolderExists = true;
+  std::filesystem::create_directories(folder.path() / "image");
   run();
   std::vector<std::string> serviceCalls;
   for (const auto& call : operations.calls)
-    if (call.rfind("exists", 0) == 0 || call.rfind("upload", 0) == 0 || call.rfind("update", 0) == 0)
-      serviceCalls.push_back(call);
+    if (call.rfind("exists", 0) == 0 || call.rfind("upload", 0) == 0) serviceCalls.push_back(call);
   EXPECT_EQ(serviceCalls, (std::vector<std::string>{
                               "exists Wanted 1.2.3.4",
                               "upload Wanted 0.ico 1.2.3.4",
-                              "update pin=1 ID=1(integer) REDU.sqlite software_data",
                               "exists Failing 1.2.3.4",
                               "upload Failing 1.ico 1.2.3.4",
                               "exists Held 1.2.3.4",
                           }));
-  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "mkdir image"), 0);
+  EXPECT_EQ(keysAndPins(folder.path()), (std::vector<std::string>{"1 pin=1", "2 pin=0", "3 pin=0"}));
 }
 
 // An error stops the pass where it happens: later rows are not touched and no termination is
@@ -194,7 +195,8 @@ TEST_F(UploadPass, ACatalogueWithoutTheTableRaises) {
 
 // A hostile catalogue: a table without declared types whose first name is a number, and an ID
 // that is null, a real or a text. Every name reaches the service as stored, every key goes back
-// with its own type, and the row without a key is uploaded but never marked.
+// with its own type (in a column without a declared type a key bound as text would match no
+// number), and the row without a key is uploaded but never marked.
 TEST_F(UploadPass, KeysAndNamesKeepTheirStoredTypes) {
   std::filesystem::create_directories(folder.path() / "DB");
   {
@@ -212,20 +214,17 @@ TEST_F(UploadPass, KeysAndNamesKeepTheirStoredTypes) {
   }
   operations.icons = {{"/a.exe", 1}};
   operations.wanted = {"7", "Null Key", "Real Key", "Text Key"};
-  operations.imageFolderExists = true;
   run();
   std::vector<std::string> serviceCalls;
   for (const auto& call : operations.calls)
-    if (call.rfind("upload", 0) == 0 || call.rfind("update", 0) == 0) serviceCalls.push_back(call);
+    if (call.rfind("upload", 0) == 0) serviceCalls.push_back(call);
   EXPECT_EQ(serviceCalls, (std::vector<std::string>{
                               "upload 7 0.ico 1.2.3.4",
-                              "update pin=1 ID=5(integer) REDU.sqlite software_data",
                               "upload Null Key 1.ico 1.2.3.4",
                               "upload Real Key 2.ico 1.2.3.4",
-                              "update pin=1 ID=2.7 REDU.sqlite software_data",
                               "upload Text Key 3.ico 1.2.3.4",
-                              "update pin=1 ID=abc REDU.sqlite software_data",
                           }));
+  EXPECT_EQ(keysAndPins(folder.path()), (std::vector<std::string>{"5 pin=1", "NULL pin=0", "2.7 pin=1", "'abc' pin=1"}));
 }
 
 }  // namespace

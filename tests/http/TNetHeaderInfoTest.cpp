@@ -7,6 +7,7 @@
 #include "http/NetDateTime.h"
 #include "http/TNetRequestHeaderInfo.h"
 #include "http/TNetResponseHeaderInfo.h"
+#include "runtime/Text.h"
 
 using net::TNetRequestHeaderInfo;
 using net::TNetResponseHeaderInfo;
@@ -234,6 +235,12 @@ TEST(TNetResponseHeaderInfo, DatesAndExpires) {
   // Values out of the calendar's range still give a well-formed text.
   EXPECT_EQ(net::internetDateText(1e300).substr(5), u"31 Dec 9999 23:59:59 GMT");
   EXPECT_EQ(net::parseInternetDate(u"Sun, 32 Nov 1994 08:49:37 GMT"), 0);
+  // Digit fields of the wrong length or with other characters spoil the date, a number of any
+  // length beyond four digits included.
+  for (const char16_t* text : {u"Sun, 06 Nov 19940 08:49:37 GMT", u"Sun, 06 Nov 1994 08:49:3x GMT",
+                               u"Sunday, 006-Nov-94 08:49:37 GMT", u"Sunday, 06-Nov-1994a 08:49:37 GMT",
+                               u"Sun, 06 Nov 1994 08:49:37 GMT 12345678901234567890123"})
+    EXPECT_EQ(net::parseInternetDate(text), 0) << rt::toUtf8(text);
 
   TNetResponseHeaderInfo response;
   receive(response, {u"Date: Sun, 06 Nov 1994 08:49:37 GMT", u"Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT",

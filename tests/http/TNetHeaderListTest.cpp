@@ -53,9 +53,6 @@ TEST(TNetHeaderList, UnfoldsContinuationLines) {
   EXPECT_EQ(list.ValueOf(u"X-A"), u"one two three");
   EXPECT_EQ(list.ValueOf(u"X-B"), u"padded");
   EXPECT_EQ(list.ValueOf(u"X-C"), u"later");
-
-  list.SetUnfold(false);
-  EXPECT_EQ(list.ValueOf(u"X-A"), u"one");
 }
 
 TEST(TNetHeaderList, ExtractAllCollectsEveryLineOfTheName) {
@@ -91,18 +88,6 @@ TEST(TNetHeaderList, SetHeaderReplacesAppendsAndDeletesFirstLineOnly) {
   list.SetHeader(u"A", u"");
   ASSERT_EQ(list.Count(), 1);
   EXPECT_EQ(list[0], u"B: 2");
-}
-
-TEST(TNetHeaderList, FoldOffAndOtherSeparator) {
-  TNetHeaderList list = listOf({u"A=1", u" cont"}, 10);
-  list.SetFold(false);
-  list.SetSeparator(u"=");
-  EXPECT_EQ(list.ValueOf(u"A"), u"1 cont");
-  list.SetHeader(u"A", words(10) + u"  ");
-  // Without folding the line is written whole and the continuation line stays.
-  ASSERT_EQ(list.Count(), 2);
-  EXPECT_EQ(list[0], u"A=" + words(10) + u"  ");
-  EXPECT_EQ(list[1], u" cont");
 }
 
 // Long lines wrap at blanks/commas into continuation lines that unfold back to the value.

@@ -314,10 +314,10 @@ TEST_F(ServiceCalls, UploadCutsTextsAtAnEmbeddedNull) {
 // channel.
 TEST_F(ServiceCalls, HostileRepliesFailBothCalls) {
   const std::string wanted = R"({"success":true,"exist":false})";
-  const std::string oversized = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(service::kReplyLimit + 1) + "\r\n\r\n";
+  const std::string oversized = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(settings.replyLimit + 1) + "\r\n\r\n";
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::vector<std::pair<std::string, ScriptedServer::Script>> attacks = {
-      {"announced too large", ScriptedServer::Script().readRequest().send(oversized).sendFill(service::kReplyLimit + 1)},
+      {"announced too large", ScriptedServer::Script().readRequest().send(oversized).sendFill(settings.replyLimit + 1)},
       {"too large until close", ScriptedServer::Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + wanted).sendFill(100'000'000, ' ')},
       {"status line only", ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\n")},
       {"body cut short", ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + wanted)},
@@ -348,6 +348,20 @@ TEST_F(ServiceCalls, HostileRepliesFailBothCalls) {
   }
   EXPECT_FALSE(service::iconExists(u"App", u"1.0.0.0", shortDeadline));
   EXPECT_FALSE(service::uploadIcon(u"App", icon, u"1.0.0.0", shortDeadline));
+}
+
+// The reply limit is the settings': the same good reply succeeds within a limit of its own size
+// and fails both calls under a limit one byte smaller.
+TEST_F(ServiceCalls, TheReplyLimitComesFromTheSettings) {
+  const std::string wanted = R"({"success":true,"exist":false})";
+  const std::u16string icon = writeIcon("0.ico", "icon bytes");
+  for (int connection = 0; connection < 4; ++connection) server.addConnection(answer("200 OK", wanted));
+  settings.replyLimit = static_cast<long long>(wanted.size());
+  EXPECT_TRUE(service::iconExists(u"App", u"1.0.0.0", settings));
+  EXPECT_TRUE(service::uploadIcon(u"App", icon, u"1.0.0.0", settings));
+  settings.replyLimit = static_cast<long long>(wanted.size()) - 1;
+  EXPECT_FALSE(service::iconExists(u"App", u"1.0.0.0", settings));
+  EXPECT_FALSE(service::uploadIcon(u"App", icon, u"1.0.0.0", settings));
 }
 
 // Interop: interim 1xx replies before the final one, and 201 Created naming the new icon with a
