@@ -22,6 +22,13 @@ final class Database
     private const BUSY_TIMEOUT_SECONDS = 30;
     /** PostgreSQL advisory lock key of the schema's creation (any number no other lock uses). */
     private const SCHEMA_LOCK = 7_261_102_019;
+    /**
+     * Stores an icon's bytes (digest, bytes) unless they are there already. On PostgreSQL the
+     * blob's row stays locked until the transaction ends (the update writes it), so that no
+     * removal of unused icons takes it away before this transaction's row names it.
+     */
+    private const PUT_BLOB = 'INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (?, ?)'
+        . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256';
 
     public readonly bool $isSqlite;
 
@@ -49,6 +56,14 @@ final class Database
             // Concurrent writers wait for the lock instead of failing at once.
             $options[\PDO::ATTR_TIMEOUT] = self::BUSY_TIMEOUT_SECONDS;
             $persistent = false;
+        }
+        if (str_starts_with($dsn, 'pgsql:')) {
+            // Each statement reaches the server with its values in one round trip (parse, bind and
+            // execute of an unnamed statement) rather than three (a prepare under a name, the
+            // execute, and a DEALLOCATE when PHP frees the statement): a request runs each of its
+            // statements once, so a named one is never used again. The values still travel apart
+            // from the SQL text.
+            $options[\PDO::PGSQL_ATTR_DISABLE_PREPARES] = true;
         }
         if (!$persistent) {
             return new self(new \PDO($dsn, $user, $password, $options));
@@ -100,34 +115,58 @@ final class Database
      */
     public function write(callable $work): mixed
     {
-        $this->pdo->exec($this->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN');
-        try {
-            $result = $work();
-            $this->pdo->exec('COMMIT');
-            return $result;
-        } catch (\Throwable $error) {
-            $this->rollBack();
-            throw $error;
-        }
+        return $this->transaction($this->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN', $work);
     }
 
     /**
-     * Within a write(): waits until no other transaction works on the row of $name and
-     * $version, so that what this transaction reads of that row stays true until it commits
-     * (PostgreSQL: a transaction-scoped advisory lock on a 64-bit key of the two texts; SQLite's
-     * write lock already keeps every other writer out). Two first uploads of one name would
-     * otherwise each find no row, and the icon that the second one's upsert replaces would stay
-     * behind unnamed.
+     * As write(), and the transaction waits from its start until no other transaction works on
+     * the row of $name and $version, so that what it reads of that row stays true until it
+     * commits (PostgreSQL: a transaction-scoped advisory lock on a 64-bit key of the two texts,
+     * taken with the BEGIN in one round trip; SQLite's write lock already keeps every other
+     * writer out). Two first uploads of one name would otherwise each find no row, and the icon
+     * that the second one's upsert replaces would stay behind unnamed.
      */
-    public function lockRow(string $name, string $version): void
+    public function writeRow(string $name, string $version, callable $work): mixed
     {
         if ($this->isSqlite) {
-            return;
+            return $this->write($work);
         }
+        // The key is an integer made here, never text from the request, so it is written into
+        // the statement; a parameter would cost a round trip of its own.
         $key = unpack('q', substr(hash('sha256', $name . "\0" . $version, true), 0, 8))[1];
-        $lock = $this->pdo->prepare('SELECT pg_advisory_xact_lock(?)');
-        $lock->bindValue(1, $key, \PDO::PARAM_INT);
-        $lock->execute();
+        return $this->transaction("BEGIN; SELECT pg_advisory_xact_lock($key)", $work);
+    }
+
+    /**
+     * Within a writeRow() of $name and $version: stores $bytes under $digest unless they are
+     * there already, and the row of $name and $version naming them (inserted, or updated in
+     * place with the new digest, $size and $uploadedAt). Returns the digest that the row named
+     * before, or null for a new row. On PostgreSQL this is one statement, one round trip to the
+     * server; it reads the row after the lock was taken, so the digest it returns is the one it
+     * replaces.
+     */
+    public function putRow(string $name, string $version, string $digest, string $bytes, int $uploadedAt): ?string
+    {
+        $previous = 'SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?';
+        $upsert = 'INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)'
+            . ' ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
+            . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at';
+        $row = [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR],
+            [strlen($bytes), \PDO::PARAM_INT], [$uploadedAt, \PDO::PARAM_INT]];
+        if ($this->isSqlite) {
+            $before = $this->run($previous, [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn();
+            $this->putBlob($digest, $bytes);
+            $this->run($upsert, $row);
+        } else {
+            // The statements of a WITH run on one snapshot, taken after the row's lock: "previous"
+            // sees the row as it was before this upload. The blob's insert is done before the
+            // foreign key of the row is checked, at the end of the statement.
+            $before = $this->run("WITH previous AS ($previous), blob AS (" . self::PUT_BLOB . "), upsert AS ($upsert)"
+                . ' SELECT icon_sha256 FROM previous',
+                [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR], [$bytes, \PDO::PARAM_LOB],
+                    ...$row])->fetchColumn();
+        }
+        return is_string($before) ? trim($before) : null;
     }
 
     /**
@@ -137,11 +176,7 @@ final class Database
      */
     public function putBlob(string $digest, string $bytes): void
     {
-        $put = $this->pdo->prepare('INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (?, ?)'
-            . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256');
-        $put->bindValue(1, $digest);
-        $put->bindValue(2, $bytes, \PDO::PARAM_LOB);
-        $put->execute();
+        $this->run(self::PUT_BLOB, [[$digest, \PDO::PARAM_STR], [$bytes, \PDO::PARAM_LOB]]);
     }
 
     /**
@@ -234,6 +269,34 @@ final class Database
         try {
             $this->pdo->exec('PRAGMA journal_mode = WAL');
         } catch (\PDOException) {
+        }
+    }
+
+    /** Runs $sql with $values, each [value, PDO::PARAM_* type], and returns the executed statement. */
+    private function run(string $sql, array $values): \PDOStatement
+    {
+        $statement = $this->pdo->prepare($sql);
+        foreach ($values as $i => [$value, $type]) {
+            $statement->bindValue($i + 1, $value, $type);
+        }
+        $statement->execute();
+        return $statement;
+    }
+
+    /**
+     * Runs $work in a transaction opened by $begin and returns what $work returns; on failure,
+     * of $begin too, rolls back and throws the error.
+     */
+    private function transaction(string $begin, callable $work): mixed
+    {
+        try {
+            $this->pdo->exec($begin);
+            $result = $work();
+            $this->pdo->exec('COMMIT');
+            return $result;
+        } catch (\Throwable $error) {
+            $this->rollBack();
+            throw $error;
         }
     }
 
