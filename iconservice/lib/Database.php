@@ -1,7 +1,8 @@
 <?php
 // The connection to the database of stored icons, SQLite or PostgreSQL, and what differs between
-// the two: the column types, how a writer takes the write lock, how a missing table shows, and
-// how an unused icon is removed without racing an upload that is about to name it.
+// the two: the column types, how a writer takes the write lock, how a missing table shows, how
+// an unused icon is removed without racing an upload that is about to name it, and, on
+// PostgreSQL, the existence query and the upload as functions in the database.
 //
 // Two tables: talvenook_icons holds one row per name and version with the SHA-256 digest of its
 // icon; talvenook_icon_blobs holds each icon's bytes once, keyed by that digest. A foreign key
@@ -29,6 +30,41 @@ final class Database
      */
     private const PUT_BLOB = 'INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (?, ?)'
         . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256';
+    /** Stores the row of (name, version, digest, size, time of upload), or updates it in place. */
+    private const UPSERT = 'INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at)'
+        . ' VALUES (?, ?, ?, ?, ?) ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
+        . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at';
+
+    /*
+     * PostgreSQL: the existence query and the upload are functions in the database. A kept
+     * connection's server process plans the statements inside a function once and runs that
+     * plan on every later call, where a statement sent from PHP would be parsed and planned
+     * again on each request (PDO cannot keep a prepared statement past the request); and the
+     * upload's lock, reads and writes go to the server in one round trip, committed as one
+     * statement. The functions are created with the tables (createSchema).
+     */
+    private const EXISTS_FUNCTION = 'talvenook_icon_exists';
+    private const STORE_FUNCTION = 'talvenook_store_icon';
+    private const FUNCTIONS = [
+        'CREATE OR REPLACE FUNCTION ' . self::EXISTS_FUNCTION . '(p_name VARCHAR, p_version VARCHAR) RETURNS BOOLEAN'
+        . ' LANGUAGE plpgsql STABLE AS $$ BEGIN'
+        . ' RETURN EXISTS (SELECT 1 FROM ' . self::TABLE . ' WHERE name = p_name AND version = p_version);'
+        . ' END $$',
+        // VOLATILE: each statement inside sees what other transactions committed before it, so
+        // the previous digest is read after the lock is held. The lock takes one 32-bit hash of
+        // each text (a clash only makes two uploads wait for each other).
+        'CREATE OR REPLACE FUNCTION ' . self::STORE_FUNCTION . '(p_name VARCHAR, p_version VARCHAR, p_sha256 VARCHAR,'
+        . ' p_icon BYTEA, p_size INTEGER, p_uploaded_at BIGINT) RETURNS VARCHAR LANGUAGE plpgsql VOLATILE AS $$'
+        . ' DECLARE previous VARCHAR; BEGIN'
+        . ' PERFORM pg_advisory_xact_lock(hashtext(p_name), hashtext(p_version));'
+        . ' SELECT icon_sha256 INTO previous FROM ' . self::TABLE . ' WHERE name = p_name AND version = p_version;'
+        . ' INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (p_sha256, p_icon)'
+        . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256;'
+        . ' INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at)'
+        . ' VALUES (p_name, p_version, p_sha256, p_size, p_uploaded_at) ON CONFLICT (name, version) DO UPDATE SET'
+        . ' icon_sha256 = excluded.icon_sha256, icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at;'
+        . ' RETURN previous; END $$',
+    ];
 
     public readonly bool $isSqlite;
 
@@ -118,53 +154,42 @@ final class Database
         return $this->transaction($this->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN', $work);
     }
 
-    /**
-     * As write(), and the transaction waits from its start until no other transaction works on
-     * the row of $name and $version, so that what it reads of that row stays true until it
-     * commits (PostgreSQL: a transaction-scoped advisory lock on a 64-bit key of the two texts,
-     * taken with the BEGIN in one round trip; SQLite's write lock already keeps every other
-     * writer out). Two first uploads of one name would otherwise each find no row, and the icon
-     * that the second one's upsert replaces would stay behind unnamed.
-     */
-    public function writeRow(string $name, string $version, callable $work): mixed
+    /** True when a row of exactly $name and $version is stored. */
+    public function hasRow(string $name, string $version): bool
     {
-        if ($this->isSqlite) {
-            return $this->write($work);
-        }
-        // The key is an integer made here, never text from the request, so it is written into
-        // the statement; a parameter would cost a round trip of its own.
-        $key = unpack('q', substr(hash('sha256', $name . "\0" . $version, true), 0, 8))[1];
-        return $this->transaction("BEGIN; SELECT pg_advisory_xact_lock($key)", $work);
+        $sql = $this->isSqlite ? 'SELECT 1 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?'
+            : 'SELECT 1 WHERE ' . self::EXISTS_FUNCTION . '(?, ?)';
+        return $this->run($sql, [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn() !== false;
     }
 
     /**
-     * Within a writeRow() of $name and $version: stores $bytes under $digest unless they are
-     * there already, and the row of $name and $version naming them (inserted, or updated in
-     * place with the new digest, $size and $uploadedAt). Returns the digest that the row named
-     * before, or null for a new row. On PostgreSQL this is one statement, one round trip to the
-     * server; it reads the row after the lock was taken, so the digest it returns is the one it
-     * replaces.
+     * In one transaction: stores $bytes under $digest unless they are there already, and the row
+     * of $name and $version naming them (inserted, or updated in place with the new digest, the
+     * size of $bytes and $uploadedAt). Returns the digest that the row named before, or null
+     * for a new row. Throws on failure, having stored nothing.
+     *
+     * No other upload of the same name and version runs between the read of the previous digest
+     * and the commit (PostgreSQL: a transaction-scoped advisory lock on the two texts; SQLite:
+     * the write lock), so the digest returned is the one replaced. Two first uploads of one name
+     * would otherwise each find no row, and the icon that the second one's upsert replaces would
+     * stay behind unnamed. On PostgreSQL all of it is one call of a function in the database:
+     * one round trip, one transaction of its own.
      */
-    public function putRow(string $name, string $version, string $digest, string $bytes, int $uploadedAt): ?string
+    public function storeRow(string $name, string $version, string $digest, string $bytes, int $uploadedAt): ?string
     {
-        $previous = 'SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?';
-        $upsert = 'INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)'
-            . ' ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
-            . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at';
-        $row = [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR],
+        $values = [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR],
             [strlen($bytes), \PDO::PARAM_INT], [$uploadedAt, \PDO::PARAM_INT]];
         if ($this->isSqlite) {
-            $before = $this->run($previous, [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn();
-            $this->putBlob($digest, $bytes);
-            $this->run($upsert, $row);
+            $before = $this->write(function () use ($name, $version, $digest, $bytes, $values): mixed {
+                $before = $this->run('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?',
+                    [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn();
+                $this->putBlob($digest, $bytes);
+                $this->run(self::UPSERT, $values);
+                return $before;
+            });
         } else {
-            // The statements of a WITH run on one snapshot, taken after the row's lock: "previous"
-            // sees the row as it was before this upload. The blob's insert is done before the
-            // foreign key of the row is checked, at the end of the statement.
-            $before = $this->run("WITH previous AS ($previous), blob AS (" . self::PUT_BLOB . "), upsert AS ($upsert)"
-                . ' SELECT icon_sha256 FROM previous',
-                [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR], [$bytes, \PDO::PARAM_LOB],
-                    ...$row])->fetchColumn();
+            $before = $this->run('SELECT ' . self::STORE_FUNCTION . '(?, ?, ?, ?, ?, ?)',
+                [...array_slice($values, 0, 3), [$bytes, \PDO::PARAM_LOB], ...array_slice($values, 3)])->fetchColumn();
         }
         return is_string($before) ? trim($before) : null;
     }
@@ -243,6 +268,11 @@ final class Database
         // newest-first pages.
         $this->pdo->exec('CREATE INDEX IF NOT EXISTS talvenook_icons_sha256 ON ' . self::TABLE . ' (icon_sha256)');
         $this->pdo->exec('CREATE INDEX IF NOT EXISTS talvenook_icons_newest ON ' . self::TABLE . ' (uploaded_at, id)');
+        if (!$this->isSqlite) {
+            foreach (self::FUNCTIONS as $function) {
+                $this->pdo->exec($function);
+            }
+        }
     }
 
     /**
@@ -327,6 +357,9 @@ final class Database
             // Either table: talvenook_icons or talvenook_icon_blobs.
             return str_contains($error->getMessage(), 'no such table: talvenook_icon');
         }
-        return $error->getCode() === '42P01';  // PostgreSQL: undefined_table
+        // PostgreSQL: undefined_table, or one of the service's functions missing (a database of a
+        // version that sent its statements from PHP).
+        return $error->getCode() === '42P01'
+            || ($error->getCode() === '42883' && str_contains($error->getMessage(), 'talvenook_'));
     }
 }

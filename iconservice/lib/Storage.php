@@ -55,11 +55,7 @@ final class Storage
     /** True when an icon is stored for exactly this name and version. */
     public function exists(string $name, string $version): bool
     {
-        return $this->db->withTable(function () use ($name, $version): bool {
-            $query = $this->db->pdo->prepare('SELECT 1 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?');
-            $query->execute([$name, $version]);
-            return $query->fetchColumn() !== false;
-        });
+        return $this->db->withTable(fn (): bool => $this->db->hasRow($name, $version));
     }
 
     /**
@@ -72,8 +68,7 @@ final class Storage
         $digest = hash('sha256', $icoBytes);
         // Read once: the work below runs again after a lost connection or a missing table.
         $uploadedAt = ($this->clock)();
-        $replaced = $this->db->withTable(fn (): ?string => $this->db->writeRow($name, $version,
-            fn (): ?string => $this->db->putRow($name, $version, $digest, $icoBytes, $uploadedAt)));
+        $replaced = $this->db->withTable(fn (): ?string => $this->db->storeRow($name, $version, $digest, $icoBytes, $uploadedAt));
         if ($replaced !== null && $replaced !== $digest) {
             $this->removeUnusedQuietly($replaced);
         }
