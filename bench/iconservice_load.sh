@@ -98,18 +98,22 @@ stop_config() {
 
 field() { sed -n "s/.*kind=$1 .*$2=\([^ ]*\).*/\1/p" "$3"; }
 
-# cpu_shares BEFORE AFTER GENERATOR_SECONDS: the shares of the machine's cores that nginx, PHP,
-# PostgreSQL, the generator and everything else used between the two readings, and what stayed
-# idle, as "nginx=9 php=30 postgres=27 generator=7 others=27 idle=0" (percent).
+# cpu_shares BEFORE AFTER GENERATOR_SECONDS REQUESTS: the shares of the machine's cores that
+# nginx, PHP, PostgreSQL, the generator and everything else used between the two readings, what
+# stayed idle (percent), and the CPU time that nginx, PHP, PostgreSQL and the generator spent
+# per request (microseconds; the least touched by other work on the machine), as
+# "nginx=9 php=30 postgres=27 generator=7 others=27 idle=0 per_request_us=740".
 cpu_shares() {
-  awk -v before="$1" -v after="$2" -v generator="${3:-0}" -v cores="$(nproc)" 'BEGIN {
+  awk -v before="$1" -v after="$2" -v generator="${3:-0}" -v requests="${4:-0}" -v cores="$(nproc)" 'BEGIN {
     n = split(before, b, /[ =]/); split(after, a, /[ =]/)
     wall = a[n] - b[n]; capacity = wall * cores * 100; ours = 0
     for (i = 1; i < n - 1; i += 2) { used[b[i]] = (a[i + 1] - b[i + 1]) / capacity * 100; if (b[i] != "machine") ours += used[b[i]] }
     gen = generator * 100 / (wall * cores)
     others = used["machine"] - ours - gen; if (others < 0) others = 0
     idle = 100 - used["machine"]; if (idle < 0) idle = 0
-    printf "nginx=%.0f php=%.0f postgres=%.0f generator=%.0f others=%.0f idle=%.0f\n", used["nginx"], used["php"], used["postgres"], gen, others, idle
+    per_request = requests > 0 ? (ours + gen) * capacity * 100 / requests : 0
+    printf "nginx=%.0f php=%.0f postgres=%.0f generator=%.0f others=%.0f idle=%.0f per_request_us=%.0f\n", \
+      used["nginx"], used["php"], used["postgres"], gen, others, idle, per_request
   }'
 }
 share() { sed -n "s/.*$1=\([0-9]*\).*/\1/p" "$2"; }
@@ -129,7 +133,7 @@ for name in $configs; do
     --limit "$limit" --uploads "$work/$name.uploads" >"$work/$name.figures" 2>&1
   cpu_after=$(php "$root/bench/iconservice_load_cpu.php" "${parts[@]}")
   cpu_shares "$cpu_before" "$cpu_after" "$(sed -n 's/^generator_cpu_s=\([0-9.]*\).*/\1/p' "$work/$name.figures")" \
-    >"$work/$name.cpu"
+    "$(sed -n 's/^kind=all requests=\([0-9]*\).*/\1/p' "$work/$name.figures")" >"$work/$name.cpu"
   if [ "$name" = floor ]; then
     echo "check: (no storage)" >"$work/$name.check"
   else
@@ -157,13 +161,13 @@ done
 echo
 echo "CPU during each run, percent of the machine's $(nproc) cores (others: processes of no configuration, e.g. builds):"
 echo
-echo "| configuration | nginx | PHP | PostgreSQL | generator | others | idle |"
-echo "|---|---|---|---|---|---|---|"
+echo "| configuration | nginx | PHP | PostgreSQL | generator | others | idle | CPU us per request |"
+echo "|---|---|---|---|---|---|---|---|"
 for name in $configs; do
   c="$work/$name.cpu"
   [ -f "$c" ] || continue
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$(share nginx "$c")" "$(share php "$c")" "$(share postgres "$c")" \
-    "$(share generator "$c")" "$(share others "$c")" "$(share idle "$c")"
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$(share nginx "$c")" "$(share php "$c")" "$(share postgres "$c")" \
+    "$(share generator "$c")" "$(share others "$c")" "$(share idle "$c")" "$(share per_request_us "$c")"
 done
 echo
 ratio() {  # ratio KIND FIELD A B: B's figure over A's
