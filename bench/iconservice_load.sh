@@ -13,6 +13,9 @@
 # and fpm-pgsql-2-pgbouncer (fresh connections through pgbouncer; needs the pgbouncer package).
 # After each run the database is checked: every upload answered {"success":true} stored once
 # with its bytes, nothing doubled (bench/iconservice_load_check.php).
+# During each run the CPU time of nginx, the PHP processes, PostgreSQL and the generator is taken
+# (bench/iconservice_load_cpu.php) and printed as shares of the machine's cores, beside what the
+# rest of the machine used: on 2 cores this says what bounds the throughput.
 # GALLERY=1 adds the gallery's timing with 10,000 icons (a page, then its icons twice: the second
 # visit must get 304 for every icon).
 #
@@ -47,14 +50,17 @@ finish() {
 }
 trap finish EXIT
 
-# start_config NAME: brings the configuration up; sets target_port, dsn and db_user.
+# start_config NAME: brings the configuration up; sets target_port, dsn, db_user and parts (the
+# pid files of nginx, the PHP processes and PostgreSQL for bench/iconservice_load_cpu.php).
 start_config() {
-  local name=$1 storage=pgsql nodes=2 persistent=1 pooler=none docroot=
+  local name=$1 storage=pgsql nodes=2 persistent=1 pooler=none docroot= n nodes_pids=
   db_user=talvenook
   case "$name" in
     php-s-sqlite)
       PHP_CLI_SERVER_WORKERS=${PHP_S_WORKERS:-4} start_icon_service 0 "$work/$name/data" "$work/$name.log" || return 1
       target_port=$SERVICE_PORT dsn="sqlite:$work/$name/data/icons.sqlite" db_user=
+      echo "$SERVICE_PID" >"$work/$name.pid"
+      parts=(nginx= "php=$work/$name.pid" postgres=)
       return 0 ;;
     fpm-sqlite) storage=sqlite nodes=1 ;;
     fpm-pgsql-1) nodes=1 ;;
@@ -72,6 +78,8 @@ start_config() {
   NODES=$nodes PORT=$port STORAGE=$storage PERSISTENT=$persistent POOLER=$pooler DOCROOT=$docroot \
     "$root/tools/production_service.sh" start "$deployment" >"$work/$name.log" || { cat "$work/$name.log" >&2; return 1; }
   target_port=$port
+  for n in $(seq "$nodes"); do nodes_pids+="${nodes_pids:+,}$deployment/node$n/master.pid"; done
+  parts=("nginx=$deployment/nginx/master.pid" "php=$nodes_pids" "postgres=$deployment/pg/data/postmaster.pid")
   if [ "$storage" = sqlite ]; then
     dsn="sqlite:$deployment/data/icons.sqlite" db_user=
   else
@@ -90,6 +98,26 @@ stop_config() {
 
 field() { sed -n "s/.*kind=$1 .*$2=\([^ ]*\).*/\1/p" "$3"; }
 
+# cpu_shares BEFORE AFTER GENERATOR_SECONDS REQUESTS: the shares of the machine's cores that
+# nginx, PHP, PostgreSQL, the generator and everything else used between the two readings, what
+# stayed idle (percent), and the CPU time that nginx, PHP, PostgreSQL and the generator spent
+# per request (microseconds; the least touched by other work on the machine), as
+# "nginx=9 php=30 postgres=27 generator=7 others=27 idle=0 per_request_us=740".
+cpu_shares() {
+  awk -v before="$1" -v after="$2" -v generator="${3:-0}" -v requests="${4:-0}" -v cores="$(nproc)" 'BEGIN {
+    n = split(before, b, /[ =]/); split(after, a, /[ =]/)
+    wall = a[n] - b[n]; capacity = wall * cores * 100; ours = 0
+    for (i = 1; i < n - 1; i += 2) { used[b[i]] = (a[i + 1] - b[i + 1]) / capacity * 100; if (b[i] != "machine") ours += used[b[i]] }
+    gen = generator * 100 / (wall * cores)
+    others = used["machine"] - ours - gen; if (others < 0) others = 0
+    idle = 100 - used["machine"]; if (idle < 0) idle = 0
+    per_request = requests > 0 ? (ours + gen) * capacity * 100 / requests : 0
+    printf "nginx=%.0f php=%.0f postgres=%.0f generator=%.0f others=%.0f idle=%.0f per_request_us=%.0f\n", \
+      used["nginx"], used["php"], used["postgres"], gen, others, idle, per_request
+  }'
+}
+share() { sed -n "s/.*$1=\([0-9]*\).*/\1/p" "$2"; }
+
 echo "icon service load: $desktops desktops x $programs programs, fresh connection per request; $(nproc) cores," \
   "load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%dT%H:%MZ); php-fpm nodes of $WORKERS workers"
 status=0
@@ -100,8 +128,12 @@ for name in $configs; do
     stop_config
     continue
   fi
+  cpu_before=$(php "$root/bench/iconservice_load_cpu.php" "${parts[@]}")
   timeout $((limit + 60)) "$generator" --port "$target_port" --desktops "$desktops" --programs "$programs" \
     --limit "$limit" --uploads "$work/$name.uploads" >"$work/$name.figures" 2>&1
+  cpu_after=$(php "$root/bench/iconservice_load_cpu.php" "${parts[@]}")
+  cpu_shares "$cpu_before" "$cpu_after" "$(sed -n 's/^generator_cpu_s=\([0-9.]*\).*/\1/p' "$work/$name.figures")" \
+    "$(sed -n 's/^kind=all requests=\([0-9]*\).*/\1/p' "$work/$name.figures")" >"$work/$name.cpu"
   if [ "$name" = floor ]; then
     echo "check: (no storage)" >"$work/$name.check"
   else
@@ -110,28 +142,45 @@ for name in $configs; do
   stop_config
   echo "--- $name"
   cat "$work/$name.figures" "$work/$name.check"
+  echo "cpu (percent of $(nproc) cores): $(cat "$work/$name.cpu")"
 done
 
 echo
-echo "| configuration | exist req/s | exist p50 / p95 / p99 ms | upload req/s | upload p50 / p95 / p99 ms | errors | all req/s | lost / doubled |"
-echo "|---|---|---|---|---|---|---|---|"
+echo "| configuration | exist req/s | exist p50 / p95 / p99 ms | exist errors | upload req/s | upload p50 / p95 / p99 ms | upload errors | all req/s | lost / doubled |"
+echo "|---|---|---|---|---|---|---|---|---|"
 for name in $configs; do
   f="$work/$name.figures"
   [ -f "$f" ] || continue
   check=$(sed -n 's/.*lost \([0-9]*\), doubled \([0-9]*\).*/\1 \/ \2/p' "$work/$name.check")
-  printf '| %s | %s | %s / %s / %s | %s | %s / %s / %s | %s | %s | %s |\n' "$name" \
+  printf '| %s | %s | %s / %s / %s | %s | %s | %s / %s / %s | %s | %s | %s |\n' "$name" \
     "$(field exist per_second "$f")" "$(field exist p50_ms "$f")" "$(field exist p95_ms "$f")" "$(field exist p99_ms "$f")" \
+    "$(field exist errors "$f")" \
     "$(field upload per_second "$f")" "$(field upload p50_ms "$f")" "$(field upload p95_ms "$f")" "$(field upload p99_ms "$f")" \
-    "$(( $(field exist errors "$f") + $(field upload errors "$f") ))" "$(field all per_second "$f")" "${check:--}"
+    "$(field upload errors "$f")" "$(field all per_second "$f")" "${check:--}"
 done
+echo
+echo "CPU during each run, percent of the machine's $(nproc) cores (others: processes of no configuration, e.g. builds):"
+echo
+echo "| configuration | nginx | PHP | PostgreSQL | generator | others | idle | CPU us per request |"
+echo "|---|---|---|---|---|---|---|---|"
+for name in $configs; do
+  c="$work/$name.cpu"
+  [ -f "$c" ] || continue
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$(share nginx "$c")" "$(share php "$c")" "$(share postgres "$c")" \
+    "$(share generator "$c")" "$(share others "$c")" "$(share idle "$c")" "$(share per_request_us "$c")"
+done
+echo
+ratio() {  # ratio KIND FIELD A B: B's figure over A's
+  awk -v a="$(field "$1" "$2" "$work/$3.figures")" -v b="$(field "$1" "$2" "$work/$4.figures")" \
+    'BEGIN { if (a > 0) printf "%.2f", b / a; else printf "-" }'
+}
 if [ -f "$work/floor.figures" ] && [ -f "$work/fpm-pgsql-2.figures" ]; then
-  awk -v e="$(field exist per_second "$work/fpm-pgsql-2.figures")" -v fe="$(field exist per_second "$work/floor.figures")" \
-      -v u="$(field upload per_second "$work/fpm-pgsql-2.figures")" -v fu="$(field upload per_second "$work/floor.figures")" \
-    'BEGIN { printf "fpm-pgsql-2 against the floor: existence queries %.0f%%, uploads %.0f%%\n", 100 * e / fe, 100 * u / fu }'
+  echo "fpm-pgsql-2 against the floor: existence queries $(ratio exist per_second floor fpm-pgsql-2)," \
+    "uploads $(ratio upload per_second floor fpm-pgsql-2) (targets: 0.50 and 0.25)"
 fi
 if [ -f "$work/fpm-pgsql-1.figures" ] && [ -f "$work/fpm-pgsql-2.figures" ]; then
-  awk -v a="$(field all per_second "$work/fpm-pgsql-1.figures")" -v b="$(field all per_second "$work/fpm-pgsql-2.figures")" \
-    'BEGIN { printf "1 -> 2 nodes: %.2fx the requests per second\n", b / a }'
+  echo "1 -> 2 nodes: existence queries $(ratio exist per_second fpm-pgsql-1 fpm-pgsql-2)x, uploads" \
+    "$(ratio upload per_second fpm-pgsql-1 fpm-pgsql-2)x, all requests $(ratio all per_second fpm-pgsql-1 fpm-pgsql-2)x"
 fi
 
 if [ "${GALLERY:-0}" = 1 ]; then

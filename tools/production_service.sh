@@ -177,6 +177,9 @@ node_kill() {  # kill -9 of the node's master and every worker, as a crash would
   local node="$dir/node$1" master child
   master=$(cat "$node/master.pid" 2>/dev/null) || return 0
   kill -0 "$master" 2>/dev/null || return 0
+  # Stopped first: a running master starts a new worker for each one that dies, and those would
+  # outlive it.
+  kill -STOP "$master" 2>/dev/null
   for child in $(cat "/proc/$master/task/$master/children" 2>/dev/null); do
     kill -9 "$child" 2>/dev/null
   done

@@ -1,7 +1,8 @@
 <?php
 // The connection to the database of stored icons, SQLite or PostgreSQL, and what differs between
-// the two: the column types, how a writer takes the write lock, how a missing table shows, and
-// how an unused icon is removed without racing an upload that is about to name it.
+// the two: the column types, how a writer takes the write lock, how a missing table shows, how
+// an unused icon is removed without racing an upload that is about to name it, and, on
+// PostgreSQL, the existence query and the upload as functions in the database.
 //
 // Two tables: talvenook_icons holds one row per name and version with the SHA-256 digest of its
 // icon; talvenook_icon_blobs holds each icon's bytes once, keyed by that digest. A foreign key
@@ -22,6 +23,48 @@ final class Database
     private const BUSY_TIMEOUT_SECONDS = 30;
     /** PostgreSQL advisory lock key of the schema's creation (any number no other lock uses). */
     private const SCHEMA_LOCK = 7_261_102_019;
+    /**
+     * Stores an icon's bytes (digest, bytes) unless they are there already. On PostgreSQL the
+     * blob's row stays locked until the transaction ends (the update writes it), so that no
+     * removal of unused icons takes it away before this transaction's row names it.
+     */
+    private const PUT_BLOB = 'INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (?, ?)'
+        . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256';
+    /** Stores the row of (name, version, digest, size, time of upload), or updates it in place. */
+    private const UPSERT = 'INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at)'
+        . ' VALUES (?, ?, ?, ?, ?) ON CONFLICT (name, version) DO UPDATE SET icon_sha256 = excluded.icon_sha256,'
+        . ' icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at';
+
+    /*
+     * PostgreSQL: the existence query and the upload are functions in the database. A kept
+     * connection's server process plans the statements inside a function once and runs that
+     * plan on every later call, where a statement sent from PHP would be parsed and planned
+     * again on each request (PDO cannot keep a prepared statement past the request); and the
+     * upload's lock, reads and writes go to the server in one round trip, committed as one
+     * statement. The functions are created with the tables (createSchema).
+     */
+    private const EXISTS_FUNCTION = 'talvenook_icon_exists';
+    private const STORE_FUNCTION = 'talvenook_store_icon';
+    private const FUNCTIONS = [
+        'CREATE OR REPLACE FUNCTION ' . self::EXISTS_FUNCTION . '(p_name VARCHAR, p_version VARCHAR) RETURNS BOOLEAN'
+        . ' LANGUAGE plpgsql STABLE AS $$ BEGIN'
+        . ' RETURN EXISTS (SELECT 1 FROM ' . self::TABLE . ' WHERE name = p_name AND version = p_version);'
+        . ' END $$',
+        // VOLATILE: each statement inside sees what other transactions committed before it, so
+        // the previous digest is read after the lock is held. The lock takes one 32-bit hash of
+        // each text (a clash only makes two uploads wait for each other).
+        'CREATE OR REPLACE FUNCTION ' . self::STORE_FUNCTION . '(p_name VARCHAR, p_version VARCHAR, p_sha256 VARCHAR,'
+        . ' p_icon BYTEA, p_size INTEGER, p_uploaded_at BIGINT) RETURNS VARCHAR LANGUAGE plpgsql VOLATILE AS $$'
+        . ' DECLARE previous VARCHAR; BEGIN'
+        . ' PERFORM pg_advisory_xact_lock(hashtext(p_name), hashtext(p_version));'
+        . ' SELECT icon_sha256 INTO previous FROM ' . self::TABLE . ' WHERE name = p_name AND version = p_version;'
+        . ' INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (p_sha256, p_icon)'
+        . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256;'
+        . ' INSERT INTO ' . self::TABLE . ' (name, version, icon_sha256, icon_size, uploaded_at)'
+        . ' VALUES (p_name, p_version, p_sha256, p_size, p_uploaded_at) ON CONFLICT (name, version) DO UPDATE SET'
+        . ' icon_sha256 = excluded.icon_sha256, icon_size = excluded.icon_size, uploaded_at = excluded.uploaded_at;'
+        . ' RETURN previous; END $$',
+    ];
 
     public readonly bool $isSqlite;
 
@@ -49,6 +92,14 @@ final class Database
             // Concurrent writers wait for the lock instead of failing at once.
             $options[\PDO::ATTR_TIMEOUT] = self::BUSY_TIMEOUT_SECONDS;
             $persistent = false;
+        }
+        if (str_starts_with($dsn, 'pgsql:')) {
+            // Each statement reaches the server with its values in one round trip (parse, bind and
+            // execute of an unnamed statement) rather than three (a prepare under a name, the
+            // execute, and a DEALLOCATE when PHP frees the statement): a request runs each of its
+            // statements once, so a named one is never used again. The values still travel apart
+            // from the SQL text.
+            $options[\PDO::PGSQL_ATTR_DISABLE_PREPARES] = true;
         }
         if (!$persistent) {
             return new self(new \PDO($dsn, $user, $password, $options));
@@ -100,34 +151,47 @@ final class Database
      */
     public function write(callable $work): mixed
     {
-        $this->pdo->exec($this->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN');
-        try {
-            $result = $work();
-            $this->pdo->exec('COMMIT');
-            return $result;
-        } catch (\Throwable $error) {
-            $this->rollBack();
-            throw $error;
-        }
+        return $this->transaction($this->isSqlite ? 'BEGIN IMMEDIATE' : 'BEGIN', $work);
+    }
+
+    /** True when a row of exactly $name and $version is stored. */
+    public function hasRow(string $name, string $version): bool
+    {
+        $sql = $this->isSqlite ? 'SELECT 1 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?'
+            : 'SELECT 1 WHERE ' . self::EXISTS_FUNCTION . '(?, ?)';
+        return $this->run($sql, [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn() !== false;
     }
 
     /**
-     * Within a write(): waits until no other transaction works on the row of $name and
-     * $version, so that what this transaction reads of that row stays true until it commits
-     * (PostgreSQL: a transaction-scoped advisory lock on a 64-bit key of the two texts; SQLite's
-     * write lock already keeps every other writer out). Two first uploads of one name would
-     * otherwise each find no row, and the icon that the second one's upsert replaces would stay
-     * behind unnamed.
+     * In one transaction: stores $bytes under $digest unless they are there already, and the row
+     * of $name and $version naming them (inserted, or updated in place with the new digest, the
+     * size of $bytes and $uploadedAt). Returns the digest that the row named before, or null
+     * for a new row. Throws on failure, having stored nothing.
+     *
+     * No other upload of the same name and version runs between the read of the previous digest
+     * and the commit (PostgreSQL: a transaction-scoped advisory lock on the two texts; SQLite:
+     * the write lock), so the digest returned is the one replaced. Two first uploads of one name
+     * would otherwise each find no row, and the icon that the second one's upsert replaces would
+     * stay behind unnamed. On PostgreSQL all of it is one call of a function in the database:
+     * one round trip, one transaction of its own.
      */
-    public function lockRow(string $name, string $version): void
+    public function storeRow(string $name, string $version, string $digest, string $bytes, int $uploadedAt): ?string
     {
+        $values = [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR], [$digest, \PDO::PARAM_STR],
+            [strlen($bytes), \PDO::PARAM_INT], [$uploadedAt, \PDO::PARAM_INT]];
         if ($this->isSqlite) {
-            return;
+            $before = $this->write(function () use ($name, $version, $digest, $bytes, $values): mixed {
+                $before = $this->run('SELECT icon_sha256 FROM ' . self::TABLE . ' WHERE name = ? AND version = ?',
+                    [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]])->fetchColumn();
+                $this->putBlob($digest, $bytes);
+                $this->run(self::UPSERT, $values);
+                return $before;
+            });
+        } else {
+            $before = $this->run('SELECT ' . self::STORE_FUNCTION . '(?, ?, ?, ?, ?, ?)',
+                [...array_slice($values, 0, 3), [$bytes, \PDO::PARAM_LOB], ...array_slice($values, 3)])->fetchColumn();
         }
-        $key = unpack('q', substr(hash('sha256', $name . "\0" . $version, true), 0, 8))[1];
-        $lock = $this->pdo->prepare('SELECT pg_advisory_xact_lock(?)');
-        $lock->bindValue(1, $key, \PDO::PARAM_INT);
-        $lock->execute();
+        return is_string($before) ? trim($before) : null;
     }
 
     /**
@@ -137,11 +201,7 @@ final class Database
      */
     public function putBlob(string $digest, string $bytes): void
     {
-        $put = $this->pdo->prepare('INSERT INTO ' . self::BLOBS . ' (icon_sha256, icon) VALUES (?, ?)'
-            . ' ON CONFLICT (icon_sha256) DO UPDATE SET icon_sha256 = excluded.icon_sha256');
-        $put->bindValue(1, $digest);
-        $put->bindValue(2, $bytes, \PDO::PARAM_LOB);
-        $put->execute();
+        $this->run(self::PUT_BLOB, [[$digest, \PDO::PARAM_STR], [$bytes, \PDO::PARAM_LOB]]);
     }
 
     /**
@@ -208,6 +268,11 @@ final class Database
         // newest-first pages.
         $this->pdo->exec('CREATE INDEX IF NOT EXISTS talvenook_icons_sha256 ON ' . self::TABLE . ' (icon_sha256)');
         $this->pdo->exec('CREATE INDEX IF NOT EXISTS talvenook_icons_newest ON ' . self::TABLE . ' (uploaded_at, id)');
+        if (!$this->isSqlite) {
+            foreach (self::FUNCTIONS as $function) {
+                $this->pdo->exec($function);
+            }
+        }
     }
 
     /**
@@ -234,6 +299,34 @@ final class Database
         try {
             $this->pdo->exec('PRAGMA journal_mode = WAL');
         } catch (\PDOException) {
+        }
+    }
+
+    /** Runs $sql with $values, each [value, PDO::PARAM_* type], and returns the executed statement. */
+    private function run(string $sql, array $values): \PDOStatement
+    {
+        $statement = $this->pdo->prepare($sql);
+        foreach ($values as $i => [$value, $type]) {
+            $statement->bindValue($i + 1, $value, $type);
+        }
+        $statement->execute();
+        return $statement;
+    }
+
+    /**
+     * Runs $work in a transaction opened by $begin and returns what $work returns; on failure,
+     * of $begin too, rolls back and throws the error.
+     */
+    private function transaction(string $begin, callable $work): mixed
+    {
+        try {
+            $this->pdo->exec($begin);
+            $result = $work();
+            $this->pdo->exec('COMMIT');
+            return $result;
+        } catch (\Throwable $error) {
+            $this->rollBack();
+            throw $error;
         }
     }
 
@@ -264,6 +357,9 @@ final class Database
             // Either table: talvenook_icons or talvenook_icon_blobs.
             return str_contains($error->getMessage(), 'no such table: talvenook_icon');
         }
-        return $error->getCode() === '42P01';  // PostgreSQL: undefined_table
+        // PostgreSQL: undefined_table, or one of the service's functions missing (a database of a
+        // version that sent its statements from PHP).
+        return $error->getCode() === '42P01'
+            || ($error->getCode() === '42883' && str_contains($error->getMessage(), 'talvenook_'));
     }
 }

@@ -144,20 +144,41 @@ load_run() {
 }
 errors_of() { sed -n "s/.*kind=$1 .*errors=\([0-9]*\).*/\1/p" "$work/$2.figures"; }
 served_by() { wc -l <"$deployment/node$1/access.log"; }
+# workers_of N: how many php-fpm processes of node N live in this test's network namespace,
+# after waiting up to 5 s for them to reach 0.
+workers_of() {
+  local own count file tries
+  own=$(readlink /proc/self/ns/net)
+  for ((tries = 50; tries > 0; tries--)); do
+    count=0
+    for file in /proc/[0-9]*/cmdline; do
+      [ "$(tr -d '\0' <"$file" 2>/dev/null)" = "php-fpm: pool talvenook-iconservice-node$1" ] || continue
+      [ "$(readlink "${file%/cmdline}/ns/net" 2>/dev/null)" = "$own" ] && count=$((count + 1))
+    done
+    [ "$count" = 0 ] && break
+    sleep 0.1
+  done
+  echo "$count"
+}
 
 load_run kill
 sleep 1
 check "the load run is still going when node 1 is killed" 0 "$(kill -0 "$load_pid" 2>/dev/null; echo $?)"
 "$production" kill-node "$deployment" 1
 check "node 1 is gone" 1 "$(kill -0 "$(cat "$deployment/node1/master.pid")" 2>/dev/null; echo $?)"
+check "no worker of node 1 outlives it" 0 "$(workers_of 1)"
 before=$(served_by 2)
 timeout 150 tail --pid="$load_pid" -f /dev/null
 check "no existence query failed" 0 "$(errors_of exist kill)"
 check "no upload failed" 0 "$(errors_of upload kill)"
+if [ "$(errors_of exist kill)$(errors_of upload kill)" != 00 ]; then
+  echo "  nginx's errors during the kill:"
+  grep '\[error\]' "$deployment/nginx/error.log" | tail -n 5 | sed 's/^/    /'
+fi
 check "node 2 took the requests after the kill" 1 "$([ "$(served_by 2)" -gt "$before" ] && echo 1)"
 verdict=$(php "$root/bench/iconservice_load_check.php" "$work/kill.uploads" "$dsn" talvenook)
 check "every upload answered success stored byte for byte, nothing doubled" 0 $?
-echo "node kill: $(grep -h 'kind=all' "$work/kill.figures"); $verdict"
+echo "node kill: $(grep -h '^kind=' "$work/kill.figures" | tr '\n' ' '); $verdict"
 
 "$production" start-node "$deployment" 1
 before=$(served_by 1)
