@@ -73,7 +73,9 @@ while True:
     connection.close()
 EOF
   server=$!
-  sleep 0.5
+  # The recorder opens its file once it listens; a busy machine may take a while to get there.
+  for _ in $(seq 300); do [ -e "$1/wire" ] && break; sleep 0.1; done
+  [ -e "$1/wire" ] || { echo "ab_outputs: the recorder did not start (is 127.0.0.1:8750 taken?)" >&2; exit 1; }
   (cd "$1" && XDG_RUNTIME_DIR="$work" ./talvenook 2> "$1/debug")
   kill "$server"; wait "$server" 2>/dev/null || true
   sqlite3 "$1/DB/REDU.sqlite" "SELECT ID, softname, exepath, pin, exticon FROM software_data ORDER BY ID" > "$1/rows"
