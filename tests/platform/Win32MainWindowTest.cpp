@@ -4,14 +4,14 @@
 
 #include "platform/MainWindow.h"
 #include "platform/win32/Win32Text.h"
-#include "tests/support/ProgramWindow.h"
+#include "app/Umain.h"
 
 // Layered, fully transparent, off-screen, a 14x11 client area, no border, the caption, not
 // visible until shown, owned by the application-level window. Wine without a display may give no
 // window at all; that is not an error, and then there is nothing to inspect.
 TEST(Win32MainWindow, TheWindowCarriesTheStoredAttributes) {
   const platform::ApplicationWindow application(u"Talvenook");
-  platform::MainWindow window(testsupport::programWindowAttributes());
+  platform::MainWindow window(app::TFrm_image::NativeAttributes());
   if (!window.exists()) GTEST_SKIP() << "the system made no window (headless Wine)";
   const HWND handle = static_cast<HWND>(window.nativeHandle());
 
@@ -49,7 +49,7 @@ TEST(Win32MainWindow, TheWindowCarriesTheStoredAttributes) {
 // The loop dispatches what was queued before the quit message and returns its code; a quit
 // requested before the loop starts is not lost.
 TEST(Win32MainWindow, TheLoopEndsAtTheQuitMessageWithItsCode) {
-  platform::MainWindow window(testsupport::programWindowAttributes());
+  platform::MainWindow window(app::TFrm_image::NativeAttributes());
   ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0));
   platform::postQuitMessage(7);
   EXPECT_EQ(platform::runMessageLoop(), 7);

@@ -8,7 +8,7 @@
 
 #include "platform/ErrorBox.h"
 #include "runtime/TApplication.h"
-#include "tests/support/ProgramWindow.h"
+#include "app/Umain.h"
 
 // The pass (the handler) runs to its end, its quit request ends the loop after the window was
 // shown, and messages it posted before the request are dispatched first.
@@ -17,7 +17,7 @@ TEST(ApplicationWindow, ThePassRunsFirstAndItsQuitRequestEndsTheLoop) {
   rt::TApplication application(u"talvenook.exe");
   application.Initialize();
   application.SetMainFormOnTaskBar(false);
-  application.CreateForm(testsupport::programWindowAttributes(), [&] {
+  application.CreateForm(app::TFrm_image::NativeAttributes(), [&] {
     order.push_back(1);
     application.PostMessage([&] { order.push_back(2); });
     application.Terminate();
@@ -35,7 +35,7 @@ TEST(ApplicationWindow, AnErrorInThePassIsShownOnceAndTheLoopStillEnds) {
   platform::setErrorBoxSink([&](const std::u16string& title, const std::u16string& text) { boxes.push_back(title + u"|" + text); });
   rt::TApplication application(u"TALVENOOK.EXE");
   application.Initialize();
-  application.CreateForm(testsupport::programWindowAttributes(), [] { throw rt::Exception(u"Table is at End of File"); });
+  application.CreateForm(app::TFrm_image::NativeAttributes(), [] { throw rt::Exception(u"Table is at End of File"); });
   application.Run();
   platform::setErrorBoxSink(nullptr);
   EXPECT_EQ(boxes, (std::vector<std::u16string>{u"Talvenook|Table is at End of File."}));
