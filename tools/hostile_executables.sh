@@ -43,17 +43,9 @@ debugrun="$winbuild/tools/windows/debugrun/debugrun.exe"
 wine_programs=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
 [ -d "$wine_programs" ] || wine_programs=/usr/lib/wine/x86_64-windows
 
-for needed in "$generator" "$peak" "$samples"; do
-  [ -x "$needed" ] || { echo "hostile_executables: $needed is missing; run 'make build'" >&2; exit 1; }
-done
-case " $builds " in *" linux "*)
-  [ -x "$linux_program" ] || { echo "hostile_executables: $linux_program is missing; run 'make build'" >&2; exit 1; } ;;
-esac
-case " $builds " in *" windows "*)
-  for needed in "$windows_program" "$debugrun"; do
-    [ -f "$needed" ] || { echo "hostile_executables: $needed is missing; run 'make windows'" >&2; exit 1; }
-  done ;;
-esac
+require hostile_executables build "$generator" "$peak" "$samples"
+case " $builds " in *" linux "*) require hostile_executables build "$linux_program" ;; esac
+case " $builds " in *" windows "*) require hostile_executables windows "$windows_program" "$debugrun" ;; esac
 
 in_own_network hostile_executables 7200 "$0" "$@"
 

@@ -28,14 +28,8 @@ windows_program="$winbuild/app/talvenook.exe"
 debugrun="$winbuild/tools/windows/debugrun/debugrun.exe"
 swaprename="$winbuild/tools/windows/swaprename/swaprename.exe"
 
-for needed in "$samples" "$linux_program"; do
-  [ -x "$needed" ] || { echo "swap_race: $needed is missing; run 'make build'" >&2; exit 1; }
-done
-if [[ " $builds " == *" windows "* ]]; then
-  for needed in "$windows_program" "$debugrun" "$swaprename"; do
-    [ -f "$needed" ] || { echo "swap_race: $needed is missing; run 'make windows'" >&2; exit 1; }
-  done
-fi
+require swap_race build "$samples" "$linux_program"
+[[ " $builds " == *" windows "* ]] && require swap_race windows "$windows_program" "$debugrun" "$swaprename"
 in_own_network swap_race 1800 "$0" "$@"
 
 work=$(mktemp -d /tmp/talvenook-swap.XXXXXX)

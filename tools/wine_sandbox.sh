@@ -1,7 +1,7 @@
 # The sandbox of the scripts that run both builds against a service of their own on 127.0.0.1:8750
 # (tools/hostile_executables.sh, tools/swap_race.sh, bench/windows_pass.sh): a network namespace
 # of their own, so nothing else on the machine is reached or disturbed, and a headless Wine prefix
-# of their own. Source this file; it defines:
+# of their own (tests/iconservice/run_production.sh too). Source this file; it defines:
 #   in_own_network NAME SECONDS SCRIPT [ARG...]
 #       re-runs SCRIPT with ARGs as root in a new network namespace (within SECONDS; 0: no bound)
 #       and does not return; in the re-run it brings the loopback up and returns.
@@ -9,8 +9,10 @@
 #       PREFIX as a hard-link copy of the end-to-end tests' prefix template in BUILD (its registry
 #       files copied, since Wine rewrites them), or a new prefix with the null graphics driver when
 #       there is no template; exports WINEPREFIX.
-#   stop_wine PREFIX PID
+#   stop_wine PREFIX [PID]
 #       stops the Wine server of PREFIX and reaps PID (a program started under it), if any.
+#   require NAME TARGET FILE...
+#       stops with "NAME: FILE is missing; run 'make TARGET'" unless every FILE is there.
 # It also exports Wine's headless settings and sets `wine` and `wineserver`.
 
 wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
@@ -47,7 +49,16 @@ make_wine_prefix() {
 }
 
 stop_wine() {
-  [ -n "$2" ] || return 0
+  [ -d "$1" ] || return 0
   WINEPREFIX="$1" timeout 30 "$wineserver" -k 2>/dev/null
-  wait "$2" 2>/dev/null
+  [ -n "${2:-}" ] && wait "$2" 2>/dev/null
+  return 0
+}
+
+require() {
+  local name=$1 target=$2
+  shift 2
+  for needed in "$@"; do
+    [ -f "$needed" ] || { echo "$name: $needed is missing; run 'make $target'" >&2; exit 1; }
+  done
 }

@@ -22,16 +22,8 @@ generator="$build/tests/iconservice/make_sample_pe"
 # shellcheck source=../../tools/service_control.sh
 source "$root/tools/service_control.sh"
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=../support/shell_checks.sh
+source "$root/tests/support/shell_checks.sh"
 
 for needed in "$program" "$generator"; do
   [ -x "$needed" ] || { echo "missing $needed; build the project first" >&2; exit 1; }
@@ -107,5 +99,4 @@ check "turned-down rows still pending" "200|0 201|0" \
 check "nothing stored for them" "$pending" "$(sqlite3 "$store" 'SELECT COUNT(*) FROM talvenook_icons')"
 check "earlier rows still marked" "$pending" "$(sqlite3 "$catalogue" "SELECT COUNT(*) FROM software_data WHERE ID < 100 AND pin = '1'")"
 
-echo "talvenook_service_e2e: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+report talvenook_service_e2e

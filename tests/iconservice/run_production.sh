@@ -30,36 +30,23 @@ for needed in "$program" "$generator_pe"; do
   [ -x "$needed" ] || { echo "missing $needed; run 'make build' first" >&2; exit 1; }
 done
 
-if [ -z "${TALVENOOK_PRODUCTION_IN_OWN_NETWORK:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "run_production: needs root for a network namespace of its own" >&2; exit 1; }
-  exec env TALVENOOK_PRODUCTION_IN_OWN_NETWORK=1 unshare -n "$0" "$@"
-fi
-ip link set lo up || exit 1
+# shellcheck source=../../tools/wine_sandbox.sh
+source "$root/tools/wine_sandbox.sh"
+in_own_network run_production 0 "$0" "$@"
 
 # shellcheck source=../../tools/service_control.sh
 source "$root/tools/service_control.sh"
 production="$root/tools/production_service.sh"
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
-wine=${TALVENOOK_WINE:-/usr/lib/wine/wine64}
-wineserver="$(dirname "$wine")/wineserver"
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAILED: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=../support/shell_checks.sh
+source "$root/tests/support/shell_checks.sh"
 
 work=$(mktemp -d /tmp/talvenook-production.XXXXXX)
 chmod 755 "$work"
-wine_started=
 finish() {
   stop_production_service
-  [ -n "$wine_started" ] && WINEPREFIX="$work/prefix" timeout 30 "$wineserver" -k 2>/dev/null
+  stop_wine "$work/prefix"
   rm -rf "$work"
 }
 trap finish EXIT
@@ -102,15 +89,7 @@ check "Linux pass exit code" 0 $?
 check_pass "Linux" "$linux" "$pending"
 
 if [ -f "$winbuild/app/talvenook.exe" ]; then
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$work/prefix"
-  unset DISPLAY WAYLAND_DISPLAY
-  template="$build/tests/e2e/windows/wine-template"
-  if compgen -G "$template/.talvenook-template-ready*" >/dev/null; then
-    cp -al "$template" "$WINEPREFIX" && for f in system.reg user.reg userdef.reg; do rm -f "$WINEPREFIX/$f"; cp "$template/$f" "$WINEPREFIX/$f"; done
-  else
-    timeout -k 10 300 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-  fi
-  wine_started=1
+  make_wine_prefix run_production "$work/prefix" "$build"
   windows="$work/windows"
   mkdir -p "$windows"
   ln -s "$windows" "$WINEPREFIX/dosdevices/d:"
@@ -217,5 +196,4 @@ check "the same php-fpm masters serve (PHP was not restarted)" "$masters" "$(cat
 check "the next pass marks every row" "$pending" \
   "$(sqlite3 "$linux/DB/REDU.sqlite" "SELECT COUNT(*) FROM software_data WHERE ID < 100 AND pin = '1'")"
 
-echo "production: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+report production
