@@ -65,15 +65,23 @@ final class Storage
      */
     public function store(string $name, string $version, string $icoBytes): void
     {
-        // OpenSSL's SHA-256 uses the processor's own instructions: several times faster than
-        // hash() on an icon (8 against 46 microseconds for 9.6 KB here), the same digest.
-        $digest = openssl_digest($icoBytes, 'sha256');
+        $digest = self::digestOf($icoBytes);
         // Read once: the work below runs again after a lost connection or a missing table.
         $uploadedAt = ($this->clock)();
         $replaced = $this->db->withTable(fn (): ?string => $this->db->storeRow($name, $version, $digest, $icoBytes, $uploadedAt));
         if ($replaced !== null && $replaced !== $digest) {
             $this->removeUnusedQuietly($replaced);
         }
+    }
+
+    /**
+     * The SHA-256 digest of $bytes, 64 lower-case hex digits: the key an icon is stored under.
+     * OpenSSL's uses the processor's own instructions: several times faster than hash() on an
+     * icon (8 against 46 microseconds for 9.6 KB here), the same digest.
+     */
+    private static function digestOf(string $bytes): string
+    {
+        return openssl_digest($bytes, 'sha256');
     }
 
     /** Number of stored icons. */
@@ -184,7 +192,7 @@ final class Storage
         foreach (array_map('trim', $missing) as $digest) {
             $bytes = $folder->read($digest);
             $this->db->write(function () use ($digest, $bytes, &$imported, &$dropped): void {
-                if ($bytes !== null && hash('sha256', $bytes) === $digest) {
+                if ($bytes !== null && self::digestOf($bytes) === $digest) {
                     $this->db->putBlob($digest, $bytes);
                     ++$imported;
                     return;
