@@ -10,14 +10,12 @@
 namespace catalog {
 
 struct TCellValue {
-  using Type = StorageClass;
-
-  Type type = Type::Null;
+  StorageClass type = StorageClass::Null;
   std::int64_t integer = 0;  // the value of an Integer cell
   double real = 0;           // the value of a Real cell
   std::u16string text;       // the cell read as text (TSQLiteTable::TextAt); empty for Null
 
-  bool IsNull() const { return type == Type::Null; }
+  bool IsNull() const { return type == StorageClass::Null; }
 };
 
 }  // namespace catalog

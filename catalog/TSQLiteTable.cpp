@@ -172,19 +172,19 @@ TCellValue TSQLiteTable::ValueOf(const std::u16string& name) const {
   value.text = TextAt(column);
   switch (kindOf(cell, column)) {
     case StorageClass::Integer:
-      value.type = TCellValue::Type::Integer;
+      value.type = StorageClass::Integer;
       value.integer = cells_.integerAt(cell);
       break;
     case StorageClass::Real:
-      value.type = TCellValue::Type::Real;
+      value.type = StorageClass::Real;
       value.real = cells_.realAt(cell);
       break;
     case StorageClass::Blob:
-      value.type = TCellValue::Type::Blob;
+      value.type = StorageClass::Blob;
       break;
     case StorageClass::Text:
     case StorageClass::Null:
-      value.type = TCellValue::Type::Text;
+      value.type = StorageClass::Text;
       break;
   }
   return value;

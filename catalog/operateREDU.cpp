@@ -46,10 +46,10 @@ void updateColumn(const std::u16string& column, const std::u16string& value, con
   if (keyValue.IsNull() || !platform::fileExists(databasePath)) return;
   TSQLiteDatabase database(databasePath);
   switch (keyValue.type) {
-    case TCellValue::Type::Integer:
+    case StorageClass::Integer:
       database.AddParamInt(u":key", keyValue.integer);
       break;
-    case TCellValue::Type::Real:
+    case StorageClass::Real:
       database.AddParamFloat(u":key", keyValue.real);
       break;
     default:

@@ -241,20 +241,20 @@ TEST_F(TableTest, CellsReadByTheirOwnStoredType) {
   auto table = query("SELECT * FROM t ORDER BY rowid");
   const auto row = [&] { return rt::toUtf8(table->TextOf(u"ID")) + "|" + rt::toUtf8(table->TextOf(u"name")); };
   EXPECT_EQ(row(), "7|1234");
-  EXPECT_EQ(table->ValueOf(u"ID").type, TCellValue::Type::Integer);
+  EXPECT_EQ(table->ValueOf(u"ID").type, StorageClass::Integer);
   table->ToNextRow();
   EXPECT_EQ(row(), "0|Notepad");  // a null still reads "0" in an integer column...
   EXPECT_TRUE(table->ValueOf(u"ID").IsNull());  // ...but its value says it is none
-  EXPECT_EQ(table->ValueOf(u"name").type, TCellValue::Type::Text);
+  EXPECT_EQ(table->ValueOf(u"name").type, StorageClass::Text);
   table->ToNextRow();
   EXPECT_EQ(row(), "2.7|0.30000000000000004");
-  EXPECT_EQ(table->ValueOf(u"ID").type, TCellValue::Type::Real);
+  EXPECT_EQ(table->ValueOf(u"ID").type, StorageClass::Real);
   EXPECT_EQ(table->ValueOf(u"ID").real, 2.7);
   EXPECT_EQ(table->IntegerAt(0), 2);
   table->ToNextRow();
   EXPECT_EQ(row(), "abc|h\u00e9");
   EXPECT_EQ(raisedMessage([&] { table->IntegerAt(0); }), u"Not an integer or numeric field");
-  EXPECT_EQ(table->ValueOf(u"name").type, TCellValue::Type::Blob);
+  EXPECT_EQ(table->ValueOf(u"name").type, StorageClass::Blob);
   table->ToNextRow();
   EXPECT_EQ(row(), "9007199254740993|GR\u00d6\u00dfE");
   EXPECT_EQ(table->ValueOf(u"ID").integer, 9007199254740993);
