@@ -18,34 +18,30 @@ constexpr char16_t kCrLf[] = u"\r\n";
 // The body is produced, never written to or resized.
 [[noreturn]] void raiseUnsupported() { throw net::ENetException(u"Unsupported operation."); }
 
-// Two or three decimal digits with leading zeros.
-std::u16string digits(int value, int width) {
-  std::u16string text = rt::intToText(value);
-  if (static_cast<int>(text.size()) < width) text.insert(0, static_cast<size_t>(width) - text.size(), u'0');
-  return text;
-}
-
-// "--------" and the time as mmddyyhhnnsszzz.
-std::u16string boundaryFor(const platform::LocalTime& time) {
-  return u"--------" + digits(time.month, 2) + digits(time.day, 2) + digits(time.year % 100, 2) +
-         digits(time.hour, 2) + digits(time.minute, 2) + digits(time.second, 2) + digits(time.millisecond, 3);
-}
+// A file part's content is read for the boundary's scan in pieces of this size.
+constexpr std::int64_t kScanPiece = 64 * 1024;
 
 }  // namespace
 
 TNetMultiPartFormDataStream::TNetMultiPartFormDataStream() : TNetMultiPartFormDataStream(platform::localTime()) {}
 
 TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalTime& created)
-    : boundary_(boundaryFor(created)), formContentType_(u"multipart/form-data; boundary=" + boundary_) {}
+    : boundary_(created), formContentType_(u"multipart/form-data; boundary=" + boundary_.Text()) {}
 
 std::string TNetMultiPartFormDataStream::EncodeText(std::u16string_view text) const { return rt::toAscii7(text); }
 
 std::u16string TNetMultiPartFormDataStream::partHeader(const TNetFormDataField& part) const {
+  return u"--" + boundary_.Text() + partLinesAfterBoundary(part);
+}
+
+// The part's header after its "--" and boundary: the lines that do not depend on the boundary,
+// ending with the text value (or where a file's content starts).
+std::u16string TNetMultiPartFormDataStream::partLinesAfterBoundary(const TNetFormDataField& part) const {
   const bool isFile = part.SourceObject != nullptr && !part.SourceFileName.empty();
   std::u16string header;
-  header.reserve(160 + boundary_.size() + part.PartName.size() + part.SourceFileName.size() +
-                 part.PartContentType.size() + part.TextValue.size());
-  header.append(u"--").append(boundary_).append(u"\r\nContent-Disposition: form-data; name=\"").append(part.PartName);
+  header.reserve(140 + part.PartName.size() + part.SourceFileName.size() + part.PartContentType.size() +
+                 part.TextValue.size());
+  header.append(u"\r\nContent-Disposition: form-data; name=\"").append(part.PartName);
   if (isFile) {
     header.append(u"\"; filename=\"").append(part.SourceFileName).append(u"\"\r\nContent-Type: ");
     return header.append(part.PartContentType).append(u"\r\n\r\n");
@@ -53,7 +49,22 @@ std::u16string TNetMultiPartFormDataStream::partHeader(const TNetFormDataField& 
   return header.append(u"\"\r\n\r\n").append(part.TextValue).append(kCrLf);
 }
 
-std::u16string TNetMultiPartFormDataStream::closingLine() const { return u"--" + boundary_ + u"--" + kCrLf; }
+std::u16string TNetMultiPartFormDataStream::closingLine() const { return u"--" + boundary_.Text() + u"--" + kCrLf; }
+
+// Shows the content to the boundary in bounded pieces and leaves it at its start again.
+void TNetMultiPartFormDataStream::scanContent(rt::TStream& content) {
+  const std::int64_t pieceSize = std::clamp<std::int64_t>(content.Size(), 1, kScanPiece);
+  std::string piece(static_cast<size_t>(pieceSize), '\0');
+  content.Seek(0, rt::SeekOrigin::Beginning);
+  for (std::int64_t got; (got = content.Read(piece.data(), pieceSize)) > 0;)
+    boundary_.Scan(std::string_view(piece.data(), static_cast<size_t>(got)));
+  content.Seek(0, rt::SeekOrigin::Beginning);
+}
+
+void TNetMultiPartFormDataStream::endPartScan() {
+  boundary_.EndPart();
+  formContentType_ = u"multipart/form-data; boundary=" + boundary_.Text();
+}
 
 std::int64_t TNetMultiPartFormDataStream::partSize(const TNetFormDataField& part) const {
   auto size = static_cast<std::int64_t>(EncodeText(partHeader(part)).size());
@@ -65,6 +76,8 @@ TNetFormDataField& TNetMultiPartFormDataStream::AddTextField(const std::u16strin
   auto part = std::make_unique<TNetFormDataField>();
   part->PartName = name;
   part->TextValue = value;
+  boundary_.Scan(EncodeText(partLinesAfterBoundary(*part)));
+  endPartScan();
   declaredSize_ += partSize(*part);
   parts_.push_back(std::move(part));
   return *parts_.back();
@@ -79,6 +92,11 @@ TNetFormDataField& TNetMultiPartFormDataStream::AddFileField(const std::u16strin
   part->SourceObject = file.get();
   part->OwnedSource = std::move(file);
   part->PartContentType = contentType.empty() ? MimeTypeForFile(path) : contentType;
+  // The header's last line break and the content's first bytes could make a delimiter together,
+  // so both are scanned as one part.
+  boundary_.Scan(EncodeText(partLinesAfterBoundary(*part)));
+  scanContent(*part->SourceObject);
+  endPartScan();
   const std::int64_t size = partSize(*part);
   parts_.push_back(std::move(part));
   declaredSize_ += size;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/LocalTime.h"
+#include "service/MultipartBoundary.h"
 #include "service/TNetBaseStream.h"
 
 namespace service {
@@ -33,16 +34,19 @@ class TNetMultiPartFormDataStream : public TNetBaseStream {
   // The boundary comes from `created` (tests fix it this way).
   explicit TNetMultiPartFormDataStream(const platform::LocalTime& created);
 
-  // Appends a text part.
+  // Appends a text part. When its bytes hold the delimiter of the boundary, the boundary moves
+  // on (see MultipartBoundary).
   TNetFormDataField& AddTextField(const std::u16string& name, const std::u16string& value);
   // Opens `path` (read only, others may not write) and appends a file part whose filename
-  // attribute is `path` as given; an empty `contentType` is looked up from the extension.
+  // attribute is `path` as given; an empty `contentType` is looked up from the extension. The
+  // file's content is read through once here, for the boundary's sake, in bounded chunks.
   // Raises EFOpenError when the file cannot be opened; nothing is added then.
   TNetFormDataField& AddFileField(const std::u16string& name, const std::u16string& path,
                                   const std::u16string& contentType);
 
-  // "--------" followed by the creation time as mmddyyhhnnsszzz.
-  const std::u16string& BoundaryText() const { return boundary_; }
+  // "--------" followed by the creation time as mmddyyhhnnsszzz, or by a later millisecond's
+  // when a part holds the creation time's delimiter. Final once the last part is added.
+  const std::u16string& BoundaryText() const { return boundary_.Text(); }
   // "multipart/form-data; boundary=" followed by the boundary.
   const std::u16string& FormContentType() const { return formContentType_; }
 
@@ -60,13 +64,16 @@ class TNetMultiPartFormDataStream : public TNetBaseStream {
 
  private:
   std::u16string partHeader(const TNetFormDataField& part) const;
+  std::u16string partLinesAfterBoundary(const TNetFormDataField& part) const;
+  void scanContent(rt::TStream& content);
+  void endPartScan();
   std::u16string closingLine() const;
   void queue(std::u16string_view text);
   std::int64_t partSize(const TNetFormDataField& part) const;
   void restart();
 
   rt::TStream* currentSource_ = nullptr;
-  std::u16string boundary_;
+  MultipartBoundary boundary_;
   std::u16string formContentType_;
   std::int32_t partIndex_ = 0;
   bool started_ = false;

@@ -145,6 +145,51 @@ TEST_F(MultiPart, OnlyARewindMovesThePosition) {
   EXPECT_EQ(readAll(stream, 1000), whole);
 }
 
+// A boundary whose delimiter occurs in a part is never used: the time moves on a millisecond at
+// a time (across day and year ends) past every stamp the parts hold, wherever the delimiter
+// stands: inside a value, at its very start (after the header's line break), inside a file or
+// across the edge of a scan piece, or where the file's first bytes meet its header.
+TEST_F(MultiPart, BoundaryAvoidsDelimitersThePartsHold) {
+  const auto delimiter = [](const std::string& stamp) { return "\r\n----------" + stamp; };
+  const std::string pieceEdge(64 * 1024 - 5, 'x');  // a delimiter across the first scan piece's end
+  struct Case {
+    const char* what;
+    platform::LocalTime created;
+    std::string value, file;
+    const char* boundary;
+  } cases[] = {
+      {"ordinary body", kCreated, "My App", "ICO bytes", "--------120313140509007"},
+      {"in a value", kCreated, "a" + delimiter("120313140509007") + "b", "", "--------120313140509008"},
+      {"at a value's start", kCreated, "----------120313140509007", "", "--------120313140509008"},
+      {"two held in a row", kCreated, delimiter("120313140509007"), delimiter("120313140509008"),
+       "--------120313140509009"},
+      {"across a scan piece", kCreated, "", pieceEdge + delimiter("120313140509007"), "--------120313140509008"},
+      {"at a file's start", kCreated, "", "----------120313140509007", "--------120313140509008"},
+      {"a later stamp only", kCreated, delimiter("120313140509008"), "", "--------120313140509007"},
+      {"not a stamp", kCreated, delimiter("12031314050900") + "x" + delimiter("-120313140509007"), "",
+       "--------120313140509007"},
+      {"year's end", {2013, 12, 31, 23, 59, 59, 999}, delimiter("123113235959999"), "", "--------010114000000000"},
+      {"leap day", {2016, 2, 28, 23, 59, 59, 999}, delimiter("022816235959999"), "", "--------022916000000000"},
+  };
+  for (const Case& c : cases) {
+    const std::u16string path = writeFile("part.bin", c.file);
+    TEncodingMultiPartFormData stream(c.created);
+    stream.AddTextField(u"name", rt::fromUtf8(c.value));
+    stream.AddFileField(u"icon", path, u"image/x-icon");
+    EXPECT_EQ(rt::toUtf8(stream.BoundaryText()), c.boundary) << c.what;
+    EXPECT_EQ(rt::toUtf8(stream.FormContentType()), std::string("multipart/form-data; boundary=") + c.boundary);
+
+    // The body's delimiters are the three of its framing alone, and it is as long as announced.
+    const std::string body = readAll(stream, 4096);
+    EXPECT_EQ(static_cast<std::int64_t>(body.size()), stream.Size()) << c.what;
+    const std::string line = std::string("\r\n--") + c.boundary;
+    int delimiters = 0;
+    for (size_t at = body.find(line); at != std::string::npos; at = body.find(line, at + 1)) ++delimiters;
+    EXPECT_EQ(delimiters, 2) << c.what;  // before the file part and before the closing line
+    EXPECT_EQ(body.rfind(std::string("--") + c.boundary + "\r\n", 0), 0u) << c.what;
+  }
+}
+
 // Writing and resizing are refused with the client's error.
 TEST_F(MultiPart, WriteAndSetSizeAreUnsupported) {
   TNetMultiPartFormDataStream stream(kCreated);

@@ -1,0 +1,84 @@
+// The multipart boundary and its choice against the parts' bytes.
+#include "service/MultipartBoundary.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "runtime/Text.h"
+
+namespace service {
+namespace {
+
+namespace chrono = std::chrono;
+
+// A delimiter line of this layout: CR LF, "--", the boundary's eight hyphens, then its stamp.
+constexpr std::string_view kDelimiterLead = "\r\n----------";
+constexpr size_t kStampLength = 15;
+
+void appendDigits(std::string& to, int value, int width) {
+  std::string digits = std::to_string(value);
+  if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  to += digits;
+}
+
+// mmddyyhhnnsszzz
+std::string stampOf(const platform::LocalTime& time) {
+  std::string stamp;
+  appendDigits(stamp, time.month, 2);
+  appendDigits(stamp, time.day, 2);
+  appendDigits(stamp, time.year % 100, 2);
+  appendDigits(stamp, time.hour, 2);
+  appendDigits(stamp, time.minute, 2);
+  appendDigits(stamp, time.second, 2);
+  appendDigits(stamp, time.millisecond, 3);
+  return stamp;
+}
+
+// One millisecond later on the calendar, across second, day, month and year ends.
+platform::LocalTime followingMillisecond(const platform::LocalTime& time) {
+  const chrono::local_days day{chrono::year(time.year) / time.month / time.day};
+  const auto next = day + chrono::hours(time.hour) + chrono::minutes(time.minute) + chrono::seconds(time.second) +
+                    chrono::milliseconds(time.millisecond + 1);
+  const auto nextDay = chrono::floor<chrono::days>(next);
+  const chrono::year_month_day date{nextDay};
+  const chrono::hh_mm_ss clock{next - nextDay};
+  return {static_cast<int>(date.year()),
+          static_cast<int>(static_cast<unsigned>(date.month())),
+          static_cast<int>(static_cast<unsigned>(date.day())),
+          static_cast<int>(clock.hours().count()),
+          static_cast<int>(clock.minutes().count()),
+          static_cast<int>(clock.seconds().count()),
+          static_cast<int>(clock.subseconds().count())};
+}
+
+bool allDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+MultipartBoundary::MultipartBoundary(const platform::LocalTime& created)
+    : time_(created), stamp_(stampOf(created)), text_(u"--------" + rt::u16(stamp_)) {}
+
+void MultipartBoundary::Scan(std::string_view piece) {
+  const std::string window = carry_ + std::string(piece);
+  for (size_t at = window.find(kDelimiterLead); at != std::string::npos; at = window.find(kDelimiterLead, at + 1)) {
+    const std::string_view stamp = std::string_view(window).substr(at + kDelimiterLead.size(), kStampLength);
+    if (stamp.size() == kStampLength && allDigits(stamp)) held_.emplace(stamp);
+  }
+  // A delimiter cut short by the piece's end is found again, whole, with the next piece.
+  const size_t keep = std::min(window.size(), kDelimiterLead.size() + kStampLength - 1);
+  carry_ = window.substr(window.size() - keep);
+}
+
+void MultipartBoundary::EndPart() {
+  carry_.clear();
+  if (!held_.contains(stamp_)) return;
+  while (held_.contains(stamp_)) {
+    time_ = followingMillisecond(time_);
+    stamp_ = stampOf(time_);
+  }
+  text_ = u"--------" + rt::u16(stamp_);
+}
+
+}  // namespace service
