@@ -123,9 +123,9 @@ StatementHandle TSQLiteDatabase::PrepareStatement(const std::string& utf8Stateme
   return statement;
 }
 
-void TSQLiteDatabase::RunStatement(const std::string& utf8Statement) {
+std::int64_t TSQLiteDatabase::RunStatement(const std::string& utf8Statement) {
   StatementHandle statement = PrepareStatement(utf8Statement);
-  if (sqlite3_step(statement.get()) == SQLITE_DONE) return;
+  if (sqlite3_step(statement.get()) == SQLITE_DONE) return sqlite3_changes64(connection_.get());
   sqlite3_reset(statement.get());
   RaiseStatementError(u"Error executing SQL statement", utf8Statement);
 }

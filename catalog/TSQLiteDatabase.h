@@ -48,11 +48,13 @@ class TSQLiteDatabase {
   static constexpr char16_t kCouldNotPrepare[] = u"Could not prepare SQL statement";
 
   // Executes the first statement of `utf8Statement`, which must yield no rows, after binding the
-  // named parameters added since the last statement. Raises "Error executing SQL" (prepare
-  // failed), "Could not prepare SQL statement" (no statement in the text) or "Error executing SQL
-  // statement" (the step did not finish, including a statement that yields a row), each laid out
-  // by RaiseStatementError. The connection stays usable after an error.
-  void RunStatement(const std::string& utf8Statement);
+  // named parameters added since the last statement, and returns the number of rows it changed
+  // itself (an INSERT, UPDATE or DELETE; not those changed by triggers; 0 for other statements).
+  // Raises "Error executing SQL" (prepare failed), "Could not prepare SQL statement" (no
+  // statement in the text) or "Error executing SQL statement" (the step did not finish, including
+  // a statement that yields a row), each laid out by RaiseStatementError. The connection stays
+  // usable after an error.
+  std::int64_t RunStatement(const std::string& utf8Statement);
 
   // Runs `utf8Statement` to completion and returns every row, loaded in memory; the table does
   // not refer to this connection afterwards. Errors are raised by the table's loading.

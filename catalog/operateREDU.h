@@ -22,8 +22,10 @@ std::unique_ptr<TSQLiteTable> selectRows(const std::u16string& databasePath, con
 // Sets `column` to `value` in the rows of `table` whose `keyColumn` equals `keyValue`. Table and
 // column names are program constants and are inserted verbatim; the value and the key are bound
 // as statement parameters, so quotes or other SQL text inside them are data. Does nothing when
-// no file exists at `databasePath`; a key that matches no row changes nothing. Open and statement
-// failures are raised as ESQLiteException after the connection is closed.
+// no file exists at `databasePath`; a key that matches no row changes nothing. A key that matches
+// more than one row changes none of them (the update is rolled back) and says so on the debug
+// channel: "updateColumn: <key column> <key> names <n> rows of <table>; none was changed". Open
+// and statement failures are raised as ESQLiteException after the connection is closed.
 void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
                   const std::u16string& keyValue, const std::u16string& databasePath, const std::u16string& table);
 

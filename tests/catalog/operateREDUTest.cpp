@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "catalog/ESQLiteException.h"
+#include "platform/DebugChannel.h"
 #include "tests/catalog/CatalogFixture.h"
 
 namespace catalog {
@@ -104,6 +106,31 @@ TEST_F(OperateREDUTest, KeysAreBoundWithTheirStoredType) {
   // A null key opens nothing: not even a missing file is looked for.
   updateColumn(u"pin", u"1", u"ID", TCellValue {}, dbPath(), u"mixed");
   EXPECT_EQ(Scalar("SELECT count(*) FROM mixed WHERE pin = '1'"), "2");
+}
+
+// A key that names several rows marks none of them and says so on the debug channel; the rows
+// stay pending for the next run. A key naming one row is kept as before, also when a trigger
+// changes other rows on the way (only the update's own rows count).
+TEST_F(OperateREDUTest, KeyNamingSeveralRowsMarksNone) {
+  std::vector<std::u16string> debugLines;
+  platform::setDebugSink([&](const std::u16string& line) { debugLines.push_back(line); });
+  Exec("CREATE TABLE software_data(ID INTEGER, pin TEXT);"
+       "CREATE TABLE audit(n INTEGER);"
+       "CREATE TRIGGER marked AFTER UPDATE ON software_data BEGIN"
+       "  INSERT INTO audit VALUES(1); INSERT INTO audit VALUES(2); END;"
+       "INSERT INTO software_data VALUES(7, '0');"
+       "INSERT INTO software_data VALUES(7, '0');"
+       "INSERT INTO software_data VALUES(8, '0');");
+  auto rows = selectRows(dbPath(), u"software_data", u"");
+  for (int i = 0; i < rows->RowTotal(); ++i, rows->ToNextRow())
+    updateColumn(u"pin", u"1", u"ID", rows->ValueOf(u"ID"), dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", u"7", dbPath(), u"software_data");
+  platform::setDebugSink({});
+
+  EXPECT_EQ(Scalar("SELECT group_concat(ID || ':' || pin, ' ') FROM software_data"), "7:0 7:0 8:1");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM audit"), "2");  // the rolled-back updates left no trace
+  const std::u16string why = u"updateColumn: ID 7 names 2 rows of software_data; none was changed";
+  EXPECT_EQ(debugLines, (std::vector<std::u16string>{why, why, why}));
 }
 
 // Keys and values holding quotes or SQL are data: only the row whose key is exactly that text
