@@ -30,6 +30,8 @@ seconds=${ATTACK_SECONDS:-60}
 port=${LOAD_PORT:-8760}
 desktops=${DESKTOPS:-64}
 production="$root/tools/production_service.sh"
+# shellcheck source=../tools/service_control.sh
+source "$root/tools/service_control.sh"
 writers="127.0.0.1 ::1 10.0.0.0/8 172.16.0.0/12 192.168.0.0/16 fc00::/7"
 ulimit -n 20000 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 
@@ -47,13 +49,6 @@ finish() {
   rm -rf "$work"
 }
 trap finish EXIT
-
-# The icons of the writers' rows: PNG frames, apart from the bitmap icons of the gallery's rows.
-cat >"$work/icon.php" <<PHP
-<?php
-require '$root/tests/iconservice/bootstrap.php';
-function icon(int \$seed): string { return IconService\Tests\IconFactory::ico([['data' => IconService\Tests\IconFactory::pngImage(48, \$seed), 'size' => 48]]); }
-PHP
 
 NODES=2 PORT=$port WRITERS="$writers" "$production" start "$deployment" >"$work/start.log" || { cat "$work/start.log"; exit 1; }
 dsn="pgsql:host=$deployment/pg;dbname=talvenook_icons"
@@ -88,28 +83,10 @@ report() {
   grep -h -c 'worker_connections are not enough' "$deployment/nginx/error.log" | sed 's/^/nginx "worker_connections are not enough" lines so far: /'
 }
 
-# request FROM exist|upload|health [NAME VERSION [SEED]]: one request from address FROM through
-# the tests' own client; prints "STATUS BODY".
-request() {
-  php -r 'require $argv[1]; [, , $port, $from, $what, $name, $version, $seed] = $argv + array_fill(0, 8, "");
-    $http = new IconService\Tests\RawHttp("127.0.0.1", (int) $port, $from);
-    $reply = match ($what) {
-      "exist" => $http->postForm("/index.php?r=sw/exist", "&name=" . rawurlencode($name) . "&version=" . rawurlencode($version)),
-      "upload" => $http->postUpload("/index.php?r=sw/upload", ["name" => $name, "version" => $version], icon((int) $seed)),
-      "health" => $http->get("/index.php?r=sw/health"),
-    };
-    echo $reply["status"], " ", $reply["body"];' "$work/icon.php" "$port" "$@"
-}
-icon_digest() { php -r 'require $argv[1]; echo hash("sha256", icon((int) $argv[2]));' "$work/icon.php" "$1"; }
-
-nginx_rss_kb() {  # the resident size of nginx's master and workers, summed
-  local master pid total=0
-  master=$(cat "$deployment/nginx/master.pid")
-  for pid in "$master" $(cat "/proc/$master/task/$master/children" 2>/dev/null); do
-    total=$((total + $(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)))
-  done
-  echo "$total"
-}
+# request FROM exist|upload|health [NAME VERSION [SEED]]: one request from address FROM
+# (tests/iconservice/support/one_request.php); prints "STATUS BODY".
+request() { php "$root/tests/iconservice/support/one_request.php" "$port" "$@"; }
+icon_digest() { php "$root/tests/iconservice/support/one_request.php" "$port" 127.0.0.1 digest "$1"; }
 
 echo "icon service attacks on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%dT%H:%MZ);" \
   "$desktops desktops from 127.0.0.1, ${seconds} s each"
@@ -136,7 +113,7 @@ for name in $attacks; do
       sed 's/^/a person on the same pages: /' "$work/person" ;;
     bodies)
       attack bodies bodies --from 127.0.1.1 --addresses "${BODY_ADDRESSES:-15}" --clients "${BODIES:-1500}"
-      (while kill -0 "$attack_pid" 2>/dev/null; do nginx_rss_kb; sleep 0.5; done) >"$work/rss" &
+      (while kill -0 "$attack_pid" 2>/dev/null; do nginx_resident_kb "$deployment"; sleep 0.5; done) >"$work/rss" &
       desktops bodies
       report bodies
       sort -n "$work/rss" | tail -n 1 | awk '{ printf "nginx resident size, master and workers summed, largest of the half-second samples: %.1f MB\n", $1 / 1024 }' ;;
