@@ -152,7 +152,7 @@ node_dsn() {
 
 # The node's two pools: the desktops' (its socket php.sock) and the gallery's (gallery.sock).
 node_configure() {
-  local n=$1 node="$dir/node$1" desktops gallery log=
+  local n=$1 node="$dir/node$1" desktops gallery log= format='access.format = "%m %r%Q%q %s"'
   mkdir -p "$node" && chown_service "$node"
   desktops="/^\[talvenook-iconservice-node1\]/,/^\[/"
   gallery="/^\[talvenook-iconservice-node1-gallery\]/,\$"
@@ -161,8 +161,8 @@ node_configure() {
   sed -e "s#/run/php/talvenook-iconservice-node1.sock#$node/php.sock#" \
       -e "s#/run/php/talvenook-iconservice-node1-gallery.sock#$node/gallery.sock#" \
       -e '/^user = /d; /^group = /d; /^listen.owner = /d; /^listen.group = /d' \
-      -e "${desktops}s#^pm.max_children = .*#pm.max_children = $WORKERS${log:+\naccess.log = $node/access.log}#" \
-      -e "${gallery}s#^pm.max_children = .*#pm.max_children = $GALLERY_WORKERS${log:+\naccess.log = $node/gallery-access.log}#" \
+      -e "${desktops}s#^pm.max_children = .*#pm.max_children = $WORKERS${log:+\naccess.log = $node/access.log\n$format}#" \
+      -e "${gallery}s#^pm.max_children = .*#pm.max_children = $GALLERY_WORKERS${log:+\naccess.log = $node/gallery-access.log\n$format}#" \
       -e "s#^\[talvenook-iconservice-node1#[talvenook-iconservice-node$n#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DSN\] = .*#env[TALVENOOK_ICONSERVICE_DSN] = \"$(node_dsn)\"#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DB_PERSISTENT\] = .*#env[TALVENOOK_ICONSERVICE_DB_PERSISTENT] = $PERSISTENT#" \

@@ -90,7 +90,8 @@ nginx_resident_kb() {
   local master pid total=0
   master=$(cat "$1/nginx/master.pid")
   for pid in "$master" $(cat "/proc/$master/task/$master/children" 2>/dev/null); do
-    total=$((total + $(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)))
+    # A process that has just ended has no VmRSS line (or no status file): it counts 0.
+    total=$((total + $(awk '/^VmRSS:/ { kb = $2 } END { print kb + 0 }' "/proc/$pid/status" 2>/dev/null)))
   done
   echo "$total"
 }

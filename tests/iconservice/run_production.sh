@@ -147,7 +147,7 @@ workers_of() {
   for ((tries = 50; tries > 0; tries--)); do
     count=0
     for file in /proc/[0-9]*/cmdline; do
-      case "$(tr -d '\0' <"$file" 2>/dev/null)" in
+      case "$({ tr -d '\0' <"$file"; } 2>/dev/null)" in
         "php-fpm: pool talvenook-iconservice-node$1" | "php-fpm: pool talvenook-iconservice-node$1-gallery") ;;
         *) continue ;;
       esac
@@ -275,13 +275,14 @@ check "gallery: the first page links to the next by key, the last page by its ke
     echo json_encode([preg_match("#^index\.php\?r=sw/gallery&amp;before=[0-9]+-[0-9]+$#", (string) $c[0]) === 1, $c[1], $c[2], $c[3]]);' "$work/pages.check")"
 
 # (c) 300 clients each holding a 1 MB upload body stalled, over three addresses; nginx's memory
-# sampled every half second. The old deployment held each body in memory (about 315 MB).
+# sampled every half second. The old deployment held each body in memory (about 330 MB in all);
+# here each costs a 16 KB buffer, beside what the partial heads above left in the workers' heaps.
 errors_before=$(grep -c '' "$deployment/nginx/error.log")
 (for _ in $(seq $((attack_seconds * 2))); do nginx_resident_kb "$deployment"; sleep 0.5; done) >"$work/rss" &
 under_attack bodies bodies --from 127.0.1.1 --addresses 3 --clients 300
 peak=$(sort -n "$work/rss" | tail -n 1)
 echo "stalled bodies: nginx's resident size at most $((peak / 1024)) MB (master and workers summed, sampled every 0.5 s)"
-check "300 stalled 1 MB bodies: nginx under 100 MB" 1 "$([ "$peak" -lt 102400 ] && echo 1)"
+check "300 stalled 1 MB bodies: nginx under 160 MB" 1 "$([ "$peak" -lt 163840 ] && echo 1)"
 check "300 stalled 1 MB bodies: the desktops' requests answered (99.9%)" yes "$(answered bodies)"
 
 # (e) Who may write: an existence query and an upload from 127.0.0.2, outside the networks;
