@@ -109,31 +109,6 @@ final class StorageTest extends TestCase
         $this->assertStringNotContainsStringIgnoringCase('B-TREE', $plan);
     }
 
-    // An administrator's removal: the row goes, and its icon's bytes with it unless another row
-    // still names them; a name and version that is not stored removes nothing; afterwards the
-    // service wants that icon again and stores it afresh.
-    public function testRemoveTakesTheRowAndTheIconNoOtherRowNames(): void
-    {
-        $storage = $this->storage();
-        [$shared, $own] = [IconFactory::programIcon(1), IconFactory::programIcon(2)];
-        $storage->store('A', '1', $shared);
-        $storage->store('B', '1', $shared);
-        $storage->store('C', '1', $own);
-        $this->assertSame(['sha256' => hash('sha256', $shared), 'size' => strlen($shared), 'icon_removed' => false],
-            $storage->remove('A', '1'));
-        $this->assertSame(self::digestsOf([$shared, $own]), $this->stored()->digests(), 'B still names the shared icon');
-        $this->assertSame(['sha256' => hash('sha256', $shared), 'size' => strlen($shared), 'icon_removed' => true],
-            $storage->remove('B', '1'));
-        $this->assertSame(self::digestsOf([$own]), $this->stored()->digests());
-        foreach ([['B', '1'], ['C', '2'], ['c', '1'], ['C ', '1']] as [$name, $version]) {
-            $this->assertNull($storage->remove($name, $version), "$name $version");
-        }
-        $this->assertSame(['C'], array_column($storage->newest(10), 'name'));
-        $this->assertFalse($storage->exists('A', '1'));
-        $storage->store('A', '1', $shared);
-        $this->assertSame($shared, $this->stored()->iconBytes($storage->newest(1)[0]['id']));
-    }
-
     // Nothing half-stored: when the database refuses the row, or the icon's bytes, the store
     // fails and the previous state stays exactly as it was.
     public function testFailedStoreLeavesPreviousState(): void
