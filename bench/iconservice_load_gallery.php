@@ -1,7 +1,8 @@
 <?php
 // Gallery timing of bench/iconservice_load.sh (GALLERY=1): fills the service's database with
-// COUNT icons (256 distinct images, as many rows as asked), then times gallery pages through the
-// deployment on 127.0.0.1:PORT (first, middle and last page, 20 times each, a fresh connection
+// COUNT icons (256 distinct images, as many rows as asked; bench/iconservice_gallery_fill.php),
+// then times gallery pages through the deployment on 127.0.0.1:PORT (the first, one in the
+// middle and the last, each by the key its link carries, 20 times each, a fresh connection
 // each time) and fetches one page's icons twice as a browser would: the first visit gets them,
 // the second asks with If-None-Match and must get 304 for every one.
 //
@@ -10,45 +11,32 @@
 // Exit status 1 when a page fails or an icon of the second visit is not 304.
 declare(strict_types=1);
 
-require_once __DIR__ . '/../tests/iconservice/bootstrap.php';
+require_once __DIR__ . '/iconservice_gallery_fill.php';
 
 use IconService\Database;
-use IconService\Tests\IconFactory;
 use IconService\Tests\RawHttp;
 
 [, $dsn, $user, $port, $count] = $argv;
 [$port, $count] = [(int) $port, (int) $count];
 $db = new Database(new PDO($dsn, $user, null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]));
-$db->createSchema();
-$db->write(function () use ($db, $count): void {
-    $digests = [];
-    for ($seed = 0; $seed < 256; ++$seed) {
-        $icon = IconFactory::programIcon($seed);
-        $digests[$seed] = [hash('sha256', $icon), strlen($icon)];
-        $db->putBlob($digests[$seed][0], $icon);
-    }
-    $insert = $db->pdo->prepare('INSERT INTO talvenook_icons (name, version, icon_sha256, icon_size, uploaded_at) VALUES (?, ?, ?, ?, ?)');
-    for ($i = 0; $i < $count; ++$i) {
-        [$digest, $size] = $digests[$i % 256];
-        $insert->execute(["Gallery program $i", '1.0.0.' . ($i % 100), $digest, $size, 1_700_000_000_000 + $i * 1000]);
-    }
-});
-$db->pdo->exec('ANALYZE');
+fillGallery($db, $count);
+$middle = $db->pdo->query('SELECT uploaded_at, id FROM ' . Database::TABLE . ' ORDER BY uploaded_at, id LIMIT 1 OFFSET '
+    . intdiv($count, 2))->fetch(PDO::FETCH_NUM);
+$pages = ['first' => '/index.php?r=sw/gallery', 'middle' => "/index.php?r=sw/gallery&before=$middle[0]-$middle[1]",
+    'last' => oldestPages($db, 1)[0]];
 
 $http = new RawHttp('127.0.0.1', $port);
-$pages = intdiv($count + 59, 60);
 $failed = false;
-foreach ([1, intdiv($pages, 2), $pages] as $page) {
+foreach ($pages as $which => $page) {
     $times = [];
     for ($run = 0; $run < 20; ++$run) {
         $start = microtime(true);
-        $reply = $http->get("/index.php?r=sw/gallery&page=$page");
+        $reply = $http->get($page);
         $times[] = (microtime(true) - $start) * 1000;
-        $failed = $failed || $reply['status'] !== 200 || substr_count($reply['body'], '<img ') !== min(60, $count - ($page - 1) * 60);
+        $failed = $failed || $reply['status'] !== 200 || substr_count($reply['body'], '<img ') !== min(60, $count);
     }
     sort($times);
-    printf("gallery page %d of %d (%d icons): median %.1f ms, slowest %.1f ms over 20 requests\n", $page, $pages, $count,
-        $times[10], $times[19]);
+    printf("gallery, %s page (%d icons): median %.1f ms, slowest %.1f ms over 20 requests\n", $which, $count, $times[10], $times[19]);
 }
 
 preg_match_all('#<img src="([^"]+)"#', $http->get('/index.php?r=sw/gallery')['body'], $match);

@@ -1,6 +1,7 @@
 <?php
 // Set-up of the icon service, run once each time it is started (tools/service_control.sh does):
-// refuses a data folder inside the document root, creates the tables and their indexes, switches
+// refuses a data folder inside the document root and a list of writer networks that does not
+// parse, creates the tables and their indexes, switches
 // SQLite to write-ahead logging, takes over the icon files of a data folder of the time when
 // icons were files (read into the database once, the files left as they are), and removes icons
 // that no row names (what a crash can leave). Requests then do none of this.
@@ -17,6 +18,7 @@ require_once __DIR__ . '/lib/load.php';
 
 $documentRoot = $argv[1] ?? Config::defaultDocumentRoot();
 try {
+    Config::writers();
     $done = Config::storage([$documentRoot])->prepare(Config::legacyIconFolder());
 } catch (\Throwable $error) {
     fwrite(STDERR, 'icon service: refusing to start: ' . $error->getMessage() . "\n");

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The icon service deployed as in production, in one folder of its own, from Debian's packages:
 # a PostgreSQL server (initdb in the folder, Unix socket only), the service's set-up against it,
-# NODES php-fpm nodes (one master each, the pool of iconservice/deploy/php-fpm-iconservice.conf)
-# and one nginx in front of them as the load balancer (iconservice/deploy/nginx-iconservice.conf)
-# on 127.0.0.1:PORT. Nothing outside the folder is touched: no system service, no /etc file.
+# NODES php-fpm nodes (one master each with the desktops' and the gallery's pools of
+# iconservice/deploy/php-fpm-iconservice.conf) and one nginx in front of them as the load
+# balancer (iconservice/deploy/nginx-iconservice.conf, with nginx-main.conf) on 127.0.0.1:PORT. Nothing outside the folder is touched: no system service, no /etc file.
 # As root, every server runs as an unprivileged user (SERVICE_USER, default nobody): PostgreSQL
 # refuses root, and the others need nothing more.
 #
@@ -16,11 +16,17 @@
 #   tools/production_service.sh start-node DIR N start node N again
 #   tools/production_service.sh stop-db DIR | start-db DIR   stop or start PostgreSQL alone
 #
-# Settings for start (environment): NODES (2), PORT (8750), WORKERS per node (6), STORAGE
-# (pgsql, or sqlite: the database in DIR/data, for comparison), PERSISTENT (1: persistent PDO
-# connections; 0: a connection per request), POOLER (none, or pgbouncer between the nodes and
-# PostgreSQL), DOCROOT (another document root, e.g. the load test's one-line floor; default the
-# service's public/), ACCESS_LOG (1: each node logs its requests in DIR/nodeN/access.log). Every wait has a deadline; only 127.0.0.1 and Unix sockets are used.
+# Settings for start (environment): NODES (2), PORT (8750), WORKERS per node in the desktops'
+# pool (6), GALLERY_WORKERS per node in the gallery's pool (2), STORAGE (pgsql, or sqlite: the
+# database in DIR/data, for comparison), PERSISTENT (1: persistent PDO connections; 0: a
+# connection per request), POOLER (none, or pgbouncer between the nodes and PostgreSQL), DOCROOT
+# (another document root, e.g. the load test's one-line floor; default the service's public/),
+# ACCESS_LOG (1: nginx logs its requests in DIR/nginx/access.log, each node's pools theirs in
+# DIR/nodeN/access.log and gallery-access.log), WRITERS (the networks that may send icons,
+# default the site file's: loopback and the private ranges), PER_ADDRESS (requests in progress
+# per client address, default the site file's 1000), GALLERY_PASSWORDS (a password file in
+# htpasswd format: the gallery behind a login). Every wait has a deadline; only 127.0.0.1 and
+# Unix sockets are used.
 set -uo pipefail
 
 tools_folder=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -144,19 +150,24 @@ node_dsn() {
   esac
 }
 
+# The node's two pools: the desktops' (its socket php.sock) and the gallery's (gallery.sock).
 node_configure() {
-  local n=$1 node="$dir/node$1"
+  local n=$1 node="$dir/node$1" desktops gallery log= format='access.format = "%m %r%Q%q %s"'
   mkdir -p "$node" && chown_service "$node"
-  sed -e "s#^\[talvenook-iconservice-node1\]#[talvenook-iconservice-node$n]#" \
-      -e "s#^listen = .*#listen = $node/php.sock#" \
+  desktops="/^\[talvenook-iconservice-node1\]/,/^\[/"
+  gallery="/^\[talvenook-iconservice-node1-gallery\]/,\$"
+  # The tests see which node served what.
+  [ "$ACCESS_LOG" = 1 ] && log=1
+  sed -e "s#/run/php/talvenook-iconservice-node1.sock#$node/php.sock#" \
+      -e "s#/run/php/talvenook-iconservice-node1-gallery.sock#$node/gallery.sock#" \
       -e '/^user = /d; /^group = /d; /^listen.owner = /d; /^listen.group = /d' \
-      -e "s#^pm.max_children = .*#pm.max_children = $WORKERS#" \
+      -e "${desktops}s#^pm.max_children = .*#pm.max_children = $WORKERS${log:+\naccess.log = $node/access.log\n$format}#" \
+      -e "${gallery}s#^pm.max_children = .*#pm.max_children = $GALLERY_WORKERS${log:+\naccess.log = $node/gallery-access.log\n$format}#" \
+      -e "s#^\[talvenook-iconservice-node1#[talvenook-iconservice-node$n#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DSN\] = .*#env[TALVENOOK_ICONSERVICE_DSN] = \"$(node_dsn)\"#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DB_PERSISTENT\] = .*#env[TALVENOOK_ICONSERVICE_DB_PERSISTENT] = $PERSISTENT#" \
       -e "s#^env\[TALVENOOK_ICONSERVICE_DATA\] = .*#env[TALVENOOK_ICONSERVICE_DATA] = $dir/data#" \
       "$deploy/php-fpm-iconservice.conf" >"$node/pool.conf"
-  # The tests see which node served what.
-  [ "$ACCESS_LOG" = 1 ] && echo "access.log = $node/access.log" >>"$node/pool.conf"
   cat >"$node/php-fpm.conf" <<CONF
 [global]
 pid = $node/php-fpm.pid
@@ -168,9 +179,10 @@ CONF
 
 node_start() {
   local n=$1 node="$dir/node$1"
-  rm -f "$node/php.sock" "$node/php-fpm.pid"
+  rm -f "$node/php.sock" "$node/gallery.sock" "$node/php-fpm.pid"
   serve_in_background "$node/master.pid" "$node/console.log" "$fpm" -y "$node/php-fpm.conf" -F
-  wait_for "php-fpm node $n" 15 test -S "$node/php.sock" || { cat "$node/php-fpm.log" "$node/console.log" >&2; return 1; }
+  wait_for "php-fpm node $n" 15 test -S "$node/php.sock" -a -S "$node/gallery.sock" \
+    || { cat "$node/php-fpm.log" "$node/console.log" >&2; return 1; }
 }
 
 node_kill() {  # kill -9 of the node's master and every worker, as a crash would
@@ -199,24 +211,31 @@ node_stop() {
 # --- nginx ------------------------------------------------------------------------------------
 
 nginx_configure() {
-  local conf="$dir/nginx" servers="" n root
+  local conf="$dir/nginx" servers="" gallery_servers="" n root log="access_log off;" edits=()
   mkdir -p "$conf/tmp" && chown_service "$conf" "$conf/tmp"
   cp /etc/nginx/fastcgi_params "$conf/fastcgi_params"
   for n in $(seq "$NODES"); do
     servers+="    server unix:$dir/node$n/php.sock max_fails=1 fail_timeout=3s;\n"
+    gallery_servers+="    server unix:$dir/node$n/gallery.sock max_fails=1 fail_timeout=3s;\n"
   done
   root=${DOCROOT:-$service_root/public}
+  [ "$ACCESS_LOG" = 1 ] && log="access_log $conf/access.log combined if=\$talvenook_logged;"
+  [ -n "$WRITERS" ] && edits+=(-e "s#fastcgi_param TALVENOOK_ICONSERVICE_WRITERS \".*\";#fastcgi_param TALVENOOK_ICONSERVICE_WRITERS \"$WRITERS\";#")
+  [ -n "$PER_ADDRESS" ] && edits+=(-e "s#limit_conn talvenook_per_address [0-9]*;#limit_conn talvenook_per_address $PER_ADDRESS;#")
+  [ -n "$GALLERY_PASSWORDS" ] && edits+=(-e "s#^\( *\)\# auth_basic_user_file .*#\1auth_basic_user_file $GALLERY_PASSWORDS;#")
   sed -e '/^ *server unix:\/run\/php\/talvenook-iconservice-node/d' \
       -e "s#^upstream talvenook_iconservice {#&\n$servers#" \
+      -e "s#^upstream talvenook_iconservice_gallery {#&\n$gallery_servers#" \
       -e "s#listen 127.0.0.1:8750;#listen 127.0.0.1:$PORT;#" \
       -e "s#root /srv/talvenook/iconservice/public;#root $root;#" \
-      "$deploy/nginx-iconservice.conf" >"$conf/iconservice.conf"
+      -e "s#^\( *\)access_log /var/log/nginx/.*#\1$log#" \
+      "${edits[@]}" "$deploy/nginx-iconservice.conf" >"$conf/iconservice.conf"
   cat >"$conf/nginx.conf" <<CONF
-# nginx of the deployment in $dir: the site iconservice.conf and nothing else.
-worker_processes 1;
+# nginx of the deployment in $dir: the main settings of nginx-main.conf, the site
+# iconservice.conf and nothing else.
+include $deploy/nginx-main.conf;
 pid $conf/nginx.pid;
 error_log $conf/error.log warn;
-events { worker_connections 4096; }
 http {
     default_type application/octet-stream;
     access_log off;
@@ -258,6 +277,8 @@ stop_by_pid_file() {  # stop_by_pid_file FILE SIGNAL: signal, wait up to 10 s, t
 
 set_up_service() {
   local env=(TALVENOOK_ICONSERVICE_DATA="$dir/data" TALVENOOK_ICONSERVICE_DSN="$(node_dsn)")
+  # The set-up refuses a list of networks that does not parse, before nginx would pass it on.
+  [ -n "$WRITERS" ] && env+=(TALVENOOK_ICONSERVICE_WRITERS="$WRITERS")
   [ "$STORAGE" = pgsql ] && env+=(TALVENOOK_ICONSERVICE_DB_USER=talvenook)
   [ -n "${DOCROOT:-}" ] && return 0
   (cd "$dir" && as_service env "${env[@]}" timeout 120 php "$service_root/setup.php" "$service_root/public") \
@@ -272,6 +293,10 @@ start_all() {
 NODES=${NODES:-2}
 PORT=${PORT:-8750}
 WORKERS=${WORKERS:-6}
+GALLERY_WORKERS=${GALLERY_WORKERS:-2}
+WRITERS='${WRITERS:-}'
+PER_ADDRESS=${PER_ADDRESS:-}
+GALLERY_PASSWORDS='${GALLERY_PASSWORDS:+$(realpath -m "$GALLERY_PASSWORDS")}'
 STORAGE=${STORAGE:-pgsql}
 PERSISTENT=${PERSISTENT:-1}
 POOLER=${POOLER:-none}
@@ -305,7 +330,7 @@ stop_all() {
 }
 
 command=${1:-}
-[ $# -ge 2 ] || { sed -n "2,25p" "$self" >&2; exit 2; }
+[ $# -ge 2 ] || { sed -n "2,29p" "$self" >&2; exit 2; }
 case "$command" in
   start)
     dir=$(realpath -m "$2")

@@ -12,6 +12,8 @@
 #                                   see tools/production_service.sh) with a watchdog that stops
 #                                   it when this shell ends; sets PRODUCTION_DIR and SERVICE_PORT
 #   stop_production_service         stops it
+#   nginx_resident_kb DIR           the resident size (VmRSS) of the deployment's nginx master and
+#                                   workers, summed, in KB
 #
 # php -S mode. Source this file; it defines:
 #   start_icon_service PORT DATA_FOLDER LOG [ROUTER]   runs the service's set-up, then serves its
@@ -82,6 +84,16 @@ stop_production_service() {
   "$tools_folder/production_service.sh" stop "$PRODUCTION_DIR"
   PRODUCTION_DIR=
   SERVICE_PORT=
+}
+
+nginx_resident_kb() {
+  local master pid total=0
+  master=$(cat "$1/nginx/master.pid")
+  for pid in "$master" $(cat "/proc/$master/task/$master/children" 2>/dev/null); do
+    # A process that has just ended has no VmRSS line (or no status file): it counts 0.
+    total=$((total + $(awk '/^VmRSS:/ { kb = $2 } END { print kb + 0 }' "/proc/$pid/status" 2>/dev/null)))
+  done
+  echo "$total"
 }
 
 # Takes a PNG screenshot of URL into FILE with headless Chromium (fresh profile, no network

@@ -1,13 +1,16 @@
 <?php
-// The four actions of the service, each reading its request and sending its reply.
+// The actions of the service, each reading its request and sending its reply.
 declare(strict_types=1);
 
 namespace IconService;
 
 final class Actions
 {
-    /** $storage opens the service's storage; called only by the actions that need it. */
-    public function __construct(private \Closure $storage)
+    /**
+     * $storage opens the service's storage; called only by the actions that need it.
+     * $writers gives the networks whose clients may ask and upload (called by those two alone).
+     */
+    public function __construct(private \Closure $storage, private \Closure $writers)
     {
     }
 
@@ -15,6 +18,7 @@ final class Actions
     public function exist(): void
     {
         self::requireMethod('POST');
+        $this->requireWriter();
         $name = FormField::text($_POST, 'name', FormField::NAME_MAX_CHARS);
         $version = FormField::text($_POST, 'version', FormField::VERSION_MAX_CHARS);
         $exists = ($this->storage)()->exists($name, $version);
@@ -25,6 +29,7 @@ final class Actions
     public function upload(): void
     {
         self::requireMethod('POST');
+        $this->requireWriter();
         self::refuseDroppedBody();
         $name = FormField::text($_POST, 'name', FormField::NAME_MAX_CHARS);
         $version = FormField::text($_POST, 'version', FormField::VERSION_MAX_CHARS);
@@ -37,19 +42,38 @@ final class Actions
         Reply::json(200, ['success' => true]);
     }
 
-    /** r=sw/gallery[&page=N]: the HTML gallery. */
+    /**
+     * r=sw/gallery[&before=KEY]: the HTML gallery, newest first; with KEY ("UPLOADED_AT-ID" of
+     * a row, as the page's "Older" link gives it) the icons uploaded before that row.
+     */
     public function gallery(): void
     {
         self::requireMethod('GET');
-        $storage = ($this->storage)();
-        $total = $storage->count();
-        $pages = max(1, intdiv($total + GalleryView::PAGE_SIZE - 1, GalleryView::PAGE_SIZE));
-        $page = min($pages, max(1, self::positiveInteger($_GET['page'] ?? '1') ?? 1));
-        $rows = $storage->newest(($page - 1) * GalleryView::PAGE_SIZE, GalleryView::PAGE_SIZE);
+        $before = self::galleryKey($_GET['before'] ?? null);
+        // One row more than a page shows: whether there is an older page, without counting.
+        $rows = ($this->storage)()->newest(GalleryView::PAGE_SIZE + 1, $before);
         header('Content-Type: text/html; charset=utf-8');
         header("Content-Security-Policy: default-src 'none'; img-src 'self'; style-src 'unsafe-inline'");
         header('X-Content-Type-Options: nosniff');
-        echo GalleryView::render($rows, $page, $pages, $total);
+        echo GalleryView::render(array_slice($rows, 0, GalleryView::PAGE_SIZE), $before, count($rows) > GalleryView::PAGE_SIZE);
+    }
+
+    /**
+     * r=sw/health: {"success":true} when the database answers, 503 when it does not, for
+     * monitors and load balancers. A kept connection that the server dropped is replaced, so
+     * the answer follows the database without PHP being restarted.
+     */
+    public function health(): void
+    {
+        self::requireMethod('GET');
+        try {
+            ($this->storage)()->ping();
+        } catch (\Throwable $error) {
+            error_log('icon service: health check: ' . $error::class . ': ' . $error->getMessage());
+            Reply::failure(503, 'database unavailable');
+            return;
+        }
+        Reply::json(200, ['success' => true]);
     }
 
     /**
@@ -125,6 +149,27 @@ final class Actions
             }
         }
         return false;
+    }
+
+    /** Refuses with 403 a client outside the networks that may send icons. */
+    private function requireWriter(): void
+    {
+        $address = $_SERVER['REMOTE_ADDR'] ?? '';
+        if (!is_string($address) || !($this->writers)()->contains($address)) {
+            throw new BadRequest('this network may not send icons', 403);
+        }
+    }
+
+    /** [uploaded_at, id] of the gallery's KEY, null for the first page; throws BadRequest when malformed. */
+    private static function galleryKey(mixed $key): ?array
+    {
+        if ($key === null) {
+            return null;
+        }
+        if (!is_string($key) || preg_match('/^([0-9]{1,18})-([1-9][0-9]{0,17})$/', $key, $match) !== 1) {
+            throw new BadRequest('invalid before');
+        }
+        return [(int) $match[1], (int) $match[2]];
     }
 
     private static function requireMethod(string $method): void

@@ -11,6 +11,9 @@
 //   TALVENOOK_ICONSERVICE_DB_USER, TALVENOOK_ICONSERVICE_DB_PASSWORD   credentials for the DSN
 //   TALVENOOK_ICONSERVICE_DB_PERSISTENT   "1": keep the database connection open between the
 //                                   requests of a process (php-fpm; PostgreSQL only)
+//   TALVENOOK_ICONSERVICE_WRITERS   the networks whose clients may ask and upload (addresses and
+//                                   CIDR ranges, separated by spaces or commas; default loopback
+//                                   and the private ranges, ClientNetworks::PRIVATE); others get 403
 declare(strict_types=1);
 
 namespace IconService;
@@ -52,6 +55,12 @@ final class Config
                 }
             }
         }
+    }
+
+    /** The networks whose clients may send existence queries and uploads; throws ConfigurationError when malformed. */
+    public static function writers(): ClientNetworks
+    {
+        return ClientNetworks::parse(self::env('TALVENOOK_ICONSERVICE_WRITERS') ?? ClientNetworks::PRIVATE);
     }
 
     /** The folder meant to be served: public/, holding the front controller alone. */

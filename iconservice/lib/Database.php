@@ -195,6 +195,28 @@ final class Database
     }
 
     /**
+     * In one transaction: removes the row of $name and $version and returns what it named,
+     * ['sha256' => digest, 'size' => bytes], or null when there was no such row. The icon's
+     * bytes stay (removeUnusedBlobs takes them when no row names them any more). No upload of
+     * the same name and version runs between (the upload's advisory lock on PostgreSQL, the
+     * write lock on SQLite), so the row an upload has just committed is the one removed.
+     */
+    public function deleteRow(string $name, string $version): ?array
+    {
+        $key = [[$name, \PDO::PARAM_STR], [$version, \PDO::PARAM_STR]];
+        $rows = $this->write(function () use ($key): array {
+            if (!$this->isSqlite) {
+                $this->run('SELECT pg_advisory_xact_lock(hashtext(?), hashtext(?))', $key);
+            }
+            // Every row fetched, so that the statement is done before the commit (SQLite refuses
+            // to commit while one is still stepping).
+            return $this->run('DELETE FROM ' . self::TABLE . ' WHERE name = ? AND version = ? RETURNING icon_sha256, icon_size',
+                $key)->fetchAll(\PDO::FETCH_NUM);
+        });
+        return $rows === [] ? null : ['sha256' => trim($rows[0][0]), 'size' => (int) $rows[0][1]];
+    }
+
+    /**
      * Stores $bytes under $digest unless they are there already. On PostgreSQL the blob's row
      * stays locked until the transaction ends, so that no removal of unused icons takes it away
      * before this transaction's row names it.

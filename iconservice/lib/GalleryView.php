@@ -9,19 +9,22 @@ final class GalleryView
     public const PAGE_SIZE = 60;
 
     /**
-     * Renders page $page (1-based) of $pages with $rows as returned by Storage::newest.
+     * Renders the page of $rows as returned by Storage::newest: the newest icons, or, with
+     * $before (the [uploaded_at, id] key of the page's link), those uploaded before that row.
+     * $hasOlder: whether older icons follow (the page then links to them by its last row's key).
      * Every stored text goes through escape(); nothing stored reaches the page raw.
      */
-    public static function render(array $rows, int $page, int $pages, int $total): string
+    public static function render(array $rows, ?array $before, bool $hasOlder): string
     {
         $items = '';
         foreach ($rows as $row) {
             $items .= self::item($row);
         }
         if ($items === '') {
-            $items = '<p class="empty">No icons received yet.</p>';
+            $items = '<p class="empty">' . ($before === null ? 'No icons received yet.' : 'No older icons.') . '</p>';
         }
-        $counter = $total === 1 ? '1 icon' : "$total icons";
+        $summary = $before === null ? 'Newest first.' : 'Newest first, uploaded before ' . self::time($before[0]) . '.';
+        $older = $hasOlder ? end($rows) : null;
         return '<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8">
 <title>Talvenook icon gallery</title>
@@ -38,10 +41,10 @@ nav{margin:1em 0}nav a,nav span{margin-right:1em}
 </style></head>
 <body>
 <h1>Talvenook icon gallery</h1>
-<p class="summary">' . $counter . ', newest first. Page ' . $page . ' of ' . $pages . '.</p>
+<p class="summary">' . $summary . '</p>
 <ul class="icons">
 ' . $items . '</ul>
-' . self::pager($page, $pages) . '
+' . self::pager($before !== null, $older) . '
 </body></html>
 ';
     }
@@ -49,23 +52,31 @@ nav{margin:1em 0}nav a,nav span{margin-right:1em}
     private static function item(array $row): string
     {
         $name = self::escape($row['name']);
-        $time = gmdate('Y-m-d H:i:s', intdiv($row['uploaded_at'], 1000)) . ' UTC';
+        $time = self::time($row['uploaded_at']);
         return '<li><img src="index.php?r=sw/icon&amp;sha256=' . $row['sha256'] . '" width="48" height="48" alt="' . $name . '">'
             . '<div class="name">' . $name . '</div>'
             . '<div class="version">' . self::escape($row['version']) . '</div>'
             . '<div class="time">' . $time . "</div></li>\n";
     }
 
-    private static function pager(int $page, int $pages): string
+    /** The links to the newest page (from an older one) and to the page after $last, when given. */
+    private static function pager(bool $older, ?array $last): string
     {
         $links = [];
-        if ($page > 1) {
-            $links[] = '<a rel="prev" href="index.php?r=sw/gallery&amp;page=' . ($page - 1) . '">&larr; Newer</a>';
+        if ($older) {
+            $links[] = '<a href="index.php?r=sw/gallery">&larr; Newest</a>';
         }
-        if ($page < $pages) {
-            $links[] = '<a rel="next" href="index.php?r=sw/gallery&amp;page=' . ($page + 1) . '">Older &rarr;</a>';
+        if ($last !== null) {
+            $links[] = '<a rel="next" href="index.php?r=sw/gallery&amp;before=' . $last['uploaded_at'] . '-' . $last['id']
+                . '">Older &rarr;</a>';
         }
         return $links === [] ? '' : '<nav>' . implode('', $links) . '</nav>';
+    }
+
+    /** A time of upload (milliseconds since 1970 UTC) as the page shows it. */
+    private static function time(int $milliseconds): string
+    {
+        return gmdate('Y-m-d H:i:s', intdiv($milliseconds, 1000)) . ' UTC';
     }
 
     /** HTML-escapes text for element content and quoted attributes; invalid UTF-8 is replaced. */

@@ -24,6 +24,11 @@ final class Reply
         http_response_code($status);
         header('Content-Type: application/json; charset=utf-8');
         header('Cache-Control: no-store');
+        // nginx passes these few bytes on as they come instead of gathering the reply first: a
+        // node killed between sending its reply and ending the request (php-fpm writes the two
+        // apart) then still delivers the whole reply, where a gathered one was cut after its
+        // head, and the desktop read an empty answer.
+        header('X-Accel-Buffering: no');
         echo json_encode($body, JSON_UNESCAPED_SLASHES | JSON_UNESCAPED_UNICODE);
     }
 

@@ -84,25 +84,23 @@ final class Storage
         return openssl_digest($bytes, 'sha256');
     }
 
-    /** Number of stored icons. */
-    public function count(): int
-    {
-        return $this->db->withTable(fn (): int =>
-            (int) $this->db->pdo->query('SELECT COUNT(*) FROM ' . self::TABLE)->fetchColumn());
-    }
-
     /**
-     * Up to $limit stored icons, newest upload first, skipping $offset.
+     * Up to $limit stored icons, newest upload first: the newest of all, or, with $before (the
+     * [uploaded_at, id] of a row), those uploaded before that row. The rows are read along the
+     * index on (uploaded_at, id) from that key on, so a page costs the same however many rows
+     * lie before or after it, where an offset would have the database step over all of them.
      * Each: ['id' => int, 'name' => string, 'version' => string, 'size' => int,
      * 'uploaded_at' => int milliseconds since 1970 UTC, 'sha256' => the icon's digest].
      */
-    public function newest(int $offset, int $limit): array
+    public function newest(int $limit, ?array $before = null): array
     {
-        return $this->db->withTable(function () use ($offset, $limit): array {
-            $query = $this->db->pdo->prepare('SELECT id, name, version, icon_size, uploaded_at, icon_sha256 FROM '
-                . self::TABLE . ' ORDER BY uploaded_at DESC, id DESC LIMIT ? OFFSET ?');
-            $query->bindValue(1, $limit, \PDO::PARAM_INT);
-            $query->bindValue(2, $offset, \PDO::PARAM_INT);
+        return $this->db->withTable(function () use ($limit, $before): array {
+            $query = $this->db->pdo->prepare('SELECT id, name, version, icon_size, uploaded_at, icon_sha256 FROM ' . self::TABLE
+                . ($before === null ? '' : ' WHERE (uploaded_at, id) < (?, ?)') . ' ORDER BY uploaded_at DESC, id DESC LIMIT ?');
+            $values = [...($before ?? []), $limit];
+            foreach ($values as $i => $value) {
+                $query->bindValue($i + 1, $value, \PDO::PARAM_INT);
+            }
             $query->execute();
             $rows = [];
             foreach ($query->fetchAll(\PDO::FETCH_NUM) as [$id, $name, $version, $size, $uploadedAt, $digest]) {
@@ -113,10 +111,24 @@ final class Storage
         });
     }
 
-    /** The ICO bytes of row $id, or null when there is no such row. */
-    public function iconBytes(int $id): ?string
+    /**
+     * Removes the row of $name and $version, and its icon's bytes when no other row names them.
+     * Returns ['sha256' => the icon's digest, 'size' => its bytes, 'icon_removed' => whether the
+     * bytes went], or null when no such row was stored.
+     */
+    public function remove(string $name, string $version): ?array
     {
-        return $this->iconOfRow($id)['bytes'] ?? null;
+        $removed = $this->db->withTable(fn (): ?array => $this->db->deleteRow($name, $version));
+        if ($removed === null) {
+            return null;
+        }
+        return $removed + ['icon_removed' => $this->db->removeUnusedBlobs($removed['sha256']) > 0];
+    }
+
+    /** Throws when the database does not answer (for the health check); opens no transaction. */
+    public function ping(): void
+    {
+        $this->db->withTable(fn (): mixed => $this->db->pdo->query('SELECT 1')->fetchColumn());
     }
 
     /** Row $id's icon as ['sha256' => digest, 'bytes' => ICO bytes], or null when there is no such row. */
@@ -142,13 +154,6 @@ final class Storage
             $column = $query->fetchColumn();
             return $column === false ? null : Database::bytes($column);
         });
-    }
-
-    /** The digests of every stored icon, sorted. */
-    public function digests(): array
-    {
-        return $this->db->withTable(fn (): array => array_map('trim',
-            $this->db->pdo->query('SELECT icon_sha256 FROM ' . self::BLOBS . ' ORDER BY icon_sha256')->fetchAll(\PDO::FETCH_COLUMN)));
     }
 
     /**

@@ -29,13 +29,13 @@ final class ConcurrencyTest extends TestCase
             }
 
             $storage = $server->storage();
-            $this->assertSame($clients * $unique + $shared, $storage->count());
-            $rows = $storage->newest(0, 10000);
+            $this->assertSame($clients * $unique + $shared, $server->stored()->count());
+            $rows = $storage->newest(10000);
             $this->assertSame(count($rows), count(array_unique(array_column($rows, 'name'))));
             foreach ($rows as $row) {
-                $this->assertSame(IconFactory::programIcon(crc32($row['name']) & 0xFF), $storage->iconBytes($row['id']), $row['name']);
+                $this->assertSame(IconFactory::programIcon(crc32($row['name']) & 0xFF), $server->stored()->iconBytes($row['id']), $row['name']);
             }
-            $this->assertSame(self::namedDigests($rows), $storage->digests());
+            $this->assertSame(self::namedDigests($rows), $server->stored()->digests());
         } finally {
             $server->stop();
         }
@@ -56,11 +56,11 @@ final class ConcurrencyTest extends TestCase
                 $this->assertSame([200, '{"success":true}'], [$reply['status'], $reply['body']], "upload $i\n" . $server->log());
             }
             $storage = $server->storage();
-            $rows = $storage->newest(0, 100);
+            $rows = $storage->newest(100);
             $this->assertCount(1, $rows);
-            $stored = $storage->iconBytes($rows[0]['id']);
+            $stored = $server->stored()->iconBytes($rows[0]['id']);
             $this->assertContains($stored, $icons);
-            $this->assertSame([hash('sha256', $stored)], $storage->digests());
+            $this->assertSame([hash('sha256', $stored)], $server->stored()->digests());
         } finally {
             $server->stop();
         }

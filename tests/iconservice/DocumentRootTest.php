@@ -56,7 +56,7 @@ final class DocumentRootTest extends TestCase
                 $this->assertStringNotContainsString('<?php', $body, $target);
             }
             // The one way to an icon is the icon action.
-            $id = $server->storage()->newest(0, 1)[0]['id'];
+            $id = $server->storage()->newest(1)[0]['id'];
             $this->assertSame($icon, $http->get("/index.php?r=sw/icon&id=$id")['body']);
             $this->assertSame($icon, $http->get("/index.php?r=sw/icon&sha256=$digest")['body']);
             if ($database !== '') {

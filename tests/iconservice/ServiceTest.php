@@ -52,12 +52,12 @@ final class ServiceTest extends TestCase
             $this->assertSame('{"success":true,"exist":true}', $this->exist($name, '2.0.0.1')['body'], $name);
         }
         $storage = $this->storage();
-        foreach ($storage->newest(0, 1000) as $row) {
+        foreach ($storage->newest(1000) as $row) {
             $stored[$row['name']] = $row;
         }
         foreach ($names as $seed => $name) {
             $this->assertArrayHasKey($name, $stored);
-            $this->assertSame(IconFactory::programIcon($seed), $storage->iconBytes($stored[$name]['id']), $name);
+            $this->assertSame(IconFactory::programIcon($seed), self::$server->stored()->iconBytes($stored[$name]['id']), $name);
         }
         // "Notepad  " is what a "+" decoded as a space would give; it must not have been stored.
         $this->assertArrayNotHasKey('Notepad  ', $stored);
@@ -103,7 +103,7 @@ final class ServiceTest extends TestCase
             'C:\\Program Files (x86)\\Talvenook Café\\image\\0.ico', 'image/vnd.microsoft.icon');
         $this->assertSame(200, $reply['status'], $reply['body']);
 
-        $rows = array_values(array_filter($this->storage()->newest(0, 1000),
+        $rows = array_values(array_filter($this->storage()->newest(1000),
             static fn (array $row): bool => $row['name'] === 'Replaced App'));
         $this->assertCount(1, $rows);
         $icon = self::$http->get('/index.php?r=sw/icon&id=' . $rows[0]['id']);
@@ -190,9 +190,9 @@ final class ServiceTest extends TestCase
         }
         $this->assertSame('{"success":true,"exist":false}', $this->exist('Refused', '1')['body']);
         $storage = $this->storage();
-        $named = array_unique(array_column($storage->newest(0, 1000), 'sha256'));
+        $named = array_unique(array_column($storage->newest(1000), 'sha256'));
         sort($named);
-        $this->assertSame(array_values($named), $storage->digests(), 'no icon stored that no row names');
+        $this->assertSame(array_values($named), self::$server->stored()->digests(), 'no icon stored that no row names');
 
         $this->assertSame(405, self::$http->get(self::UPLOAD)['status']);
     }
@@ -249,7 +249,9 @@ final class ServiceTest extends TestCase
         $this->assertSame(404, self::$http->postForm('/index.php?r[]=sw/exist', '&name=a&version=b')['status']);
     }
 
-    // The gallery: newest first, 60 to a page, page numbers clamped, every stored text escaped.
+    // The gallery: newest first, 60 to a page; each page links to the next older one by the key
+    // of its last row (never by an offset), the older pages back to the newest; a key older
+    // than every row gives an empty page, a malformed one 400; every stored text escaped.
     public function testGalleryOrderPagingAndEscaping(): void
     {
         $server = new ServiceServer();
@@ -265,21 +267,32 @@ final class ServiceTest extends TestCase
             $this->assertSame(200, $first['status']);
             $this->assertSame('text/html; charset=utf-8', $first['headers']['content-type']);
             $this->assertSame(60, substr_count($first['body'], '<img '));
-            $this->assertStringContainsString('62 icons, newest first. Page 1 of 2.', $first['body']);
+            $this->assertStringContainsString('Newest first.', $first['body']);
             $this->assertLessThan(strpos($first['body'], '>App 60<'), strpos($first['body'], '>App 61<'));
             $this->assertStringNotContainsString('>App 1<', $first['body']);
+            $this->assertStringNotContainsString('Newest</a>', $first['body']);
+            $this->assertSame($first['body'], $http->get('/index.php?r=sw/gallery&page=2')['body'], 'offsets are not taken');
 
-            $second = $http->get('/index.php?r=sw/gallery&page=2')['body'];
+            $last = $server->storage()->newest(60)[59];
+            $this->assertSame(1, preg_match('#<a rel="next" href="index\.php\?r=sw/gallery&amp;before=(\d+-\d+)">Older#', $first['body'], $link));
+            $this->assertSame("{$last['uploaded_at']}-{$last['id']}", $link[1]);
+            $second = $http->get('/index.php?r=sw/gallery&before=' . $link[1])['body'];
             $this->assertSame(2, substr_count($second, '<img '));
             $this->assertLessThan(strpos($second, 'alert(1)'), strpos($second, '>App 1<'));
+            $this->assertStringNotContainsString('rel="next"', $second);
+            $this->assertStringContainsString('<a href="index.php?r=sw/gallery">&larr; Newest</a>', $second);
             $this->assertStringNotContainsString('<script>', $second);
             $this->assertStringNotContainsString('<img src=x', $second);
             $this->assertStringNotContainsString('<b>', $second);
             $this->assertStringContainsString('&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=x onerror=alert(2)&gt; &quot;&apos;&amp;amp;', $second);
             $this->assertStringContainsString('alt="&lt;script&gt;', $second);
 
-            $this->assertSame($second, $http->get('/index.php?r=sw/gallery&page=99')['body']);
-            $this->assertSame($first['body'], $http->get('/index.php?r=sw/gallery&page=abc')['body']);
+            $this->assertStringContainsString('No older icons.', $http->get('/index.php?r=sw/gallery&before=0-1')['body']);
+            foreach (['', 'abc', '12', '12-0', '-5', '1-2-3', '1.5-2', '12-3%00', '1234567890123456789-1'] as $bad) {
+                $reply = $http->get('/index.php?r=sw/gallery&before=' . $bad);
+                $this->assertSame([400, '{"success":false,"error":"invalid before"}'], [$reply['status'], $reply['body']], $bad);
+            }
+            $this->assertSame(400, $http->get('/index.php?r=sw/gallery&before[]=1-1')['status']);
         } finally {
             $server->stop();
         }
@@ -298,7 +311,7 @@ final class ServiceTest extends TestCase
 
     private function rowOf(string $name): array
     {
-        $rows = array_values(array_filter($this->storage()->newest(0, 1000),
+        $rows = array_values(array_filter($this->storage()->newest(1000),
             static fn (array $row): bool => $row['name'] === $name));
         $this->assertCount(1, $rows, $name);
         return $rows[0];

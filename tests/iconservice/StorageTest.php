@@ -45,7 +45,7 @@ final class StorageTest extends TestCase
             ['Café 中文 & Co', '1.0.0'], ['Café', '1.0.0.0']] as [$name, $version]) {
             $this->assertFalse($storage->exists($name, $version), "$name $version");
         }
-        $this->assertSame('Café 中文 & Co', $storage->newest(0, 10)[0]['name']);
+        $this->assertSame('Café 中文 & Co', $storage->newest(10)[0]['name']);
     }
 
     // A second store of the same name and version keeps one row, with the newer icon and time,
@@ -60,27 +60,53 @@ final class StorageTest extends TestCase
         $storage->store('First', '1', IconFactory::programIcon(1));
         $storage->store('Second', '1', IconFactory::programIcon(2));
         $storage->store('First', '1', IconFactory::programIcon(3));
-        $rows = $storage->newest(0, 10);
+        $rows = $storage->newest(10);
         $this->assertSame(['First', 'Second'], array_column($rows, 'name'));
         $this->assertSame([1_700_000_003_000, 1_700_000_002_000], array_column($rows, 'uploaded_at'));
-        $this->assertSame(2, $storage->count());
-        $this->assertSame(IconFactory::programIcon(3), $storage->iconBytes($rows[0]['id']));
-        $this->assertSame(IconFactory::programIcon(2), $storage->iconBytes($rows[1]['id']));
-        $this->assertNull($storage->iconBytes(999999));
+        $this->assertSame(2, $this->stored()->count());
+        $this->assertSame(IconFactory::programIcon(3), $this->stored()->iconBytes($rows[0]['id']));
+        $this->assertSame(IconFactory::programIcon(2), $this->stored()->iconBytes($rows[1]['id']));
+        $this->assertNull($this->stored()->iconBytes(999999));
     }
 
-    // Paging walks the rows newest first without gaps or repeats.
-    public function testPagingNewestFirst(): void
+    // Pages by key: walking the "uploaded before this row" keys visits every row once, newest
+    // first, also across rows uploaded in the same millisecond (the id breaks the tie); and a
+    // page is read along the index on (uploaded_at, id) from its key, with no sort and no scan
+    // of the rows before it.
+    public function testPagesByKeyNewestFirst(): void
     {
-        $storage = $this->storage();
-        for ($i = 0; $i < 7; ++$i) {
+        $times = [5000, 7000, 7000, 7000, 9000, 9000, 11000];
+        $next = 0;
+        $storage = $this->storage(static function () use (&$next, $times): int {
+            return $times[$next++];
+        });
+        foreach (array_keys($times) as $i) {
             $storage->store("App $i", '1', IconFactory::programIcon($i));
         }
         $names = [];
-        for ($offset = 0; $offset < 9; $offset += 3) {
-            $names = array_merge($names, array_column($storage->newest($offset, 3), 'name'));
-        }
+        $before = null;
+        do {
+            $page = $storage->newest(3, $before);
+            $names = array_merge($names, array_column($page, 'name'));
+            $last = end($page);
+            $before = $last === false ? null : [$last['uploaded_at'], $last['id']];
+        } while (count($page) === 3);
         $this->assertSame(['App 6', 'App 5', 'App 4', 'App 3', 'App 2', 'App 1', 'App 0'], $names);
+        $this->assertSame([], $storage->newest(3, [5000, 1]));
+
+        $connection = $this->recordingConnection();
+        (new Storage(new Database($connection)))->newest(3, [7000, 3]);
+        $db = $this->database();
+        $isSqlite = str_starts_with($this->dsn, 'sqlite:');
+        if (!$isSqlite) {
+            $db->exec('SET enable_seqscan = off');  // a table of 7 rows would be read whole otherwise
+        }
+        $explain = $db->prepare(($isSqlite ? 'EXPLAIN QUERY PLAN ' : 'EXPLAIN ') . end($connection->statements));
+        $explain->execute([7000, 3, 3]);
+        $plan = implode("\n", array_map(static fn (array $row): string => (string) end($row), $explain->fetchAll(\PDO::FETCH_NUM)));
+        $this->assertStringContainsString('talvenook_icons_newest', $plan);
+        $this->assertStringNotContainsStringIgnoringCase('sort', $plan);
+        $this->assertStringNotContainsStringIgnoringCase('B-TREE', $plan);
     }
 
     // Nothing half-stored: when the database refuses the row, or the icon's bytes, the store
@@ -100,9 +126,9 @@ final class StorageTest extends TestCase
         // One byte longer than any icon so far: refused by the check constraint as well.
         $this->assertStoreFails(fn () => $storage->store('Kept', '1', IconFactory::programIcon(2) . "\0"));
         $this->assertStoreFails(fn () => $storage->store('New', '1', IconFactory::programIcon(3)));
-        $rows = $storage->newest(0, 10);
+        $rows = $storage->newest(10);
         $this->assertSame(['Kept'], array_column($rows, 'name'));
-        $this->assertSame(IconFactory::programIcon(1), $storage->iconBytes($rows[0]['id']));
+        $this->assertSame(IconFactory::programIcon(1), $this->stored()->iconBytes($rows[0]['id']));
 
         // The bytes refused (a new icon), the row itself acceptable: the row must not stay.
         if (str_starts_with($this->dsn, 'sqlite:')) {
@@ -112,8 +138,8 @@ final class StorageTest extends TestCase
         }
         $this->assertStoreFails(fn () => $storage->store('No bytes', '1', IconFactory::programIcon(4)));
         $this->assertFalse($storage->exists('No bytes', '1'));
-        $this->assertSame(1, $storage->count());
-        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests());
+        $this->assertSame(1, $this->stored()->count());
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $this->stored()->digests());
     }
 
     // A commit the database refuses (a deferred constraint, checked only at COMMIT) ends the
@@ -144,10 +170,10 @@ final class StorageTest extends TestCase
         } catch (\PDOException $error) {
             $this->assertStringContainsString($refusal, $error->getMessage());
         }
-        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests(), 'the refused icon is gone');
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $this->stored()->digests(), 'the refused icon is gone');
         $this->assertFalse($storage->exists('Same size', '1'));
         $storage->store('Kept', '1', IconFactory::programIcon(3));
-        $this->assertSame(IconFactory::programIcon(3), $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame(IconFactory::programIcon(3), $this->stored()->iconBytes($storage->newest(1)[0]['id']));
     }
 
     // Each icon's bytes are stored once, and replaced and refused icons leave nothing behind,
@@ -159,21 +185,21 @@ final class StorageTest extends TestCase
         [$shared, $a2, $b3] = [IconFactory::programIcon(1), IconFactory::programIcon(2), IconFactory::programIcon(3)];
         $storage->store('A', '1', $shared);
         $storage->store('B', '1', $shared);
-        $this->assertSame(self::digestsOf([$shared]), $storage->digests());
+        $this->assertSame(self::digestsOf([$shared]), $this->stored()->digests());
         $this->assertSame(1, (int) $this->database()->query('SELECT COUNT(*) FROM talvenook_icon_blobs')->fetchColumn());
         $storage->store('A', '1', $a2);
-        $this->assertSame(self::digestsOf([$shared, $a2]), $storage->digests(), 'B still names the shared icon');
+        $this->assertSame(self::digestsOf([$shared, $a2]), $this->stored()->digests(), 'B still names the shared icon');
         $storage->store('B', '1', $b3);
-        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests(), 'nothing names the shared icon');
+        $this->assertSame(self::digestsOf([$a2, $b3]), $this->stored()->digests(), 'nothing names the shared icon');
         $storage->store('B', '1', $b3);
         $storage->store('C', '1', $a2);
-        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests());
+        $this->assertSame(self::digestsOf([$a2, $b3]), $this->stored()->digests());
 
         $this->refuseName('Refused');
         $this->assertStoreFails(fn () => $storage->store('Refused', '1', IconFactory::programIcon(4)));
         $this->assertStoreFails(fn () => $storage->store('Refused', '1', $a2));
-        $this->assertSame(self::digestsOf([$a2, $b3]), $storage->digests());
-        $this->assertSame($a2, $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame(self::digestsOf([$a2, $b3]), $this->stored()->digests());
+        $this->assertSame($a2, $this->stored()->iconBytes($storage->newest(1)[0]['id']));
         $this->assertSame($a2, $storage->iconByDigest(hash('sha256', $a2)));
         $this->assertNull($storage->iconByDigest(hash('sha256', $shared)));
     }
@@ -186,8 +212,8 @@ final class StorageTest extends TestCase
         $storage->store('Kept', '1', IconFactory::programIcon(1));
         (new Database($this->database()))->putBlob(hash('sha256', IconFactory::programIcon(3)), IconFactory::programIcon(3));
         $this->assertSame(['imported' => 0, 'dropped' => 0, 'removed' => 1], $this->storage()->prepare());
-        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $storage->digests());
-        $this->assertSame(IconFactory::programIcon(1), $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(1)]), $this->stored()->digests());
+        $this->assertSame(IconFactory::programIcon(1), $this->stored()->iconBytes($storage->newest(1)[0]['id']));
     }
 
     // A data folder of the time when icons were files: the set-up takes every row's file over
@@ -214,16 +240,16 @@ final class StorageTest extends TestCase
 
         $this->assertSame(['imported' => 1, 'dropped' => 2, 'removed' => 0], $this->storage()->prepare($folder));
         $storage = $this->storage();
-        $this->assertSame(['Second name', 'Café 中文'], array_column($storage->newest(0, 10), 'name'));
-        foreach ($storage->newest(0, 10) as $row) {
-            $this->assertSame($shared, $storage->iconBytes($row['id']), $row['name']);
+        $this->assertSame(['Second name', 'Café 中文'], array_column($storage->newest(10), 'name'));
+        foreach ($storage->newest(10) as $row) {
+            $this->assertSame($shared, $this->stored()->iconBytes($row['id']), $row['name']);
         }
         $this->assertFalse($storage->exists('Lost', '1'));
         $this->assertSame($before, self::folderContents($folder), 'the files are left as they were');
 
         $this->assertSame(['imported' => 0, 'dropped' => 0, 'removed' => 0], $this->storage()->prepare($folder));
         $storage->store('Lost', '1', $lost);
-        $this->assertSame(self::digestsOf([$shared, $lost]), $storage->digests());
+        $this->assertSame(self::digestsOf([$shared, $lost]), $this->stored()->digests());
     }
 
     // The attack on the removal: processes storing the same bytes under names of their own and
@@ -232,7 +258,7 @@ final class StorageTest extends TestCase
     // and at the end exactly the named files remain.
     public function testConcurrentReplacementsNeverRemoveANamedFile(): void
     {
-        $this->storage()->count();
+        $this->storage()->newest(1);
         $workers = [];
         for ($w = 0; $w < 4; ++$w) {
             $workers[] = proc_open([PHP_BINARY, __DIR__ . '/support/replace_worker.php', $this->dsn, $this->user ?? '',
@@ -246,8 +272,8 @@ final class StorageTest extends TestCase
         }
         $named = array_map('trim', $this->database()->query('SELECT DISTINCT icon_sha256 FROM talvenook_icons')->fetchAll(\PDO::FETCH_COLUMN));
         sort($named);
-        $this->assertSame($named, $this->storage()->digests());
-        $this->assertSame(4 * 15, $this->storage()->count());
+        $this->assertSame($named, $this->stored()->digests());
+        $this->assertSame(4 * 15, $this->stored()->count());
     }
 
     // The attack on the removal of unused icons: an upload has put its bytes, which no committed
@@ -273,9 +299,9 @@ final class StorageTest extends TestCase
         $upload->pdo->exec('COMMIT');
 
         $storage = $this->storage();
-        $this->assertSame($icon, $storage->iconBytes($storage->newest(0, 1)[0]['id']));
+        $this->assertSame($icon, $this->stored()->iconBytes($storage->newest(1)[0]['id']));
         $this->assertSame(0, $storage->removeOrphans());
-        $this->assertSame([$digest], $storage->digests());
+        $this->assertSame([$digest], $this->stored()->digests());
     }
 
     // A kept connection that the server dropped (a database restart ends every backend) costs
@@ -299,7 +325,7 @@ final class StorageTest extends TestCase
             $request(new Storage(Database::connect($this->dsn, $this->user, $this->password, true)));
             $this->addToAssertionCount(1);
         }
-        $this->assertSame(IconFactory::programIcon(2), $this->storage()->iconBytes($this->storage()->newest(0, 1)[0]['id']));
+        $this->assertSame(IconFactory::programIcon(2), $this->stored()->iconBytes($this->storage()->newest(1)[0]['id']));
     }
 
     // The attack: every request used to create the table and switch the journal mode. What must
@@ -313,7 +339,7 @@ final class StorageTest extends TestCase
             $storage = new Storage(new Database($connection));
             $storage->exists('App', '1');
             $storage->store("App $request", '1', IconFactory::programIcon($request));
-            $storage->newest(0, 10);
+            $storage->newest(10);
             $statements = array_merge($statements, $connection->statements);
         }
         $isSqlite = str_starts_with($this->dsn, 'sqlite:');
@@ -327,7 +353,7 @@ final class StorageTest extends TestCase
         $connection = $this->recordingConnection();
         $storage = new Storage(new Database($connection));
         $storage->store('After set-up', '1', IconFactory::programIcon(9));
-        $storage->count();
+        $storage->newest(10);
         $this->assertSame(['CREATE TABLE' => 0, 'CREATE INDEX' => 0, 'journal_mode' => 0],
             self::schemaStatements($connection->statements));
         if ($isSqlite) {
@@ -353,10 +379,10 @@ final class StorageTest extends TestCase
         $this->assertFalse($this->storage()->exists('New', '1'));
         $dropFunctions();
         $this->storage()->store('New', '1', IconFactory::programIcon(2));
-        $rows = $this->storage()->newest(0, 10);
+        $rows = $this->storage()->newest(10);
         $this->assertSame(['New', 'Old'], array_column($rows, 'name'));
-        $this->assertSame(IconFactory::programIcon(2), $this->storage()->iconBytes($rows[0]['id']));
-        $this->assertSame(IconFactory::programIcon(1), $this->storage()->iconBytes($rows[1]['id']));
+        $this->assertSame(IconFactory::programIcon(2), $this->stored()->iconBytes($rows[0]['id']));
+        $this->assertSame(IconFactory::programIcon(1), $this->stored()->iconBytes($rows[1]['id']));
     }
 
     // The load a Monday morning brings is mostly existence queries and uploads, and each
@@ -379,7 +405,7 @@ final class StorageTest extends TestCase
         $this->assertCount(1, $statementsOf(fn (Storage $s) => $this->assertTrue($s->exists('App', '1'))));
         $this->assertCount(1, $statementsOf(fn (Storage $s) => $s->store('App', '1', IconFactory::programIcon(1))));
         $this->assertCount(2, $statementsOf(fn (Storage $s) => $s->store('App', '1', IconFactory::programIcon(2))));
-        $this->assertSame(self::digestsOf([IconFactory::programIcon(2)]), $this->storage()->digests());
+        $this->assertSame(self::digestsOf([IconFactory::programIcon(2)]), $this->stored()->digests());
     }
 
     // Several processes storing at once, partly the same names: every store succeeds, nothing
@@ -399,14 +425,14 @@ final class StorageTest extends TestCase
             $this->assertSame('30', $stored, "worker $w: $errors");
         }
         $storage = $this->storage();
-        $this->assertSame(4 * 20 + 10, $storage->count());
-        $this->assertSame(count(array_unique(array_map(fn (array $row): ?string => $storage->iconBytes($row['id']),
-            $storage->newest(0, 1000)))), count($storage->digests()), 'no icon that no row names');
-        $rows = $storage->newest(0, 1000);
+        $this->assertSame(4 * 20 + 10, $this->stored()->count());
+        $this->assertSame(count(array_unique(array_map(fn (array $row): ?string => $this->stored()->iconBytes($row['id']),
+            $storage->newest(1000)))), count($this->stored()->digests()), 'no icon that no row names');
+        $rows = $storage->newest(1000);
         $this->assertCount(90, array_unique(array_column($rows, 'name')));
         foreach ($rows as $row) {
             if (preg_match('/^worker (\d) item (\d+)$/', $row['name'], $m) === 1) {
-                $this->assertSame(IconFactory::programIcon((int) $m[1] * 1000 + (int) $m[2]), $storage->iconBytes($row['id']));
+                $this->assertSame(IconFactory::programIcon((int) $m[1] * 1000 + (int) $m[2]), $this->stored()->iconBytes($row['id']));
             }
         }
     }
@@ -426,6 +452,11 @@ final class StorageTest extends TestCase
     private function storage(?\Closure $clock = null): Storage
     {
         return new Storage(new Database($this->database()), $clock);
+    }
+
+    private function stored(): StoredIcons
+    {
+        return new StoredIcons($this->database());
     }
 
     private function database(): \PDO

@@ -3,6 +3,6 @@
 declare(strict_types=1);
 
 require_once __DIR__ . '/../../iconservice/lib/load.php';
-foreach (['TempFolder', 'IconFactory', 'RawHttp', 'ServiceServer', 'RecordingPdo'] as $unit) {
+foreach (['TempFolder', 'IconFactory', 'RawHttp', 'ServiceServer', 'RecordingPdo', 'StoredIcons'] as $unit) {
     require_once __DIR__ . "/support/$unit.php";
 }

@@ -7,7 +7,8 @@ namespace IconService\Tests;
 
 final class RawHttp
 {
-    public function __construct(private string $host, private int $port)
+    /** $from: the local address to send from (e.g. 127.0.0.2, a client apart from 127.0.0.1); default the system's choice. */
+    public function __construct(private string $host, private int $port, private ?string $from = null)
     {
     }
 
@@ -109,7 +110,8 @@ final class RawHttp
     /** @return resource */
     private function connect()
     {
-        $socket = @stream_socket_client("tcp://{$this->host}:{$this->port}", $errno, $error, 10);
+        $context = stream_context_create($this->from === null ? [] : ['socket' => ['bindto' => "{$this->from}:0"]]);
+        $socket = @stream_socket_client("tcp://{$this->host}:{$this->port}", $errno, $error, 10, STREAM_CLIENT_CONNECT, $context);
         if ($socket === false) {
             throw new \RuntimeException("cannot connect to {$this->host}:{$this->port}: $error");
         }

@@ -23,6 +23,8 @@ final class ServiceServer
     private ?string $user = null;
     private ?string $pgDatabase = null;
     private bool $ownsDataFolder;
+    /** The service's environment, for its commands (runCommand). */
+    private array $env;
 
     /**
      * Starts the server. $workers > 1 lets it serve requests in parallel processes.
@@ -53,6 +55,7 @@ final class ServiceServer
             $env['TALVENOOK_ICONSERVICE_DB_USER'] = (string) $this->user;
         }
         $env = $environment + $env;
+        $this->env = $env;
         if ($setUp) {
             self::runSetUp($serviceRoot, $env);
         }
@@ -80,6 +83,18 @@ final class ServiceServer
         return $output;
     }
 
+    /**
+     * Runs the service's command $script (e.g. remove.php) with $arguments in the service's
+     * environment; returns [exit status, standard output and error].
+     */
+    public function runCommand(string $script, array $arguments): array
+    {
+        $process = proc_open(array_merge(['timeout', '60', PHP_BINARY, self::SERVICE_ROOT . "/$script"], $arguments),
+            [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'], 2 => ['pipe', 'w']], $pipes, null, $this->env);
+        $output = stream_get_contents($pipes[1]) . stream_get_contents($pipes[2]);
+        return [proc_close($process), $output];
+    }
+
     /** The process id of the server (the parent of its workers). */
     public function pid(): int
     {
@@ -95,6 +110,12 @@ final class ServiceServer
     public function storage(): \IconService\Storage
     {
         return \IconService\Storage::open($this->dsn, $this->user, null);
+    }
+
+    /** What the service's database holds, read directly. */
+    public function stored(): StoredIcons
+    {
+        return new StoredIcons(new \PDO($this->dsn, $this->user, null, [\PDO::ATTR_ERRMODE => \PDO::ERRMODE_EXCEPTION]));
     }
 
     public function baseUrl(): string

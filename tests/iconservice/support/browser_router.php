@@ -9,11 +9,10 @@ if (parse_url($_SERVER['REQUEST_URI'], PHP_URL_PATH) !== '/gallery-check.html') 
     return false;
 }
 header('Content-Type: text/html; charset=utf-8');
-$page = (int) ($_GET['page'] ?? 1);
 ?><!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>gallery check</title></head>
 <body>
-<iframe id="gallery" src="index.php?r=sw/gallery&amp;page=<?= $page ?>" width="1200" height="900"></iframe>
+<iframe id="gallery" src="index.php?r=sw/gallery" width="1200" height="900"></iframe>
 <pre id="report">pending</pre>
 <script>
 document.getElementById('gallery').addEventListener('load', async () => {

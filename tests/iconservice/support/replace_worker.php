@@ -20,7 +20,7 @@ for ($i = 0; $i < (int) $count; ++$i) {
     $idOf->execute([$name, '1']);
     $id = (int) $idOf->fetchColumn();
     $idOf->closeCursor();
-    if ($storage->iconBytes($id) !== $shared) {
+    if (($storage->iconOfRow($id)['bytes'] ?? null) !== $shared) {
         echo "$name: the shared icon is gone right after its store\n";
         exit(1);
     }
