@@ -1,5 +1,6 @@
 // Arbitrary bytes through the shared checks of executables (icon and version, as both builds ask
-// them), the Linux resource reader that decodes what they pass (as an executable or .ico file),
+// them, straight from memory and through the block cache files are read through), the Linux
+// resource reader that decodes what they pass (as an executable or .ico file),
 // and straight through the icon image decoder (BMP-style and PNG) and the scaler. Nothing may
 // crash, hang or allocate without bound; every answer is either well-formed or nothing.
 #include <cstddef>
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(icon);
   // The version the Linux build reports is the checks' answer.
   if (platform::posix::readFileVersion(source) != platform::executable::checkedFileVersion(source)) std::abort();
+  // Read through the block cache that files are read through, the checks give the same answers.
+  const platform::executable::CachedByteSource cached(source);
+  if (platform::executable::checkedIconImage(cached) != image) std::abort();
+  if (platform::executable::checkedFileVersion(cached) != platform::executable::checkedFileVersion(source)) std::abort();
   if (const auto decoded = platform::posix::decodeIconImage(bytes)) check(platform::posix::scaleIconTo48(*decoded));
   return 0;
 }

@@ -12,13 +12,51 @@ std::optional<std::vector<std::uint8_t>> ByteSource::bytesAt(std::uint64_t offse
   return bytes;
 }
 
-FileByteSource::FileByteSource(NativeFile file) : file_(std::move(file)) {
+bool CachedByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (!contains(offset, out.size())) return false;
+  if (out.size() > kBlock) return inner_.readAt(offset, out);
+  // At most two blocks: the piece is no longer than one.
+  for (std::size_t done = 0; done < out.size();) {
+    const std::uint64_t at = offset + done;
+    const Block* block = blockAt(at - at % kBlock);
+    if (block == nullptr) return inner_.readAt(offset, out);
+    const std::size_t from = static_cast<std::size_t>(at - block->start);
+    const std::size_t count = std::min(out.size() - done, block->length - from);
+    std::copy_n(block->bytes.begin() + static_cast<std::ptrdiff_t>(from), count, out.begin() + static_cast<std::ptrdiff_t>(done));
+    done += count;
+  }
+  return true;
+}
+
+const CachedByteSource::Block* CachedByteSource::blockAt(std::uint64_t start) const {
+  Block* oldest = &blocks_[0];
+  for (Block& block : blocks_) {
+    if (block.length > 0 && block.start == start) {
+      block.lastUse = ++uses_;
+      return &block;
+    }
+    if (block.lastUse < oldest->lastUse) oldest = &block;
+  }
+  oldest->start = start;
+  oldest->length = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, inner_.size() - start));
+  if (!inner_.readAt(start, std::span(oldest->bytes.data(), oldest->length))) {
+    oldest->length = 0;
+    oldest->lastUse = 0;
+    return nullptr;
+  }
+  oldest->lastUse = ++uses_;
+  return oldest;
+}
+
+FileByteSource::FileByteSource(NativeFile file) : direct_(std::move(file)) {}
+
+FileByteSource::Direct::Direct(NativeFile file) : file_(std::move(file)) {
   if (!file_.isOpen()) return;
   const std::int64_t length = file_.size();
   size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
 }
 
-bool FileByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+bool FileByteSource::Direct::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (!contains(offset, out.size())) return false;
   std::size_t done = 0;
   while (done < out.size()) {

@@ -342,7 +342,8 @@ TEST(PeResourceReader, ReadsIcoFilesAndRefusesOtherPaths) {
 }
 
 // Only the bytes needed are read: a large file whose resources sit at its end costs no more
-// than a small one.
+// than a small one. Through the block cache that files are read through, a row's icon and version
+// take a few reads of the file (its headers, its resources), whatever the pieces the checks ask for.
 TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
   class CountingSource final : public platform::executable::ByteSource {
    public:
@@ -351,9 +352,11 @@ TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
     std::uint64_t size() const override { return inner_.size(); }
     bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
       read += out.size();
+      ++reads;
       return inner_.readAt(offset, out);
     }
     mutable std::uint64_t read = 0;
+    mutable std::uint64_t reads = 0;
 
    private:
     MemoryByteSource inner_;
@@ -368,6 +371,16 @@ TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
   ASSERT_TRUE(platform::posix::extractIcon48(source));
   ASSERT_TRUE(platform::posix::readFileVersion(source));
   EXPECT_LT(source.read, 16u * 1024);  // the image itself is 9 KB
+  EXPECT_GT(source.reads, 20u);        // in many small pieces
+
+  const CountingSource file(bytes);
+  const platform::executable::CachedByteSource cached(file);
+  EXPECT_EQ(platform::posix::extractIcon48(cached)->bgra, platform::posix::extractIcon48(source)->bgra);
+  EXPECT_EQ(platform::posix::readFileVersion(cached), platform::posix::readFileVersion(source));
+  // Three blocks (the headers, the resource tree and the data after it) and the image itself,
+  // which is larger than a block.
+  EXPECT_LE(file.reads, 4u);
+  EXPECT_LE(file.read, 3 * platform::executable::CachedByteSource::kBlock + solid(48, 0).size());
 }
 
 // Damaged files: truncated anywhere, offsets past the end, loops in the tree, absurd counts and
