@@ -22,6 +22,7 @@
 
 #include "platform/executable/BitmapRows.h"
 #include "platform/executable/ByteSource.h"
+#include "platform/executable/Crc32.h"
 #include "platform/executable/LittleEndian.h"
 #include "platform/executable/PeRecords.h"
 
@@ -37,6 +38,9 @@ constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 // An icon image of the largest side takes a little over 256 KB as a 32-bit bitmap, and a PNG of
 // that side rarely more; nothing larger is accepted, so nothing larger is ever read into memory.
 constexpr std::uint64_t kMaxImageBytes = 8u << 20;
+// PNG images are read whole to check their chunks: at most this many bytes of them per icon. An
+// honest icon holds one PNG image (its 256x256 one) of a few hundred kilobytes at most.
+constexpr std::uint64_t kMaxPngBytesPerIcon = 32u << 20;
 // Languages one resource may be stored in. Honest files carry a handful; the cap bounds the work
 // over a tree that repeats one name in thousands of languages.
 constexpr std::size_t kMaxLanguages = 256;
@@ -53,6 +57,14 @@ std::uint32_t bigEndianU32At(std::span<const std::uint8_t> b, std::size_t at) {
   return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
          (static_cast<std::uint32_t>(b[at + 2]) << 8) | static_cast<std::uint32_t>(b[at + 3]);
 }
+
+// The largest file read. The PE format addresses its file with 32-bit offsets and sizes (a
+// section's PointerToRawData and SizeOfRawData, the image's SizeOfImage) and an .ico file its
+// images with 32-bit offsets, so nothing of either lies past 4 GiB, and no compiler writes an
+// executable that large. The system under Wine takes such a file's size modulo 2^32 and so finds
+// no icon where the resources lie past that remainder; refusing every file of 4 GiB or more takes
+// no icon from a real executable and leaves the builds nothing to differ on.
+constexpr std::uint64_t kLargestFile = 0xFFFFFFFFu;
 
 // --- Icon directories and images ------------------------------------------------------------------
 
@@ -108,48 +120,124 @@ std::optional<std::vector<ImageEntry>> parseIconDirectory(const ByteSource& sour
 
 constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::size_t kPngHeaderEnd = 8 + 8 + 13 + 4;  // signature, IHDR's length and type, data, CRC
+constexpr std::size_t kPngChunkFrame = 12;             // a chunk's length, type and CRC around its data
+constexpr std::uint32_t kPngLongestChunk = 0x7FFFFFFFu;  // "Chunk layout": lengths fit in 31 bits
 constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
+
+bool isPng(std::span<const std::uint8_t> head) {
+  return head.size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), head.begin());
+}
+
+bool chunkTypeIs(std::span<const std::uint8_t> type, const char (&name)[5]) {
+  return std::equal(type.begin(), type.end(), name);
+}
 
 // A PNG image whose first chunk is its IHDR header (every valid PNG file starts with it),
 // giving the entry's width and height.
-bool pngMatches(std::span<const std::uint8_t> head, const ImageEntry& entry) {
+bool pngHeaderMatches(std::span<const std::uint8_t> head, const ImageEntry& entry) {
   if (head.size() < kPngHeaderEnd) return false;
-  if (bigEndianU32At(head, 8) != 13 || head[12] != 'I' || head[13] != 'H' || head[14] != 'D' || head[15] != 'R')
-    return false;
+  if (bigEndianU32At(head, 8) != 13 || !chunkTypeIs(head.subspan(12, 4), "IHDR")) return false;
   return bigEndianU32At(head, 16) == static_cast<std::uint32_t>(entry.width) &&
          bigEndianU32At(head, 20) == static_cast<std::uint32_t>(entry.height);
+}
+
+// The IHDR fields past the size ("IHDR Image header"): a bit depth allowed for the colour type,
+// deflate, adaptive filtering, no interlacing or Adam7. Images of 16 bits per sample are refused:
+// icon tools write PNG icons at 8 bits per sample (32-bit RGBA) or less, and the system under
+// Wine gives such an image no icon while libpng would reduce it to 8 bits, so no honest icon is
+// lost and neither build shows what the other does not.
+bool pngFormatAccepted(std::span<const std::uint8_t> ihdr) {
+  const std::uint8_t depth = ihdr[8], colourType = ihdr[9];
+  if (ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1) return false;
+  switch (colourType) {
+    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8;  // greyscale
+    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;  // palette
+    case 2:                                                               // RGB
+    case 4:                                                               // greyscale and alpha
+    case 6: return depth == 8;                                            // RGBA
+    default: return false;
+  }
+}
+
+// A whole PNG image as its format lays it out ("Datastream structure", "Chunk layout"): the
+// signature, then chunks that each lie inside the image and carry the CRC of their type and data,
+// the first an accepted IHDR, a PLTE before the image data of a palette image, at least one IDAT,
+// and IEND. A chunk whose CRC is wrong is damaged: libpng refuses the image (or drops the chunk,
+// when it is ancillary, so tRNS or gAMA would change the picture on one build only) while the
+// system under Wine shows it, so such an image is refused before either sees it; no encoder
+// writes one, so no honest icon is lost.
+bool pngWellFormed(std::span<const std::uint8_t> png) {
+  std::size_t at = kPngSignature.size();
+  bool first = true, palette = false, imageData = false, paletteImage = false;
+  while (png.size() - at >= kPngChunkFrame) {
+    const std::uint32_t length = bigEndianU32At(png, at);
+    if (length > kPngLongestChunk || length > png.size() - at - kPngChunkFrame) return false;
+    const auto typeAndData = png.subspan(at + 4, 4 + std::size_t{length});
+    if (crc32(typeAndData) != bigEndianU32At(png, at + 8 + length)) return false;
+    const auto type = typeAndData.first(4);
+    const auto data = typeAndData.subspan(4);
+    if (first != chunkTypeIs(type, "IHDR")) return false;  // IHDR first, and only there
+    if (first && (length != 13 || !pngFormatAccepted(data))) return false;
+    if (first) paletteImage = data[9] == 3;
+    first = false;
+    if (chunkTypeIs(type, "PLTE")) palette = true;
+    if (chunkTypeIs(type, "IDAT")) {
+      if (paletteImage && !palette) return false;
+      imageData = true;
+    }
+    if (chunkTypeIs(type, "IEND")) return imageData;
+    at += kPngChunkFrame + length;
+  }
+  return false;  // no IEND inside the image
 }
 
 // A BMP-style image (BITMAPINFOHEADER, colour table, XOR bitmap, AND mask) that the Linux
 // decoder reads (see platform/posix/IconImageDecoder.cpp: the same depths, no compression, the
 // same table size) with the entry's width and twice its height (both bitmaps), one plane, and
-// all of its rows inside the image's `size` bytes.
+// all of its rows inside the image's `size` bytes. The header must be the 40-byte
+// BITMAPINFOHEADER that the icon format's image record holds and that every icon tool writes:
+// the system under Wine gives an image with a BITMAPV4HEADER or BITMAPV5HEADER (108 or 124 bytes)
+// no icon, so both builds refuse them.
 bool bitmapMatches(std::span<const std::uint8_t> head, std::uint64_t size, const ImageEntry& entry) {
   if (head.size() < kBitmapInfoHeaderSize) return false;
-  const std::uint32_t headerSize = u32At(head, 0);
   const int bits = u16At(head, 14);
   const std::uint32_t coloursUsed = u32At(head, 32);
-  if (headerSize < kBitmapInfoHeaderSize || headerSize > size) return false;
+  if (u32At(head, 0) != kBitmapInfoHeaderSize) return false;
   if (i32At(head, 4) != entry.width || i32At(head, 8) != 2 * entry.height || u16At(head, 12) != 1) return false;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
   if (u32At(head, 16) != 0 || coloursUsed > 256) return false;  // BI_RGB only
   const std::uint64_t tableEntries = (bits <= 8 && coloursUsed == 0) ? (1u << bits) : coloursUsed;
   const std::uint64_t width = static_cast<std::uint64_t>(entry.width);
   const std::uint64_t height = static_cast<std::uint64_t>(entry.height);
-  const std::uint64_t end =
-      headerSize + tableEntries * 4 + rowBytes(width, static_cast<std::uint64_t>(bits)) * height + rowBytes(width, 1) * height;
+  const std::uint64_t end = kBitmapInfoHeaderSize + tableEntries * 4 +
+                            rowBytes(width, static_cast<std::uint64_t>(bits)) * height + rowBytes(width, 1) * height;
   return end <= size;
 }
 
-// Whether the image at `span` is one whose header matches `entry`.
-bool imageMatches(const ByteSource& source, ImageSpan span, const ImageEntry& entry) {
-  if (span.size == 0 || span.size > kMaxImageBytes) return false;
-  const auto head = source.bytesAt(span.offset, std::min<std::uint64_t>(span.size, kBitmapInfoHeaderSize));
-  if (!head) return false;
-  if (head->size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), head->begin()))
-    return pngMatches(*head, entry);
-  return bitmapMatches(*head, span.size, entry);
-}
+// Checks images against their entries. A PNG image is read whole for its chunks' CRCs; the bytes
+// read so for one icon are bounded, so a group naming thousands of large PNG images costs no more
+// than kMaxPngBytesPerIcon.
+class ImageInspector {
+ public:
+  explicit ImageInspector(const ByteSource& source) : source_(source) {}
+
+  // Whether the image at `span` is one whose header matches `entry` and, for a PNG image, whose
+  // chunks are well-formed.
+  bool matches(ImageSpan span, const ImageEntry& entry) {
+    if (span.size == 0 || span.size > kMaxImageBytes) return false;
+    const auto head = source_.bytesAt(span.offset, std::min<std::uint64_t>(span.size, kBitmapInfoHeaderSize));
+    if (!head) return false;
+    if (!isPng(*head)) return bitmapMatches(*head, span.size, entry);
+    if (!pngHeaderMatches(*head, entry) || span.size > pngBytesLeft_) return false;
+    pngBytesLeft_ -= span.size;
+    const auto png = source_.bytesAt(span.offset, span.size);
+    return png && pngWellFormed(*png);
+  }
+
+ private:
+  const ByteSource& source_;
+  std::uint64_t pngBytesLeft_ = kMaxPngBytesPerIcon;
+};
 
 // --- The PE image and its resource tree -----------------------------------------------------------
 
@@ -385,7 +473,7 @@ std::optional<ImageSpan> PeImage::dataOf(const DirectoryEntry& languageEntry) co
 // image and entry size, however many groups repeat it.
 class ImageChecker {
  public:
-  ImageChecker(const PeImage& pe, const Directory& icons) : pe_(pe), icons_(icons) {}
+  ImageChecker(const PeImage& pe, const Directory& icons) : pe_(pe), icons_(icons), inspector_(pe.source()) {}
 
   bool allWellFormed(const std::vector<ImageEntry>& entries) {
     for (const ImageEntry& entry : entries) {
@@ -411,13 +499,14 @@ class ImageChecker {
     for (const DirectoryEntry& language : languages->entries) {
       if (++checks_ > kMaxImageChecks) return false;
       const auto data = pe_.dataOf(language);
-      if (!data || !imageMatches(pe_.source(), *data, entry)) return false;
+      if (!data || !inspector_.matches(*data, entry)) return false;
     }
     return true;
   }
 
   const PeImage& pe_;
   const Directory& icons_;
+  ImageInspector inspector_;
   std::map<std::tuple<std::uint32_t, int, int>, bool> checked_;
   std::size_t checks_ = 0;
 };
@@ -455,10 +544,11 @@ std::optional<ImageSpan> iconFromPe(const PeImage& pe) {
 std::optional<ImageSpan> iconFromIcoFile(const ByteSource& source) {
   const auto entries = parseIconDirectory(source, 0, source.size(), 16);
   if (!entries) return std::nullopt;
+  ImageInspector inspector(source);
   for (const ImageEntry& entry : *entries) {
     const ImageSpan span{entry.id, entry.bytes};
     if (span.offset > source.size() || span.size > source.size() - span.offset) return std::nullopt;
-    if (!imageMatches(source, span, entry)) return std::nullopt;
+    if (!inspector.matches(span, entry)) return std::nullopt;
   }
   const ImageEntry& chosen = (*entries)[chooseImage(*entries)];
   return ImageSpan{chosen.id, chosen.bytes};
@@ -492,6 +582,7 @@ std::optional<std::array<std::uint16_t, 4>> fixedFileVersion(const ByteSource& s
 }  // namespace
 
 std::optional<ImageSpan> checkedIconImage(const ByteSource& source) {
+  if (source.size() > kLargestFile) return std::nullopt;
   if (const auto pe = PeImage::open(source)) return iconFromPe(*pe);
   return iconFromIcoFile(source);
 }
@@ -500,6 +591,7 @@ std::optional<std::array<std::uint16_t, 4>> checkedFileVersion(const ByteSource&
   // The system reads the version through its loader, which maps the file as an image and fails
   // when a section's raw data runs past the end of the file, however much of the file the
   // resources themselves need.
+  if (source.size() > kLargestFile) return std::nullopt;
   const auto pe = PeImage::open(source);
   if (!pe || !pe->holdsEverySection()) return std::nullopt;
   const auto versions = pe->typeDirectory(kTypeVersion);

@@ -65,8 +65,9 @@ std::optional<IconPixels> decodeBmp(std::span<const std::uint8_t> bytes) {
   const int bits = u16At(bytes, 14);
   const std::uint32_t compression = u32At(bytes, 16);
   const std::uint32_t coloursUsed = u32At(bytes, 32);
-  // Larger (V4/V5) headers are accepted; the colour table follows whatever size the header gives.
-  if (headerSize < kBitmapInfoHeaderSize || headerSize > bytes.size()) return std::nullopt;
+  // Only the 40-byte BITMAPINFOHEADER that icon images carry; V4 and V5 headers are refused, as
+  // the shared checks of executables refuse them.
+  if (headerSize != kBitmapInfoHeaderSize) return std::nullopt;
   // Top-down (negative height) icon images do not exist in the format; refuse them.
   if (width <= 0 || width > kMaxIconSide || storedHeight < 2 || storedHeight / 2 > kMaxIconSide) return std::nullopt;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return std::nullopt;

@@ -12,6 +12,8 @@
 #include "platform/executable/ByteSource.h"
 #include "tests/support/HostileExecutables.h"
 #include "tests/support/PeWriter.h"
+#include "tests/support/PngEncoder.h"
+#include "tests/support/PngKinds.h"
 
 namespace {
 
@@ -55,7 +57,7 @@ TEST(ExecutableResources, LocatesTheChosenImageOfWellFormedFiles) {
     EXPECT_EQ(versionOf(bytes), (Words{1, 2, 3, 4}));
   }
 
-  const std::string png = testsupport::pngHeader(256, 256);
+  const std::string png = testsupport::transparentPng(256, 256);
   PeWriter withPng = writerWith({entry(0, 0, 1), entry(16, 16, 2)}, {png, bitmap(16, 16, 4)});
   const std::string withPngBytes = withPng.build();
   EXPECT_EQ(iconOf(withPngBytes), (ImageSpan{withPng.layout().data[1], bitmap(16, 16, 4).size()}));
@@ -125,6 +127,47 @@ TEST(ExecutableResources, RefusesImagesThatDisagreeWithTheirEntries) {
   std::string icoPast = ico;
   testsupport::putU32(icoPast, 22 + 12, static_cast<std::uint32_t>(ico.size() - 100));
   EXPECT_FALSE(iconOf(icoPast));
+}
+
+// What one build would show and the other not is refused by both: PNG images of 16 bits per
+// sample, with a damaged chunk or out of the format's order (every kind of tests/support/PngKinds,
+// in an executable and in an .ico file), bitmaps with a V4 or V5 header, and files of 4 GiB or more.
+TEST(ExecutableResources, RefusesWhatOnlyOneBuildWouldShow) {
+  for (const testsupport::PngKind& kind : testsupport::pngKinds()) {
+    EXPECT_EQ(iconOf(writerWith({entry(48, 48, 1)}, {kind.png}).build()).has_value(), kind.accepted) << kind.what;
+    EXPECT_EQ(iconOf(testsupport::icoFile({entry(48, 48, 0)}, {kind.png})).has_value(), kind.accepted) << kind.what;
+  }
+
+  // A bitmap whose header is longer than BITMAPINFOHEADER, laid out whole (header, pixels, mask).
+  for (const std::uint32_t headerSize : {40u, 108u, 124u}) {
+    std::string image = bitmap(48, 48);
+    image.insert(40, std::string(headerSize - 40, '\0'));
+    testsupport::putU32(image, 0, headerSize);
+    EXPECT_EQ(iconOf(writerWith({entry(48, 48, 1)}, {image}).build()).has_value(), headerSize == 40) << headerSize;
+  }
+
+  // A good executable read as if it were a sparse file of `size` bytes (zeros past its end).
+  class Padded final : public platform::executable::ByteSource {
+   public:
+    Padded(const std::string& bytes, std::uint64_t size) : bytes_(bytes), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+      if (!contains(offset, out.size())) return false;
+      for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = offset + i < bytes_.size() ? static_cast<std::uint8_t>(bytes_[offset + i]) : 0;
+      return true;
+    }
+
+   private:
+    const std::string& bytes_;
+    std::uint64_t size_;
+  };
+  const std::string good = writerWith({entry(48, 48, 1)}, {bitmap(48, 48)}).build();
+  for (const std::uint64_t size : {(1ull << 32) - 1, 1ull << 32, (1ull << 32) + 100, 5ull << 30}) {
+    const Padded padded(good, size);
+    EXPECT_EQ(platform::executable::checkedIconImage(padded).has_value(), size < (1ull << 32)) << size;
+    EXPECT_EQ(platform::executable::checkedFileVersion(padded).has_value(), size < (1ull << 32)) << size;
+  }
 }
 
 // Sections, or headers and a section, that claim the same addresses are refused: the system could

@@ -3,6 +3,9 @@
 // GetFileVersionInfoW and VerQueryValueW. Paths that are not regular files give nothing, at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "platform/VersionInfo.h"
 #include "platform/win32/Win32Text.h"
 #include "tests/support/PeWriter.h"
+#include "tests/support/PngKinds.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -60,6 +64,52 @@ std::vector<std::uint8_t> readRows(platform::BitmapHandle bitmap, int width, int
   return rows;
 }
 
+// The icon drawn by the system itself (DrawIconEx, DI_NORMAL) into a 32-bit DIB section filled with
+// `background`: 0x00RRGGBB per pixel, top row first.
+std::vector<std::uint32_t> drawnOn(platform::IconHandle icon, std::uint32_t background) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kSide;
+  info.bmiHeader.biHeight = -kSide;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  const HDC context = CreateCompatibleDC(nullptr);
+  const HBITMAP section = CreateDIBSection(context, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<std::uint32_t> pixels;
+  if (section != nullptr) {
+    const HGDIOBJ previous = SelectObject(context, section);
+    std::fill_n(static_cast<std::uint32_t*>(bits), kSide * kSide, background);
+    if (DrawIconEx(context, 0, 0, reinterpret_cast<HICON>(icon), kSide, kSide, 0, nullptr, DI_NORMAL)) {
+      GdiFlush();
+      pixels.assign(static_cast<std::uint32_t*>(bits), static_cast<std::uint32_t*>(bits) + kSide * kSide);
+    }
+    SelectObject(context, previous);
+    DeleteObject(section);
+  }
+  DeleteDC(context);
+  for (std::uint32_t& p : pixels) p &= 0x00FFFFFF;
+  return pixels;
+}
+
+std::uint32_t swapRedAndBlue(std::uint32_t argb) {
+  return (argb & 0xFF00FF00u) | ((argb >> 16) & 0xFFu) | ((argb & 0xFFu) << 16);
+}
+
+// Whether `drawn` (on black, or on white) shows each `argb` pixel alpha-blended over that
+// background, within the rounding of the blend.
+bool showsBlended(const std::vector<std::uint32_t>& drawn, const std::vector<std::uint32_t>& argb, bool white) {
+  if (drawn.size() != argb.size()) return false;
+  for (std::size_t i = 0; i < argb.size(); ++i) {
+    const int alpha = static_cast<int>(argb[i] >> 24);
+    for (const int shift : {0, 8, 16}) {
+      const int expected = static_cast<int>((argb[i] >> shift) & 0xFF) * alpha / 255 + (white ? 255 - alpha : 0);
+      if (std::abs(static_cast<int>((drawn[i] >> shift) & 0xFF) - expected) > 2) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 // A 32-bit 48x48 icon comes back as Windows hands it: an icon whose colour bitmap describes
@@ -101,6 +151,59 @@ TEST(Win32IconAndVersion, ExtractionHandsBackTheStoredPixelsThroughTheGdiCalls) 
   const std::vector<std::uint8_t> mask = readRows(extracted.info.mask, kSide, kSide, 1, header);
   EXPECT_EQ(mask.size(), std::size_t{8} * kSide);
   EXPECT_EQ(header.bitCount, 1);
+}
+
+// What the system's icon of a PNG image draws, on black and on white, is what GetDIBits reads back
+// from its colour bitmap, so our read of the bitmap is faithful to the system's own icon. Most
+// kinds draw as the image itself. Under Wine, PNG images without an alpha channel of their own
+// (grey, RGB, and palettes without tRNS; PngKind::wineSwapsColours) draw opaque with red and blue
+// swapped, and their colour bitmap holds those colours with alpha 0: the system's decoder under
+// Wine is at fault, not our read, so the ICO files the Windows build writes for them differ from
+// the Linux build's (which holds the image's own pixels) as a known Wine difference.
+TEST(Win32IconAndVersion, PngIconsDrawAsTheirColourBitmapsReadBack) {
+  const testsupport::TempFolder folder;
+  int kinds = 0;
+  for (const testsupport::PngKind& kind : testsupport::pngKinds()) {
+    if (!kind.accepted) continue;
+    testsupport::PeWriter writer;
+    writer.add(3, 1, kind.png);
+    writer.add(14, 1, testsupport::iconGroup({{kSide, kSide, 0, 1, 32, static_cast<std::uint32_t>(kind.png.size()), 1}}));
+    const std::string name = "png" + std::to_string(kinds++) + ".exe";
+    writer.writeTo(folder.path() / name);
+
+    Extracted extracted;
+    extracted.icon = platform::extractIcon(folder.file(name), 0, kSide, kSide, platform::kLoadTransparent);
+    ASSERT_NE(extracted.icon, nullptr) << kind.what;
+    ASSERT_TRUE(platform::getIconInfo(extracted.icon, extracted.info)) << kind.what;
+    platform::BitmapInfoHeader header;
+    const std::vector<std::uint8_t> rows = readRows(extracted.info.colour, kSide, kSide, 32, header);
+    ASSERT_EQ(rows.size(), std::size_t{kSide} * kSide * 4) << kind.what;
+    std::vector<std::uint32_t> read(std::size_t{kSide} * kSide);  // top row first, like the kind's pixels
+    for (int y = 0; y < kSide; ++y)
+      std::memcpy(&read[static_cast<std::size_t>(y) * kSide], &rows[static_cast<std::size_t>(kSide - 1 - y) * kSide * 4],
+                  kSide * 4);
+    const std::vector<std::uint32_t> onBlack = drawnOn(extracted.icon, 0x000000), onWhite = drawnOn(extracted.icon, 0xFFFFFF);
+
+    // The Wine difference: the image's colours with red and blue swapped, drawn opaque, and read
+    // back with alpha 0.
+    std::vector<std::uint32_t> swapped, swappedOpaque;
+    for (const std::uint32_t p : kind.argb) {
+      swapped.push_back(swapRedAndBlue(p) & 0x00FFFFFFu);
+      swappedOpaque.push_back(swapRedAndBlue(p) | 0xFF000000u);
+    }
+    const bool asImage = read == kind.argb && showsBlended(onBlack, kind.argb, false) && showsBlended(onWhite, kind.argb, true);
+    const bool asWine = kind.wineSwapsColours && read == swapped && showsBlended(onBlack, swappedOpaque, false) &&
+                        showsBlended(onWhite, swappedOpaque, true);
+    EXPECT_TRUE(asImage || asWine) << kind.what << ": the colour bitmap read back is not what the icon draws";
+    // The evidence, pixels (0, 0) and (36, 0) (opaque, and transparent where the image has alpha or
+    // tRNS): the image's, the colour bitmap's read back, and the drawings on black and on white.
+    std::printf("%-26s %s\n", kind.what.c_str(),
+                asImage ? "as the image" : asWine ? "red and blue swapped, alpha 0 (the system's decoder)" : "-");
+    for (const std::size_t at : {std::size_t{0}, std::size_t{36}}) {
+      std::printf("  (%2zu, 0): image %08X, read back %08X, drawn on black %06X, on white %06X\n", at, kind.argb[at],
+                  read[at], onBlack.size() > at ? onBlack[at] : 0, onWhite.size() > at ? onWhite[at] : 0);
+    }
+  }
 }
 
 // A handle that is not a live object is refused by every call, as the seam promises.

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/PngEncoder.h"
+
 namespace testsupport {
 namespace {
 
@@ -59,27 +61,8 @@ std::string versionBlock(const std::u16string& key, const std::string& value, st
   return block;
 }
 
-// PNG's chunk CRC: CRC-32 (polynomial 0xEDB88320, reflected) over the chunk's type and data.
-std::uint32_t crc32(const std::string& bytes) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes) {
-    crc ^= static_cast<std::uint8_t>(c);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
-
 void appendBigEndianU32(std::string& s, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>((v >> shift) & 0xFF));
-}
-
-std::string pngChunk(const char* type, const std::string& data) {
-  std::string typed = std::string(type, 4) + data;
-  std::string chunk;
-  appendBigEndianU32(chunk, static_cast<std::uint32_t>(data.size()));
-  chunk += typed;
-  appendBigEndianU32(chunk, crc32(typed));
-  return chunk;
 }
 
 }  // namespace

@@ -26,9 +26,9 @@ std::string bmpIconImage(int width, int height, int bits, const std::vector<std:
 // only where libpng is (not in the Windows test build).
 std::string pngImage(int width, int height, const std::vector<std::uint32_t>& argb);
 
-// The start of a PNG image of `width` x `height` pixels: its signature, its IHDR chunk (8-bit RGBA)
-// and an IEND chunk, with no image data. Enough for the checks of executables, which read no
-// further than the IHDR, and made without libpng, so the Windows tests have it too.
+// The frame of a PNG image of `width` x `height` pixels: its signature, its IHDR chunk (8-bit RGBA)
+// and an IEND chunk, with no image data, so not a whole image (the checks of executables refuse
+// it). For images that claim a size they do not hold; tests/support/PngEncoder.h makes whole ones.
 std::string pngHeader(std::uint32_t width, std::uint32_t height);
 
 // One entry of an icon group or .ico directory as stored (a side of 256 is stored as 0).
