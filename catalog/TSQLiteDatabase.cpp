@@ -61,20 +61,14 @@ void configureLibraryOnce() {
 // would hold the open forever, a link would send the journal's writes somewhere else.
 constexpr std::array<std::u16string_view, 3> kCompanionSuffixes = {u"-journal", u"-wal", u"-shm"};
 
-// The first of the database file and its companions that cannot be what it must be, or empty text
-// when none: the database a regular file (a link to one is fine, the catalogue may live elsewhere),
-// each companion absent or a regular file that is not a link. Companions are looked for beside the
-// name as given and beside the file it leads to: SQLite names them after the link's target on
-// POSIX systems and after the name on Windows.
-std::u16string plantedFile(const std::u16string& path) {
-  if (!platform::isAbsentOrRegularFile(path, platform::LinkPolicy::Follow)) return path;
-  const std::u16string resolved = platform::resolvedPath(path);
-  for (const std::u16string* base : {&path, &resolved}) {
-    for (const std::u16string_view suffix : kCompanionSuffixes) {
-      const std::u16string companion = *base + std::u16string(suffix);
-      if (!platform::isAbsentOrRegularFile(companion, platform::LinkPolicy::Refuse)) return companion;
-    }
-    if (resolved == path) break;
+// The first companion of the database SQLite opened as `databaseName` (its own full name of the
+// file: on POSIX systems the file a link leads to, on Windows the name as given, made absolute)
+// that is there and is not a regular file, or a link; empty text when none is. SQLite names the
+// companions after that very name, so each is judged once, by one look at its entry.
+std::u16string plantedCompanion(const std::u16string& databaseName) {
+  for (const std::u16string_view suffix : kCompanionSuffixes) {
+    std::u16string companion = databaseName + std::u16string(suffix);
+    if (!platform::isAbsentOrRegularFile(companion, platform::LinkPolicy::Refuse)) return companion;
   }
   return {};
 }
@@ -92,19 +86,27 @@ void StatementFinalizer::operator()(sqlite3_stmt* statement) const noexcept { sq
 
 TSQLiteDatabase::TSQLiteDatabase(const std::u16string& path) {
   configureLibraryOnce();
-  // Looked at before SQLite opens anything; a companion that SQLite itself makes later (the journal
-  // of a write) is made by it, beside a database that was checked.
-  const std::u16string planted = plantedFile(path);
-  if (!planted.empty()) throw openFailure(path, u"\"" + planted + u"\" is not a regular file");
+  // The database itself (a link to a regular file is fine: the catalogue may live elsewhere) is
+  // looked at before SQLite opens it.
+  if (!platform::isAbsentOrRegularFile(path, platform::LinkPolicy::Follow)) {
+    throw openFailure(path, u"\"" + path + u"\" is not a regular file");
+  }
   sqlite3* opened = nullptr;
   // What sqlite3_open does (read and write, created when missing), without the lock around every
   // call on the connection: a connection is used by the one thread that made it.
   const int result = sqlite3_open_v2(rt::toUtf8(path).c_str(), &opened,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   connection_.reset(opened);  // owned from here, so a failed open is closed on the way out
-  if (result == SQLITE_OK) return;
-  if (!connection_) throw openFailure(path, u"unknown error");
-  throw openFailure(path, rt::fromUtf8(sqlite3_errmsg(connection_.get())));
+  if (result != SQLITE_OK) {
+    if (!connection_) throw openFailure(path, u"unknown error");
+    throw openFailure(path, rt::fromUtf8(sqlite3_errmsg(connection_.get())));
+  }
+  // The open has touched the database file alone: SQLite looks for a journal or a log only when a
+  // statement first reads. So the companions are judged here, under the names SQLite will use,
+  // before any of them is opened; one that SQLite itself makes later (the journal of a write) is
+  // made by it, beside a database that was checked.
+  const std::u16string planted = plantedCompanion(rt::fromUtf8(sqlite3_db_filename(connection_.get(), "main")));
+  if (!planted.empty()) throw openFailure(path, u"\"" + planted + u"\" is not a regular file");
 }
 
 StatementHandle TSQLiteDatabase::PrepareStatement(const std::string& utf8Statement) {

@@ -28,8 +28,4 @@ bool removeFile(const std::u16string& path);
 // `path` made absolute against the current folder (no symbolic links resolved).
 std::u16string absolutePath(const std::u16string& path);
 
-// The path of the file that `path` leads to now, every symbolic link on the way resolved; `path`
-// itself when nothing is there or the system cannot tell.
-std::u16string resolvedPath(const std::u16string& path);
-
 }  // namespace platform

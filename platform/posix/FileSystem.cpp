@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,12 +49,6 @@ std::u16string absolutePath(const std::u16string& path) {
   std::u16string folder = fromAnsi(buffer);
   if (folder.empty() || folder.back() != u'/') folder += u'/';
   return folder + path;
-}
-
-std::u16string resolvedPath(const std::u16string& path) {
-  if (path.empty()) return path;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(toAnsi(path).c_str(), nullptr), &std::free);
-  return resolved ? fromAnsi(resolved.get()) : path;
 }
 
 }  // namespace platform

@@ -199,22 +199,4 @@ std::u16string absolutePath(const std::u16string& path) {
   return full;
 }
 
-// What the open handle's final name is (GetFinalPathNameByHandleW), its reported length bounded
-// like absolutePath's before anything is allocated for it.
-std::u16string resolvedPath(const std::u16string& path) {
-  if (path.empty() || win32::namesDeviceNamespace(path)) return path;
-  const HANDLE file = openForAttributes(path, FILE_FLAG_BACKUP_SEMANTICS);
-  if (file == INVALID_HANDLE_VALUE) return path;
-  std::u16string resolved;
-  const DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length > 0 && length <= kLongestPath) {
-    resolved.assign(length, u'\0');
-    const DWORD written = GetFinalPathNameByHandleW(file, win32::wide(resolved.data()), length,
-                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    resolved.resize(written > 0 && written < length ? written : 0);
-  }
-  CloseHandle(file);
-  return resolved.empty() ? path : resolved;
-}
-
 }  // namespace platform
