@@ -23,7 +23,9 @@
 //
 // PASS_BENCH_ROWS sets the row count (default 2,000), PASS_BENCH_ROUNDS the rounds (default 5),
 // PASS_BENCH_ONLY the kinds to run, by name and separated by commas (pass, io-floor,
-// baseline), PASS_BENCH_WRAP a profiler to run the measured process under (e.g.
+// baseline), PASS_BENCH_ANY_PORT (set to anything) a responder on a free port, reached through the
+// connect redirect even when the program's own port is free (so the bench leaves that port to
+// whoever serves on it), PASS_BENCH_WRAP a profiler to run the measured process under (e.g.
 // "strace -c -f -o /tmp/pass.strace"), and PASS_BENCH_BASELINE another build of the program, run
 // as a fourth kind for paired A/B runs.
 //
@@ -251,7 +253,7 @@ int servicePort() {
 // reach it), else on any free port.
 std::unique_ptr<ScriptedServer> startResponder(bool& onServicePort) {
   onServicePort = false;
-  if (servicePort() > 0) {
+  if (servicePort() > 0 && std::getenv("PASS_BENCH_ANY_PORT") == nullptr) {
     try {
       auto server = std::make_unique<ScriptedServer>(ScriptedServer::Family::IPv4, servicePort());
       onServicePort = true;
