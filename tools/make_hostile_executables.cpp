@@ -2,9 +2,10 @@
 // files of every known kind of trap (icon images cut short by the end of the file, resource and icon
 // group counts of 65,535, a 22-byte .ico claiming 65,535 images, 16-bit NE executables with broken
 // resource tables, version resources claiming 64 MB to 4 GB, 48x48 entries that are PNG images of
-// 8,192 or 16,384 pixels a side, entries whose image header disagrees with them) and mutations (bit
-// flips, truncations, field overwrites at structural offsets) of the given source executables. The
-// same seed and arguments always give the same files.
+// 8,192 or 16,384 pixels a side, entries whose image header disagrees with them, PNG images of every
+// colour type and depth and damaged ones, bitmaps with V4 and V5 headers, sparse files of 4 GiB and
+// more) and mutations (bit flips, truncations, field overwrites at structural offsets) of the given
+// source executables. The same seed and arguments always give the same files.
 //
 // Usage: make_hostile_executables [--small] FOLDER SEED COUNT [SOURCE.exe...] [--wine SOURCE.exe...]
 //   FOLDER    where the files go (made if missing)
@@ -30,12 +31,15 @@
 
 #include "platform/executable/LittleEndian.h"
 #include "tests/support/PeWriter.h"
+#include "tests/support/PngEncoder.h"
+#include "tests/support/PngKinds.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::IconDirEntry;
 using testsupport::PeWriter;
+using testsupport::pngChunk;
 using testsupport::putU16;
 using testsupport::putU32;
 
@@ -68,16 +72,21 @@ class Output {
   Output(fs::path folder, std::size_t limit)
       : folder_(std::move(folder)), limit_(limit), manifest_(folder_ / "manifest.tsv", std::ios::trunc) {}
   bool full() const { return written_ >= limit_; }
-  // Writes `bytes` as the next file (unless the count is reached) and lists it.
+  // Writes `bytes` as the next file (unless the count is reached) and lists it. With `length`
+  // beyond the bytes, the file is made that long, the rest a hole (a sparse file: zeros that take
+  // no room on the disk).
   void write(const std::string& kind, const std::string& extension, const std::string& bytes,
-             const std::string& detail) {
+             const std::string& detail, std::uint64_t length = 0) {
     if (full()) return;
     char number[24];
     std::snprintf(number, sizeof number, "%04zu", written_);
     const std::string name = std::string(number) + "-" + kind + extension;
-    std::ofstream out(folder_ / name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + (folder_ / name).string());
+    {
+      std::ofstream out(folder_ / name, std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      if (!out) throw std::runtime_error("cannot write " + (folder_ / name).string());
+    }
+    if (length > bytes.size()) fs::resize_file(folder_ / name, length);
     std::printf("%s\t%s\t%s\n", name.c_str(), kind.c_str(), detail.c_str());
     manifest_ << name << '\t' << kind << '\t' << detail << '\n' << std::flush;
     if (!manifest_) throw std::runtime_error("cannot write " + (folder_ / "manifest.tsv").string());
@@ -135,16 +144,6 @@ std::string standardExecutable(testsupport::PeLayout* layout = nullptr, bool pe3
 
 void appendU32BigEndian(std::string& s, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>((v >> shift) & 0xFF));
-}
-
-std::string pngChunk(const char* type, const std::string& data) {
-  std::string chunk;
-  appendU32BigEndian(chunk, static_cast<std::uint32_t>(data.size()));
-  chunk += std::string(type, 4) + data;
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-  crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-  appendU32BigEndian(chunk, static_cast<std::uint32_t>(crc));
-  return chunk;
 }
 
 // An 8-bit RGBA PNG of `width` x `height` transparent black pixels, compressed as it is produced
@@ -508,6 +507,49 @@ void mismatches(Output& out, bool small) {
   }
 }
 
+// --- What the two builds must agree on --------------------------------------------------------------
+
+// Every kind of PNG image of tests/support/PngKinds: those the checks accept (the kinds the
+// system's decoder under Wine hands back with red and blue swapped apart, as "png-wine-colours"),
+// and those they refuse (16 bits per sample, damaged chunks), in an executable and an .ico file;
+// bitmaps with a BITMAPV4HEADER or BITMAPV5HEADER; and sparse files of 4 GiB and more holding a
+// good executable or .ico file at their start.
+void agreementKinds(Output& out, bool small) {
+  for (const testsupport::PngKind& kind : testsupport::pngKinds()) {
+    const std::string name = !kind.accepted ? "png-refused" : kind.wineSwapsColours ? "png-wine-colours" : "png-formats";
+    const bool inSmall = kind.what == "palette with tRNS, 8 bits" || kind.what == "palette, 8 bits" ||
+                         kind.what == "RGBA, IDAT CRC wrong" || kind.what == "RGBA, 16 bits";
+    if (small && !inSmall) continue;
+    out.write(name, ".exe", iconExecutable({kind.png}, {entryFor(48, static_cast<std::uint32_t>(kind.png.size()))}),
+              kind.what);
+    if (!small) out.write(name, ".ico", testsupport::icoFile({entryFor(48, 0)}, {kind.png}), kind.what);
+  }
+  for (const std::uint32_t headerSize : {108u, 124u}) {
+    for (const int bits : {32, 8}) {
+      if (small && (headerSize != 124 || bits != 32)) continue;
+      std::vector<std::uint32_t> palette, pixels;
+      for (std::uint32_t i = 0; bits == 8 && i < 256; ++i) palette.push_back(i * 0x010203u);
+      for (std::uint32_t i = 0; i < 48 * 48; ++i) pixels.push_back(bits == 8 ? i % 256 : 0xFF000000u | i * 0x0A0B0Cu);
+      std::string image = testsupport::bmpIconImage(48, 48, bits, palette, pixels);
+      image.insert(40, std::string(headerSize - 40, '\0'));  // the longer header's fields, all 0
+      putU32(image, 0, headerSize);
+      const std::string what = std::to_string(headerSize) + "-byte header, " + std::to_string(bits) + " bits";
+      IconDirEntry entry = entryFor(48, static_cast<std::uint32_t>(image.size()));
+      entry.bitCount = static_cast<std::uint16_t>(bits);
+      out.write("bmp-v4-v5", ".exe", iconExecutable({image}, {entry}), what);
+      if (!small) out.write("bmp-v4-v5", ".ico", testsupport::icoFile({entry}, {image}), what);
+    }
+  }
+  constexpr std::uint64_t k4GiB = 1ull << 32;
+  const std::string exe = standardExecutable();
+  const std::string ico = testsupport::icoFile({entryFor(48, 0)}, {bmp(48)});
+  for (const std::uint64_t length : {k4GiB, k4GiB + 100, k4GiB + (1u << 20)}) {
+    if (small && length != k4GiB + 100) continue;
+    out.write("size-4gib", ".exe", exe, "good executable in a sparse file of " + std::to_string(length) + " bytes", length);
+  }
+  if (!small) out.write("size-4gib", ".ico", ico, "good .ico in a sparse file of 4 GiB + 100 bytes", k4GiB + 100);
+}
+
 // --- Mutations of real executables ----------------------------------------------------------------
 
 struct Field {
@@ -749,6 +791,7 @@ int main(int argc, char** argv) {
     hugeVersions(out, small);
     hugePngs(out, small);
     mismatches(out, small);
+    agreementKinds(out, small);
     mutate(out, sources, random);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "make_hostile_executables: %s\n", error.what());

@@ -67,7 +67,7 @@ TEST(HostileExecutables, EveryGoodRowIsMarkedAndNoFileTakesThePassDown) {
   std::vector<fs::path> wine;
   if (fs::exists(kWineNotepad)) wine.push_back(kWineNotepad);
   const auto files =
-      testsupport::makeHostileSet(MAKE_HOSTILE_EXECUTABLES, fixtures.path() / "set", 7, 40, {good}, wine);
+      testsupport::makeHostileSet(MAKE_HOSTILE_EXECUTABLES, fixtures.path() / "set", 7, 46, {good}, wine);
 
   const fs::path database = folder.path() / "DB" / "REDU.sqlite";
   fs::create_directories(database.parent_path());
