@@ -29,7 +29,7 @@ std::u16string LiveIconSource::fileVersionText(const std::u16string& path) { ret
 
 std::unique_ptr<IIconObject> LiveIconSource::createIconObject() { return std::make_unique<IconObject>(); }
 
-bool LiveIconService::iconExists(const std::u16string& name, const std::u16string& version) {
+bool LiveIconService::uploadWanted(const std::u16string& name, const std::u16string& version) {
   return service::iconExists(name, version);
 }
 

@@ -15,7 +15,7 @@ class LiveIconSource : public IIconSource {
 
 class LiveIconService : public IIconService {
  public:
-  bool iconExists(const std::u16string& name, const std::u16string& version) override;
+  bool uploadWanted(const std::u16string& name, const std::u16string& version) override;
   bool uploadIcon(const std::u16string& name, const std::u16string& iconPath, const std::u16string& version) override;
 };
 

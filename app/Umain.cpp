@@ -32,7 +32,7 @@ void processRows(const UploadRoles& roles, catalog::TSQLiteTable& table, const s
     const std::u16string version = roles.icons.fileVersionText(exePath);
     icon->SaveIconFile(iconPath);
 
-    if (!roles.service.iconExists(table.TextOf(u"softname"), version)) continue;
+    if (!roles.service.uploadWanted(table.TextOf(u"softname"), version)) continue;
     if (!roles.service.uploadIcon(table.TextOf(u"softname"), iconPath, version)) continue;
     // The key goes back with the type it is stored with; a row without a key cannot be named,
     // so it is left pending rather than marked by a made-up key.

@@ -39,8 +39,9 @@ class IIconSource {
 class IIconService {
  public:
   virtual ~IIconService() = default;
-  // True only when the service succeeded and has no icon for name and version. Never raises.
-  virtual bool iconExists(const std::u16string& name, const std::u16string& version) = 0;
+  // True only when the service answered that it has no icon for name and version, so it wants
+  // this one (the service's existence query). Never raises.
+  virtual bool uploadWanted(const std::u16string& name, const std::u16string& version) = 0;
   // True when the upload completed. Never raises.
   virtual bool uploadIcon(const std::u16string& name, const std::u16string& iconPath,
                           const std::u16string& version) = 0;

@@ -93,7 +93,7 @@ class RecordingRoles : public app::IIconSource, public app::IIconService {
     log("version " + rt::toUtf8(path));
     return u"1.2.3.4";
   }
-  bool iconExists(const std::u16string& name, const std::u16string& version) override {
+  bool uploadWanted(const std::u16string& name, const std::u16string& version) override {
     log("exists " + rt::toUtf8(name) + " " + rt::toUtf8(version));
     return wanted.count(rt::toUtf8(name)) > 0;
   }
