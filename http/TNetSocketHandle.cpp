@@ -21,7 +21,7 @@ void TNetSocketHandle::Reset() {
 void TNetSocketHandle::AllocateSocket() {
   CloseSocket();
   platform::SocketHandle created = platform::kNoSocket;
-  TNetStack::Check(platform::socketCreate(family(), created, platform::SocketMode::NonBlocking));
+  TNetStack::Check(platform::socketCreate(family(), created));
   std::lock_guard guard(lock_);
   handle_ = created;
   peerFinished_ = false;
@@ -46,8 +46,7 @@ void TNetSocketHandle::Bind(const std::u16string& address, int port, int portMin
 }
 
 bool TNetSocketHandle::Connect(const std::u16string& address, int port, long long timeoutMilliseconds) {
-  const int result = platform::socketConnect(handle_, family(), rt::toUtf8(address), port, timeoutMilliseconds,
-                                             platform::SocketMode::NonBlocking);
+  const int result = platform::socketConnect(handle_, family(), rt::toUtf8(address), port, timeoutMilliseconds);
   if (result == platform::kSocketTimedOut) return false;
   std::lock_guard guard(lock_);
   TNetStack::Check(result);

@@ -1,5 +1,7 @@
 // Stream sockets for the HTTP client's transport: create, bind, connect (optionally with a time
-// limit), send, receive, wait for readability, shut down, close, and name lookup.
+// limit), send, receive, wait for readability, shut down, close, and name lookup. Every socket is
+// non-blocking from its creation: a send or receive never waits in the system, the caller waits
+// for readiness itself. (The server half the tests' loopback peers need is in tests/support.)
 //
 // Every call that can fail returns an error number in the Windows sockets numbering (10061 for a
 // refused connection, 11001 for a host that cannot be found, ...), 0 on success, so the layers
@@ -18,10 +20,6 @@ inline constexpr SocketHandle kNoSocket = -1;
 
 enum class SocketFamily { IPv4, IPv6 };
 
-// Whether a send or receive that cannot complete at once waits (blocking, the default) or fails
-// at once with 10035, "would block" (non-blocking).
-enum class SocketMode { Blocking, NonBlocking };
-
 // The error number of a send or receive that would have to wait on a non-blocking socket.
 inline constexpr int kSocketErrorWouldBlock = 10035;
 
@@ -32,8 +30,10 @@ inline constexpr int kSocketTimedOut = -1;
 inline constexpr int kSocketErrorNotSocket = 10038;
 inline constexpr int kSocketErrorHostNotFound = 11001;
 
-// Creates a stream socket of `family` (protocol 0) into `handle`, in `mode`.
-int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode = SocketMode::Blocking);
+// Creates a non-blocking stream socket of `family` (protocol 0) into `handle`, not inherited by
+// child processes. A send or receive that would have to wait fails at once with
+// kSocketErrorWouldBlock.
+int socketCreate(SocketFamily family, SocketHandle& handle);
 
 // Sets the address-reuse option.
 int socketSetReuseAddress(SocketHandle handle, bool reuse);
@@ -44,26 +44,11 @@ int socketSetNoDelay(SocketHandle handle, bool noDelay);
 // Binds to `address` (numeric text; empty = any address) and `port` (0 = any port).
 int socketBind(SocketHandle handle, SocketFamily family, const std::string& address, int port);
 
-// Connects to the numeric `address` and `port`. `timeoutMilliseconds` < 0 blocks until the
+// Connects to the numeric `address` and `port`. `timeoutMilliseconds` < 0 waits until the
 // platform completes or fails the connect; otherwise the call returns kSocketTimedOut when the
 // connect has not completed within the time (the socket is then unusable and must be closed).
-// `mode` is the mode the socket is in: the connect itself always runs non-blocking, and a
-// blocking socket is switched for it and back, which a socket created non-blocking is spared.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds, SocketMode mode = SocketMode::Blocking);
-
-// Marks a bound socket as accepting connections, with at most `backlog` of them waiting to be
-// taken (the platform may round it up).
-int socketListen(SocketHandle handle, int backlog);
-
-// Takes the next waiting connection of the listening socket `listener` into `accepted`, blocking
-// until one arrives (wait with socketWaitReadable first to bound the wait). The new socket is in
-// blocking mode whatever the listener's mode, and is not inherited by child processes.
-int socketAccept(SocketHandle listener, SocketHandle& accepted);
-
-// Switches the socket between blocking (the default) and non-blocking mode. In non-blocking mode
-// a send or receive that would have to wait fails at once with kSocketErrorWouldBlock.
-int socketSetNonBlocking(SocketHandle handle, bool nonBlocking);
+                  long long timeoutMilliseconds);
 
 // Sends up to `count` bytes; `sent` receives how many went out (0 means the peer is gone).
 int socketSend(SocketHandle handle, const void* data, std::size_t count, std::size_t& sent);
@@ -84,14 +69,6 @@ void socketShutdownSend(SocketHandle handle);
 
 // Closes the handle.
 void socketClose(SocketHandle handle);
-
-// Closes the handle with a reset instead of the orderly close (linger on, time 0): the peer's
-// next receive or send fails with "connection reset" (10054), and unsent bytes are dropped.
-void socketCloseWithReset(SocketHandle handle);
-
-// The local or peer address (numeric text) and port of a connected socket.
-int socketLocalAddress(SocketHandle handle, std::string& address, int& port);
-int socketPeerAddress(SocketHandle handle, std::string& address, int& port);
 
 // Looks `name` up for `family` and gives the first address as numeric text. A name that cannot
 // be found gives kSocketErrorHostNotFound.

@@ -10,7 +10,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -129,19 +128,11 @@ int pollOne(SocketHandle handle, short events, long long timeoutMilliseconds, bo
   }
 }
 
-// FIONBIO sets or clears just the non-blocking flag in one call (no read of the other flags).
-int setBlocking(SocketHandle handle, bool blocking) {
-  int nonBlocking = blocking ? 0 : 1;
-  if (ioctl(static_cast<int>(handle), FIONBIO, &nonBlocking) != 0) return lastError();
-  return 0;
-}
-
 }  // namespace
 
-int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode) {
+int socketCreate(SocketFamily family, SocketHandle& handle) {
   handle = kNoSocket;
-  const int flags = SOCK_STREAM | SOCK_CLOEXEC | (mode == SocketMode::NonBlocking ? SOCK_NONBLOCK : 0);
-  const int fd = socket(familyOf(family), flags, 0);
+  const int fd = socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return lastError();
   handle = fd;
   return 0;
@@ -167,24 +158,16 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
   return 0;
 }
 
-// Every connect is made non-blocking and completed with a readiness wait, so a time limit and
-// an interrupted wait are handled the same way; a blocking socket is blocking again afterwards.
+// The non-blocking connect is completed with a readiness wait, so a time limit and an
+// interrupted wait are handled the same way.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds, SocketMode mode) {
+                  long long timeoutMilliseconds) {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!makeAddress(family, address, port, storage, length) || address.empty()) return 10049;
-  const bool switched = mode == SocketMode::Blocking;
-  if (switched) {
-    if (const int error = setBlocking(handle, false); error != 0) return error;
-  }
   const auto target = reinterpret_cast<sockaddr*>(&storage);
   if (connect(static_cast<int>(handle), target, length) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) {
-      const int error = lastError();
-      if (switched) setBlocking(handle, true);
-      return error;
-    }
+    if (errno != EINPROGRESS && errno != EINTR) return lastError();
     // With a peer on this machine the handshake is mostly over by now: asking again tells so at
     // once (EISCONN), or gives the connect's failure, without the readiness wait. Only a connect
     // still under way (EALREADY) waits.
@@ -205,29 +188,8 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
     // the reset is left to surface on the first send or receive.
     if (pending != 0 && pending != ECONNRESET) return winsockNumber(pending);
   }
-  return switched ? setBlocking(handle, true) : 0;
-}
-
-int socketListen(SocketHandle handle, int backlog) {
-  if (listen(static_cast<int>(handle), backlog) != 0) return lastError();
   return 0;
 }
-
-// accept4 gives the new descriptor close-on-exec in the same call, so a child started by another
-// thread in the meantime cannot inherit it; accepted sockets are blocking on Linux whatever the
-// listener's mode.
-int socketAccept(SocketHandle listener, SocketHandle& accepted) {
-  accepted = kNoSocket;
-  for (;;) {
-    const int fd = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0 && errno == EINTR) continue;
-    if (fd < 0) return lastError();
-    accepted = fd;
-    return 0;
-  }
-}
-
-int socketSetNonBlocking(SocketHandle handle, bool nonBlocking) { return setBlocking(handle, !nonBlocking); }
 
 int socketSend(SocketHandle handle, const void* data, std::size_t count, std::size_t& sent) {
   sent = 0;
@@ -265,29 +227,6 @@ void socketShutdownSend(SocketHandle handle) { shutdown(static_cast<int>(handle)
 
 void socketClose(SocketHandle handle) {
   if (handle != kNoSocket) close(static_cast<int>(handle));
-}
-
-void socketCloseWithReset(SocketHandle handle) {
-  if (handle == kNoSocket) return;
-  const linger hard {1, 0};
-  setsockopt(static_cast<int>(handle), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  close(static_cast<int>(handle));
-}
-
-int socketLocalAddress(SocketHandle handle, std::string& address, int& port) {
-  sockaddr_storage storage {};
-  socklen_t length = sizeof storage;
-  if (getsockname(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastError();
-  splitAddress(storage, address, port);
-  return 0;
-}
-
-int socketPeerAddress(SocketHandle handle, std::string& address, int& port) {
-  sockaddr_storage storage {};
-  socklen_t length = sizeof storage;
-  if (getpeername(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastError();
-  splitAddress(storage, address, port);
-  return 0;
 }
 
 int resolveHostName(const std::string& name, SocketFamily family, std::string& address) {

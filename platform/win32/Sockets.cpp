@@ -33,15 +33,11 @@ struct Winsock {
   decltype(&::ioctlsocket) ioctl = nullptr;
   decltype(&::bind) bindTo = nullptr;
   decltype(&::connect) connectTo = nullptr;
-  decltype(&::listen) listenOn = nullptr;
-  decltype(&::accept) acceptFrom = nullptr;
   decltype(&::send) sendTo = nullptr;
   decltype(&::recv) receiveFrom = nullptr;
   decltype(&::select) selectOn = nullptr;
   decltype(&::shutdown) shutdownOf = nullptr;
   decltype(&::closesocket) closeSocket = nullptr;
-  decltype(&::getsockname) localName = nullptr;
-  decltype(&::getpeername) peerName = nullptr;
   decltype(&::GetAddrInfoW) lookUp = nullptr;
   decltype(&::FreeAddrInfoW) freeLookUp = nullptr;
   decltype(&::inet_pton) parseAddress = nullptr;
@@ -67,11 +63,9 @@ Winsock load() {
       find(found, "WSAStartup", startup) && find(found, "WSAGetLastError", api.lastError) &&
       find(found, "socket", api.createSocket) && find(found, "setsockopt", api.setOption) &&
       find(found, "getsockopt", api.getOption) && find(found, "ioctlsocket", api.ioctl) &&
-      find(found, "bind", api.bindTo) && find(found, "connect", api.connectTo) && find(found, "listen", api.listenOn) &&
-      find(found, "accept", api.acceptFrom) && find(found, "send", api.sendTo) && find(found, "recv", api.receiveFrom) &&
+      find(found, "bind", api.bindTo) && find(found, "connect", api.connectTo) && find(found, "send", api.sendTo) && find(found, "recv", api.receiveFrom) &&
       find(found, "select", api.selectOn) && find(found, "shutdown", api.shutdownOf) &&
-      find(found, "closesocket", api.closeSocket) && find(found, "getsockname", api.localName) &&
-      find(found, "getpeername", api.peerName) && find(found, "GetAddrInfoW", api.lookUp) &&
+      find(found, "closesocket", api.closeSocket) && find(found, "GetAddrInfoW", api.lookUp) &&
       find(found, "FreeAddrInfoW", api.freeLookUp) && find(found, "inet_pton", api.parseAddress) &&
       find(found, "inet_ntop", api.formatAddress);
   if (!complete) return api;
@@ -134,8 +128,8 @@ void splitAddress(const sockaddr_storage& storage, std::string& address, int& po
   address = text;
 }
 
-int setBlocking(SocketHandle handle, bool blocking) {
-  u_long nonBlocking = blocking ? 0 : 1;
+int setNonBlocking(SocketHandle handle) {
+  u_long nonBlocking = 1;
   if (winsock().ioctl(toSocket(handle), FIONBIO, &nonBlocking) != 0) return lastError();
   return 0;
 }
@@ -177,17 +171,15 @@ int waitFor(SocketHandle handle, Readiness what, long long timeoutMilliseconds, 
 
 }  // namespace
 
-int socketCreate(SocketFamily family, SocketHandle& handle, SocketMode mode) {
+int socketCreate(SocketFamily family, SocketHandle& handle) {
   handle = kNoSocket;
   if (!winsock().ready()) return winsock().startupError;
   const SOCKET created = winsock().createSocket(familyOf(family), SOCK_STREAM, 0);
   if (created == INVALID_SOCKET) return lastError();
   keepFromChildren(created);
-  if (mode == SocketMode::NonBlocking) {
-    if (const int error = setBlocking(fromSocket(created), false); error != 0) {
-      winsock().closeSocket(created);
-      return error;
-    }
+  if (const int error = setNonBlocking(fromSocket(created)); error != 0) {
+    winsock().closeSocket(created);
+    return error;
   }
   handle = fromSocket(created);
   return 0;
@@ -220,25 +212,18 @@ int socketBind(SocketHandle handle, SocketFamily family, const std::string& addr
   return 0;
 }
 
-// Every connect is made non-blocking (FIONBIO) and completed with a readiness wait, so that a
-// time limit and no limit take the same path; a blocking socket is blocking again afterwards.
+// The non-blocking connect is completed with a readiness wait, so that a time limit and no limit
+// take the same path.
 int socketConnect(SocketHandle handle, SocketFamily family, const std::string& address, int port,
-                  long long timeoutMilliseconds, SocketMode mode) {
+                  long long timeoutMilliseconds) {
   if (!winsock().ready()) return winsock().startupError;
   sockaddr_storage storage;
   int length = 0;
   if (!makeAddress(family, address, port, storage, length) || address.empty()) return WSAEADDRNOTAVAIL;
-  const bool switched = mode == SocketMode::Blocking;
-  if (switched) {
-    if (const int error = setBlocking(handle, false); error != 0) return error;
-  }
   if (winsock().connectTo(toSocket(handle), reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
     // WSAEWOULDBLOCK (10035) is Winsock's "in progress" answer to a non-blocking connect.
     const int error = lastError();
-    if (error != WSAEWOULDBLOCK) {
-      if (switched) setBlocking(handle, true);
-      return error;
-    }
+    if (error != WSAEWOULDBLOCK) return error;
     bool ready = false;
     if (const int waitError = waitFor(handle, Readiness::Write, timeoutMilliseconds, ready); waitError != 0)
       return waitError;
@@ -249,33 +234,7 @@ int socketConnect(SocketHandle handle, SocketFamily family, const std::string& a
       return lastError();
     if (pending != 0) return pending;
   }
-  return switched ? setBlocking(handle, true) : 0;
-}
-
-int socketListen(SocketHandle handle, int backlog) {
-  if (!winsock().ready()) return winsock().startupError;
-  if (winsock().listenOn(toSocket(handle), backlog) != 0) return lastError();
   return 0;
-}
-
-int socketAccept(SocketHandle listener, SocketHandle& accepted) {
-  accepted = kNoSocket;
-  if (!winsock().ready()) return winsock().startupError;
-  const SOCKET taken = winsock().acceptFrom(toSocket(listener), nullptr, nullptr);
-  if (taken == INVALID_SOCKET) return lastError();
-  keepFromChildren(taken);
-  // A Winsock socket inherits the listener's non-blocking mode; the contract is blocking.
-  if (const int error = setBlocking(fromSocket(taken), true); error != 0) {
-    winsock().closeSocket(taken);
-    return error;
-  }
-  accepted = fromSocket(taken);
-  return 0;
-}
-
-int socketSetNonBlocking(SocketHandle handle, bool nonBlocking) {
-  if (!winsock().ready()) return winsock().startupError;
-  return setBlocking(handle, !nonBlocking);
 }
 
 int socketSend(SocketHandle handle, const void* data, std::size_t count, std::size_t& sent) {
@@ -316,31 +275,6 @@ void socketShutdownSend(SocketHandle handle) {
 
 void socketClose(SocketHandle handle) {
   if (handle != kNoSocket && winsock().ready()) winsock().closeSocket(toSocket(handle));
-}
-
-void socketCloseWithReset(SocketHandle handle) {
-  if (handle == kNoSocket || !winsock().ready()) return;
-  const linger hard{1, 0};
-  winsock().setOption(toSocket(handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-  winsock().closeSocket(toSocket(handle));
-}
-
-int socketLocalAddress(SocketHandle handle, std::string& address, int& port) {
-  if (!winsock().ready()) return winsock().startupError;
-  sockaddr_storage storage{};
-  int length = sizeof storage;
-  if (winsock().localName(toSocket(handle), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastError();
-  splitAddress(storage, address, port);
-  return 0;
-}
-
-int socketPeerAddress(SocketHandle handle, std::string& address, int& port) {
-  if (!winsock().ready()) return winsock().startupError;
-  sockaddr_storage storage{};
-  int length = sizeof storage;
-  if (winsock().peerName(toSocket(handle), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastError();
-  splitAddress(storage, address, port);
-  return 0;
 }
 
 // The Unicode lookup (GetAddrInfoW); its result codes are Winsock error numbers (11001 for a name

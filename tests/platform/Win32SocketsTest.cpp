@@ -1,5 +1,5 @@
-// Winsock through the seam, against listeners on 127.0.0.1: refused and timed-out connects with
-// Winsock's own numbers, and bytes both ways through listen and accept.
+// Winsock through the seam, against listeners on 127.0.0.1 (the tests' server half): refused and
+// timed-out connects with Winsock's own numbers, and bytes both ways.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +9,7 @@
 #include "platform/LocalTime.h"
 #include "platform/Sockets.h"
 #include "platform/win32/Win32Text.h"
+#include "tests/support/ServerSocket.h"
 
 using platform::SocketFamily;
 using platform::SocketHandle;
@@ -34,12 +35,8 @@ bool underWine() {
 // A listener on an ephemeral loopback port with `backlog`.
 int listenOn(Socket& listener, int backlog) {
   EXPECT_EQ(platform::socketBind(listener.handle, SocketFamily::IPv4, "127.0.0.1", 0), 0);
-  EXPECT_EQ(platform::socketListen(listener.handle, backlog), 0);
-  std::string address;
-  int port = 0;
-  EXPECT_EQ(platform::socketLocalAddress(listener.handle, address, port), 0);
-  EXPECT_EQ(address, "127.0.0.1");
-  return port;
+  EXPECT_TRUE(testsupport::listenOn(listener.handle, backlog));
+  return testsupport::boundPort(listener.handle);
 }
 
 }  // namespace
@@ -78,7 +75,7 @@ TEST(Win32Sockets, AConnectThatDoesNotCompleteEndsAtItsTimeLimit) {
 }
 
 // Bytes go both ways between a connected socket and the accepted one; a wait for data times out
-// while none is there; the peer's close reads as 0 bytes. Addresses are reported numerically.
+// while none is there; the peer's close reads as 0 bytes.
 TEST(Win32Sockets, BytesTravelBothWaysThroughAcceptedConnections) {
   Socket listener;
   const int port = listenOn(listener, 4);
@@ -89,14 +86,8 @@ TEST(Win32Sockets, BytesTravelBothWaysThroughAcceptedConnections) {
   ASSERT_EQ(platform::socketWaitReadable(listener.handle, 5000, ready), 0);
   ASSERT_TRUE(ready);
   SocketHandle taken = platform::kNoSocket;
-  ASSERT_EQ(platform::socketAccept(listener.handle, taken), 0);
+  ASSERT_TRUE(testsupport::acceptFrom(listener.handle, taken));
   Socket server(taken);
-
-  std::string peer;
-  int peerPort = 0;
-  ASSERT_EQ(platform::socketPeerAddress(client.handle, peer, peerPort), 0);
-  EXPECT_EQ(peer, "127.0.0.1");
-  EXPECT_EQ(peerPort, port);
 
   ASSERT_EQ(platform::socketWaitReadable(server.handle, 50, ready), 0);
   EXPECT_FALSE(ready);
@@ -123,29 +114,25 @@ TEST(Win32Sockets, BytesTravelBothWaysThroughAcceptedConnections) {
   EXPECT_EQ(reply, "HTTP/1.1 200 OK\r\n");
 }
 
-// A non-blocking receive with nothing to read answers WSAEWOULDBLOCK (10035); an accepted socket
-// is blocking whatever its listener's mode; a reset close reaches the peer as 10054 on Windows.
-// Wine closes every socket gracefully (even with linger 0 or unread data), so there the peer
-// reads its end instead.
+// A receive with nothing to read answers WSAEWOULDBLOCK (10035) at once, since every socket is
+// non-blocking; a reset close reaches the peer as 10054 on Windows. Wine closes every socket
+// gracefully (even with linger 0 or unread data), so there the peer reads its end instead.
 TEST(Win32Sockets, ModesAndResetsUseWinsockNumbers) {
   Socket listener;
   const int port = listenOn(listener, 4);
-  ASSERT_EQ(platform::socketSetNonBlocking(listener.handle, true), 0);
   Socket client;
   ASSERT_EQ(platform::socketConnect(client.handle, SocketFamily::IPv4, "127.0.0.1", port, 5000), 0);
   bool ready = false;
   ASSERT_EQ(platform::socketWaitReadable(listener.handle, 5000, ready), 0);
   SocketHandle taken = platform::kNoSocket;
-  ASSERT_EQ(platform::socketAccept(listener.handle, taken), 0);
+  ASSERT_TRUE(testsupport::acceptFrom(listener.handle, taken));
   Socket server(taken);
 
-  ASSERT_EQ(platform::socketSetNonBlocking(client.handle, true), 0);
   char buffer[8];
   std::size_t received = 0;
   EXPECT_EQ(platform::socketReceive(client.handle, buffer, sizeof buffer, received), 10035);
-  ASSERT_EQ(platform::socketSetNonBlocking(client.handle, false), 0);
 
-  platform::socketCloseWithReset(server.handle);
+  testsupport::closeWithReset(server.handle);
   server.handle = platform::kNoSocket;
   ASSERT_EQ(platform::socketWaitReadable(client.handle, 5000, ready), 0);
   const int result = platform::socketReceive(client.handle, buffer, sizeof buffer, received);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/ServerSocket.h"
+
 namespace testsupport {
 namespace {
 
@@ -68,9 +70,8 @@ ScriptedServer::ScriptedServer(Family family, int port) : family_(family) {
   // Only a fixed port needs reuse; on Windows reuse would even let another socket share an
   // ephemeral one.
   if (port != 0) platform::socketSetReuseAddress(listener_, true);
-  std::string address;
   if (platform::socketBind(listener_, socketFamily, family == Family::IPv6 ? "::1" : "127.0.0.1", port) != 0 ||
-      platform::socketListen(listener_, 64) != 0 || platform::socketLocalAddress(listener_, address, port_) != 0) {
+      !listenOn(listener_, 64) || (port_ = boundPort(listener_)) == 0) {
     platform::socketClose(listener_);
     throw std::runtime_error("ScriptedServer: bind/listen failed");
   }
@@ -129,11 +130,10 @@ void ScriptedServer::serve() {
     bool pending = false;
     if (platform::socketWaitReadable(listener_, kPollStep, pending) != 0 || !pending) continue;
     platform::SocketHandle connection = platform::kNoSocket;
-    if (platform::socketAccept(listener_, connection) != 0) continue;
     // Non-blocking, so that every send and receive below waits in steps that look at the stop
     // flag instead of inside the system.
+    if (!acceptFrom(listener_, connection)) continue;
     platform::socketSetNoDelay(connection, true);
-    platform::socketSetNonBlocking(connection, true);
     Script script;
     std::size_t index = 0;
     {
@@ -266,7 +266,7 @@ void ScriptedServer::play(platform::SocketHandle connection, const Script& scrip
         open = false;
         break;
       case Script::Kind::Reset:
-        platform::socketCloseWithReset(connection);
+        closeWithReset(connection);
         return;
     }
   }
