@@ -1,10 +1,186 @@
-// The upload body's text encoding.
+// The multipart body stream: part headers, file content and the closing line, produced as the
+// reader asks for them, every text in UTF-8.
 #include "service/TEncodingMultiPartFormData.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "http/NetExceptions.h"
 #include "runtime/Text.h"
+#include "service/TNetMimeTable.h"
+#include "service/TNetReadFileExclusiveStream.h"
 
 namespace service {
+namespace {
 
-std::string TEncodingMultiPartFormData::EncodeText(std::u16string_view text) const { return rt::toUtf8(text); }
+constexpr char16_t kCrLf[] = u"\r\n";
+
+// The body is produced, never written to or resized.
+[[noreturn]] void raiseUnsupported() { throw net::ENetException(u"Unsupported operation."); }
+
+// A file part's content is read for the boundary's scan in pieces of this size.
+constexpr std::int64_t kScanPiece = 64 * 1024;
+
+// How the body's texts become bytes.
+std::string encodeText(std::u16string_view text) { return rt::toUtf8(text); }
+
+}  // namespace
+
+TEncodingMultiPartFormData::TEncodingMultiPartFormData() : TEncodingMultiPartFormData(platform::localTime()) {}
+
+TEncodingMultiPartFormData::TEncodingMultiPartFormData(const platform::LocalTime& created)
+    : boundary_(created), formContentType_(u"multipart/form-data; boundary=" + boundary_.Text()) {}
+
+std::u16string TEncodingMultiPartFormData::partHeader(const TNetFormDataField& part) const {
+  return u"--" + boundary_.Text() + partLinesAfterBoundary(part);
+}
+
+// The part's header after its "--" and boundary: the lines that do not depend on the boundary,
+// ending with the text value (or where a file's content starts).
+std::u16string TEncodingMultiPartFormData::partLinesAfterBoundary(const TNetFormDataField& part) const {
+  const bool isFile = part.SourceObject != nullptr && !part.SourceFileName.empty();
+  std::u16string header;
+  header.reserve(140 + part.PartName.size() + part.SourceFileName.size() + part.PartContentType.size() +
+                 part.TextValue.size());
+  header.append(u"\r\nContent-Disposition: form-data; name=\"").append(part.PartName);
+  if (isFile) {
+    header.append(u"\"; filename=\"").append(part.SourceFileName).append(u"\"\r\nContent-Type: ");
+    return header.append(part.PartContentType).append(u"\r\n\r\n");
+  }
+  return header.append(u"\"\r\n\r\n").append(part.TextValue).append(kCrLf);
+}
+
+std::u16string TEncodingMultiPartFormData::closingLine() const { return u"--" + boundary_.Text() + u"--" + kCrLf; }
+
+// Shows the content to the boundary in bounded pieces and leaves it at its start again.
+void TEncodingMultiPartFormData::scanContent(rt::TStream& content) {
+  const std::int64_t pieceSize = std::clamp<std::int64_t>(content.Size(), 1, kScanPiece);
+  std::string piece(static_cast<size_t>(pieceSize), '\0');
+  content.Seek(0, rt::SeekOrigin::Beginning);
+  for (std::int64_t got; (got = content.Read(piece.data(), pieceSize)) > 0;)
+    boundary_.Scan(std::string_view(piece.data(), static_cast<size_t>(got)));
+  content.Seek(0, rt::SeekOrigin::Beginning);
+}
+
+void TEncodingMultiPartFormData::endPartScan() {
+  boundary_.EndPart();
+  formContentType_ = u"multipart/form-data; boundary=" + boundary_.Text();
+}
+
+std::int64_t TEncodingMultiPartFormData::partSize(const TNetFormDataField& part) const {
+  auto size = static_cast<std::int64_t>(encodeText(partHeader(part)).size());
+  if (part.SourceObject != nullptr) size += part.SourceObject->Size() + static_cast<std::int64_t>(encodeText(kCrLf).size());
+  return size;
+}
+
+TNetFormDataField& TEncodingMultiPartFormData::AddTextField(const std::u16string& name, const std::u16string& value) {
+  auto part = std::make_unique<TNetFormDataField>();
+  part->PartName = name;
+  part->TextValue = value;
+  boundary_.Scan(encodeText(partLinesAfterBoundary(*part)));
+  endPartScan();
+  declaredSize_ += partSize(*part);
+  parts_.push_back(std::move(part));
+  return *parts_.back();
+}
+
+TNetFormDataField& TEncodingMultiPartFormData::AddFileField(const std::u16string& name, const std::u16string& path,
+                                                            const std::u16string& contentType) {
+  auto file = std::make_unique<TNetReadFileExclusiveStream>(path);
+  auto part = std::make_unique<TNetFormDataField>();
+  part->PartName = name;
+  part->SourceFileName = path;
+  part->SourceObject = file.get();
+  part->OwnedSource = std::move(file);
+  part->PartContentType = contentType.empty() ? MimeTypeForFile(path) : contentType;
+  // The header's last line break and the content's first bytes could make a delimiter together,
+  // so both are scanned as one part.
+  boundary_.Scan(encodeText(partLinesAfterBoundary(*part)));
+  scanContent(*part->SourceObject);
+  endPartScan();
+  const std::int64_t size = partSize(*part);
+  parts_.push_back(std::move(part));
+  declaredSize_ += size;
+  return *parts_.back();
+}
+
+void TEncodingMultiPartFormData::queue(std::u16string_view text) {
+  if (pendingStart_ == pending_.size()) {
+    pending_.clear();
+    pendingStart_ = 0;
+  }
+  pending_ += encodeText(text);
+}
+
+// A rewind restarts the body at the first part; a file part being copied goes back to its start.
+void TEncodingMultiPartFormData::restart() {
+  started_ = true;
+  closed_ = false;
+  partIndex_ = 0;
+  pending_.clear();
+  pendingStart_ = 0;
+  if (currentSource_ != nullptr) currentSource_->Seek(0, rt::SeekOrigin::Beginning);
+  currentSource_ = nullptr;
+}
+
+std::int64_t TEncodingMultiPartFormData::Read(void* into, std::int64_t count) {
+  auto* const buffer = static_cast<std::uint8_t*>(into);
+  if (!started_) restart();
+  const auto partCount = static_cast<std::int32_t>(parts_.size());
+  std::int64_t delivered = 0;
+  while (delivered < count && (!closed_ || pendingStart_ < pending_.size())) {
+    if (pendingStart_ == pending_.size() && currentSource_ == nullptr && partIndex_ < partCount) {
+      TNetFormDataField& part = *parts_[static_cast<size_t>(partIndex_)];
+      queue(partHeader(part));
+      if (part.SourceObject != nullptr) {
+        currentSource_ = part.SourceObject;
+        currentSource_->Seek(0, rt::SeekOrigin::Beginning);
+      } else {
+        ++partIndex_;
+      }
+    }
+    if (pendingStart_ < pending_.size()) {
+      const auto n = static_cast<size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(pending_.size() - pendingStart_),
+                                                                count - delivered));
+      std::memcpy(buffer + delivered, pending_.data() + pendingStart_, n);
+      pendingStart_ += n;
+      delivered += static_cast<std::int64_t>(n);
+      deliveredCount_ += static_cast<std::int64_t>(n);
+    }
+    if (currentSource_ != nullptr && delivered < count) {
+      const std::int64_t asked = count - delivered;
+      const std::int64_t got = std::max<std::int64_t>(0, currentSource_->Read(buffer + delivered, asked));
+      if (got < asked) {
+        // The content is exhausted: leave the file at its start for a later rewind.
+        currentSource_->Seek(0, rt::SeekOrigin::Beginning);
+        currentSource_ = nullptr;
+        ++partIndex_;
+        queue(kCrLf);
+      }
+      delivered += got;
+      deliveredCount_ += got;
+    }
+    if (partIndex_ >= partCount && currentSource_ == nullptr && !closed_) {
+      queue(closingLine());
+      closed_ = true;
+      ++partIndex_;
+    }
+  }
+  return delivered;
+}
+
+std::int64_t TEncodingMultiPartFormData::Write(const void*, std::int64_t) { raiseUnsupported(); }
+
+void TEncodingMultiPartFormData::SetSize(std::int64_t) { raiseUnsupported(); }
+
+std::int64_t TEncodingMultiPartFormData::Seek(std::int64_t offset, rt::SeekOrigin origin) {
+  if (origin == rt::SeekOrigin::End) return declaredSize_ + static_cast<std::int64_t>(encodeText(closingLine()).size());
+  if (origin == rt::SeekOrigin::Beginning && offset == 0) {
+    started_ = false;
+    deliveredCount_ = 0;
+    return 0;
+  }
+  return deliveredCount_;
+}
 
 }  // namespace service
