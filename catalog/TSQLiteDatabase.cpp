@@ -148,10 +148,6 @@ void TSQLiteDatabase::AddParamFloat(const std::u16string& name, double value) {
   params_.push_back(Param{rt::toUtf8(name), StorageClass::Real, 0, value, {}});
 }
 
-void TSQLiteDatabase::AddParamNull(const std::u16string& name) {
-  params_.push_back(Param{rt::toUtf8(name), StorageClass::Null, 0, 0, {}});
-}
-
 // Binds every pending parameter whose name occurs in the statement, then forgets them all: a
 // parameter list belongs to one statement only.
 void TSQLiteDatabase::bindParams(sqlite3_stmt* statement) {
@@ -171,8 +167,8 @@ void TSQLiteDatabase::bindParams(sqlite3_stmt* statement) {
         result = sqlite3_bind_text(statement, index, param.text.data(), static_cast<int>(param.text.size()),
                                    SQLITE_TRANSIENT);
         break;
-      case StorageClass::Null:
-      case StorageClass::Blob:  // no AddParam makes a blob
+      case StorageClass::Null:  // no AddParam makes a null or a blob
+      case StorageClass::Blob:
         result = sqlite3_bind_null(statement, index);
         break;
     }

@@ -66,7 +66,6 @@ class TSQLiteDatabase {
   void AddParamText(const std::u16string& name, const std::u16string& value);
   void AddParamInt(const std::u16string& name, std::int64_t value);
   void AddParamFloat(const std::u16string& name, double value);
-  void AddParamNull(const std::u16string& name);
 
   // Always raises an ESQLiteException for `utf8Statement`. When the connection reports a result
   // code other than 0, the message is
@@ -85,7 +84,7 @@ class TSQLiteDatabase {
  private:
   struct Param {
     std::string name;  // UTF-8, as the library looks it up
-    StorageClass kind;  // Integer, Real, Text or Null
+    StorageClass kind;  // Integer, Real or Text
     std::int64_t integer = 0;
     double real = 0;
     std::string text;  // UTF-8

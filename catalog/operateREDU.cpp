@@ -58,17 +58,6 @@ void markRow(TSQLiteDatabase& database, const std::u16string& column, const std:
 }  // namespace
 
 void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
-                  const std::u16string& keyValue, const std::u16string& databasePath, const std::u16string& table) {
-  if (!platform::fileExists(databasePath)) return;
-  TSQLiteDatabase database(databasePath);
-  // Splicing the key into the text in double quotes let a key holding a quote change other rows
-  // or break the statement; bound values are compared as data. Compared with a typed column, a
-  // bound text takes the column's affinity just as a quoted literal did, so "5" still finds the
-  // integer key 5.
-  markRow(database, column, value, keyColumn, TCellValue{StorageClass::Text, 0, 0, keyValue}, table);
-}
-
-void updateColumn(const std::u16string& column, const std::u16string& value, const std::u16string& keyColumn,
                   const TCellValue& keyValue, const std::u16string& databasePath, const std::u16string& table) {
   if (keyValue.IsNull() || !platform::fileExists(databasePath)) return;
   TSQLiteDatabase database(databasePath);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "catalog/ESQLiteException.h"
+#include "catalog/TCellValue.h"
 #include "runtime/Text.h"
 #include "tests/support/TempFolder.h"
 
@@ -94,6 +95,11 @@ class CatalogTest : public ::testing::Test {
 
   testsupport::TempFolder folder_;
 };
+
+// A key as the result table hands out a text cell (TSQLiteTable::ValueOf).
+inline catalog::TCellValue textKey(std::u16string text) {
+  return {catalog::StorageClass::Text, 0, 0, std::move(text)};
+}
 
 // The message of the ESQLiteException that `action` raises (fails the test when none is raised).
 template <typename Action>

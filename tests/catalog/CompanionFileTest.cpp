@@ -20,6 +20,7 @@ namespace {
 
 using catalogtest::CatalogTest;
 using catalogtest::raisedMessage;
+using catalogtest::textKey;
 
 constexpr const char* kSuffixes[] = {"-journal", "-wal", "-shm"};
 
@@ -37,7 +38,7 @@ class CompanionFileTest : public CatalogTest {
     const std::u16string expected = u"Failed to open database \"" + dbPath() + u"\" : \"" + planted.u16string() +
                                     u"\" is not a regular file";
     EXPECT_EQ(raisedMessage([&] { selectRows(dbPath(), u"software_data", u"pin = '0'"); }), expected);
-    EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"software_data"); }), expected);
+    EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data"); }), expected);
     EXPECT_EQ(raisedMessage([&] { TSQLiteDatabase database(dbPath()); }), expected);
   }
 };
@@ -55,7 +56,7 @@ TEST_F(CompanionFileTest, FolderAsCompanionMakesTheCatalogueUnreadable) {
   auto table = selectRows(dbPath(), u"software_data", u"pin = '0'");
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(table->RowTotal(), 1);
-  updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT pin FROM software_data WHERE ID = 1"), "1");
 }
 

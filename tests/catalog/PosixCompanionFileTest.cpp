@@ -16,6 +16,7 @@ namespace {
 
 using catalogtest::CatalogTest;
 using catalogtest::raisedMessage;
+using catalogtest::textKey;
 
 // A FIFO as the database: its first read would wait for a writer for ever; it is refused at once.
 TEST_F(CatalogTest, FifoAsDatabaseIsUnreadable) {
@@ -39,7 +40,7 @@ TEST_F(CatalogTest, LinkedDatabaseHasItsCompanionsCheckedBesideItsTarget) {
   EXPECT_EQ(table->RowTotal(), 1);
 
   std::filesystem::create_directory(folder_.path() / "real" / "catalogue.db-journal");
-  EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"software_data"); }),
+  EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data"); }),
             u"Failed to open database \"" + dbPath() + u"\" : \"" + (real.u16string() + u"-journal") +
                 u"\" is not a regular file");
 }

@@ -112,15 +112,14 @@ TEST_F(CatalogTest, LockedDatabaseFailsAtOnceWithCodeFive) {
   EXPECT_EQ(Scalar("SELECT a FROM t"), "y");
 }
 
-// Named parameters: each kind is bound as data, names absent from the statement are ignored, and
-// the list applies to the next statement only.
+// Named parameters: each kind is bound as data, one never added stays null, names absent from
+// the statement are ignored, and the list applies to the next statement only.
 TEST_F(CatalogTest, NamedParametersBindOnceAsData) {
   Exec("CREATE TABLE p(i, r, t, n)");
   TSQLiteDatabase database(dbPath());
   database.AddParamInt(u":i", -7);
   database.AddParamFloat(u":r", 2.5);
   database.AddParamText(u":t", u"it's \"quoted\" Ö");
-  database.AddParamNull(u":n");
   database.AddParamText(u":unused", u"ignored");
   database.RunStatement("INSERT INTO p VALUES(:i, :r, :t, :n)");
   EXPECT_EQ(Scalar("SELECT typeof(i) || typeof(r) || typeof(t) || typeof(n) FROM p"), "integerrealtextnull");

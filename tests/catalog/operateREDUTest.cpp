@@ -16,6 +16,7 @@ namespace {
 
 using catalogtest::CatalogTest;
 using catalogtest::raisedMessage;
+using catalogtest::textKey;
 using catalogtest::RawConnection;
 using catalogtest::SleepCounter;
 
@@ -35,7 +36,7 @@ class OperateREDUTest : public CatalogTest {
 // No file at the path: no table, no update, no error, and no file created by either call.
 TEST_F(OperateREDUTest, MissingFileGivesNoTableAndChangesNothing) {
   EXPECT_EQ(selectRows(dbPath(), u"software_data", kFilter), nullptr);
-  updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data");
   EXPECT_FALSE(std::filesystem::exists(folder_.path() / "REDU.sqlite"));
   // A folder at the path is not a file either.
   std::filesystem::create_directory(folder_.path() / "REDU.sqlite");
@@ -69,10 +70,10 @@ TEST_F(OperateREDUTest, SelectRunsTheConcatenatedStatement) {
 // still finds an integer key, as the quoted literal did.
 TEST_F(OperateREDUTest, UpdateMarksOnlyTheKeyedRow) {
   makeCatalogue();
-  updateColumn(u"pin", u"1", u"ID", u"4", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"4"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT group_concat(ID || ':' || pin, ' ') FROM software_data"), "1:0 2:1 3:0 4:1");
   EXPECT_EQ(Scalar("SELECT typeof(pin) FROM software_data WHERE ID = 4"), "text");
-  updateColumn(u"pin", u"1", u"ID", u"99", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"99"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT count(*) FROM software_data WHERE pin = '1'"), "2");
   EXPECT_EQ(selectRows(dbPath(), u"software_data", kFilter)->RowTotal(), 1);
 }
@@ -85,7 +86,7 @@ TEST_F(OperateREDUTest, KeysAreBoundWithTheirStoredType) {
   Exec("CREATE TABLE software_data(ID, pin);"
        "INSERT INTO software_data VALUES(5, '0');");
   auto typeless = selectRows(dbPath(), u"software_data", u"");
-  updateColumn(u"pin", u"1", u"ID", typeless->TextOf(u"ID"), dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(typeless->TextOf(u"ID")), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT pin FROM software_data"), "0");  // why the text key could not do
   updateColumn(u"pin", u"1", u"ID", typeless->ValueOf(u"ID"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT pin FROM software_data"), "1");
@@ -124,7 +125,7 @@ TEST_F(OperateREDUTest, KeyNamingSeveralRowsMarksNone) {
   auto rows = selectRows(dbPath(), u"software_data", u"");
   for (int i = 0; i < rows->RowTotal(); ++i, rows->ToNextRow())
     updateColumn(u"pin", u"1", u"ID", rows->ValueOf(u"ID"), dbPath(), u"software_data");
-  updateColumn(u"pin", u"1", u"ID", u"7", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"7"), dbPath(), u"software_data");
   platform::setDebugSink({});
 
   EXPECT_EQ(Scalar("SELECT group_concat(ID || ':' || pin, ' ') FROM software_data"), "7:0 7:0 8:1");
@@ -141,9 +142,9 @@ TEST_F(OperateREDUTest, QuotedKeysUpdateExactlyTheirOwnRow) {
        "INSERT INTO software_data VALUES('it''s', '0');"
        "INSERT INTO software_data VALUES('plain', '0');"
        "INSERT INTO software_data VALUES('1', '0');");
-  updateColumn(u"pin", u"1", u"ID", u"a\" OR \"1\"=\"1", dbPath(), u"software_data");
+  updateColumn(u"pin", u"1", u"ID", textKey(u"a\" OR \"1\"=\"1"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT group_concat(pin, '') FROM software_data"), "1000");
-  updateColumn(u"pin", u"x\"; DROP TABLE software_data; --", u"ID", u"it's", dbPath(), u"software_data");
+  updateColumn(u"pin", u"x\"; DROP TABLE software_data; --", u"ID", textKey(u"it's"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT pin FROM software_data WHERE ID = 'it''s'"), "x\"; DROP TABLE software_data; --");
   EXPECT_EQ(Scalar("SELECT count(*) FROM software_data WHERE pin = '0'"), "2");
 }
@@ -152,7 +153,7 @@ TEST_F(OperateREDUTest, QuotedKeysUpdateExactlyTheirOwnRow) {
 TEST_F(OperateREDUTest, NonAsciiNamesAndValuesTravelAsUtf8) {
   Exec("CREATE TABLE \"Kätalog\"(ID TEXT, name TEXT);"
        "INSERT INTO \"Kätalog\" VALUES('Schlüssel €', 'Ölkännchen');");
-  updateColumn(u"name", u"Grüße 漢字", u"ID", u"Schlüssel €", dbPath(), u"Kätalog");
+  updateColumn(u"name", u"Grüße 漢字", u"ID", textKey(u"Schlüssel €"), dbPath(), u"Kätalog");
   auto table = selectRows(dbPath(), u"Kätalog", u"name = 'Grüße 漢字'");
   ASSERT_EQ(table->RowTotal(), 1);
   EXPECT_EQ(table->TextOf(u"ID"), u"Schlüssel €");
@@ -162,7 +163,7 @@ TEST_F(OperateREDUTest, NonAsciiNamesAndValuesTravelAsUtf8) {
 // database locked by its owner (code 5 at once, no waiting).
 TEST_F(OperateREDUTest, UpdateAndSelectFailuresAreRaised) {
   makeCatalogue();
-  EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"nosuch"); }),
+  EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"nosuch"); }),
             u"Error executing SQL.\rError [1]: SQL error or missing database.\r"
             u"\"update nosuch set pin=:value where ID=:key;\": no such table: nosuch");
 
@@ -171,7 +172,7 @@ TEST_F(OperateREDUTest, UpdateAndSelectFailuresAreRaised) {
     owner.Exec("BEGIN EXCLUSIVE");
     SleepCounter sleeps;  // a wait for the lock would sleep between retries
     const std::u16string update =
-        raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", u"1", dbPath(), u"software_data"); });
+        raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data"); });
     const std::u16string select = raisedMessage([&] { selectRows(dbPath(), u"software_data", kFilter); });
     EXPECT_EQ(sleeps.sleeps(), 0);
     EXPECT_NE(update.find(u"Error [5]: The database file is locked."), std::u16string::npos) << rt::toUtf8(update);
