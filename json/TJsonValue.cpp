@@ -9,13 +9,10 @@
 
 namespace json {
 
-std::atomic<std::int64_t> TJsonValue::liveCount_{0};
-
 TJsonValue::TJsonValue(TJsonKind kind) : kind_(kind) {
   if (kind == TJsonKind::Object) payload_.emplace<TJsonMemberTable>();
   if (kind == TJsonKind::Array) payload_.emplace<TJsonArray>();
   if (kind == TJsonKind::String) payload_.emplace<std::u16string>();
-  liveCount_.fetch_add(1, std::memory_order_relaxed);
 }
 
 // A tree is freed through a work list instead of each container freeing its children from inside
@@ -23,7 +20,6 @@ TJsonValue::TJsonValue(TJsonKind kind) : kind_(kind) {
 // the list (leaves are released on the spot); a child that someone else still references keeps
 // its children.
 TJsonValue::~TJsonValue() {
-  liveCount_.fetch_sub(1, std::memory_order_relaxed);
   TJsonMemberTable* table = Members();
   TJsonArray* list = Elements();
   if (table == nullptr && list == nullptr) return;

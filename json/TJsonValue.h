@@ -2,7 +2,6 @@
 // (`JsonRef`). Objects own a member table, arrays an element list.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,9 +30,6 @@ class TJsonValue final : public IJsonValue {
   static JsonRef FromCurrency(std::int64_t tenThousandths);
   static JsonRef FromText(std::u16string text);
 
-  // Values alive in the process right now (every creation counts up, every destruction down).
-  static std::int64_t LiveCount() { return liveCount_.load(std::memory_order_relaxed); }
-
   TJsonKind Kind() const override { return kind_; }
   bool ToBool() const override;
   JsonRef ValueAt(std::u16string_view key) override;
@@ -48,8 +44,6 @@ class TJsonValue final : public IJsonValue {
   TJsonArray* Elements() override { return std::get_if<TJsonArray>(&payload_); }
 
  private:
-  static std::atomic<std::int64_t> liveCount_;
-
   TJsonKind kind_;
   union {
     bool boolean;
