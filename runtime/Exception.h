@@ -22,9 +22,6 @@ class Exception : public std::exception {
 class EStreamError : public Exception {
   using Exception::Exception;
 };
-class EReadError : public EStreamError {
-  using EStreamError::EStreamError;
-};
 class EWriteError : public EStreamError {
   using EStreamError::EStreamError;
 };

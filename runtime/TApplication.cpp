@@ -47,36 +47,19 @@ void TApplication::CreateForm(const std::function<void()>& creationHandler) {
   }
 }
 
-bool TApplication::dispatchPosted() {
-  while (!queue_.empty()) {
-    Message message = std::move(queue_.front());
-    queue_.pop_front();
-    if (message.quit) {
-      queue_.clear();
-      return true;
-    }
-    if (message.action) message.action();
-  }
-  return false;
-}
-
 void TApplication::Run() {
-  running_ = true;
   if (mainWindow_) mainWindow_->show();
-  if (dispatchPosted()) {
-    // The platform's quit message was queued with ours: the system's loop ends at it.
-    platform::runMessageLoop();
-    terminated_ = true;
-  }
-  running_ = false;
+  if (!quitQueued_) return;
+  // The platform's quit message was queued with ours: the system's loop ends at it.
+  platform::runMessageLoop();
+  quitQueued_ = false;
+  terminated_ = true;
 }
 
 void TApplication::Terminate() {
-  queue_.push_back({true, {}});
+  quitQueued_ = true;
   platform::postQuitMessage(0);
 }
-
-void TApplication::PostMessage(std::function<void()> message) { queue_.push_back({false, std::move(message)}); }
 
 void TApplication::ShowException(const std::u16string& message) const {
   platform::showErrorBox(title_, BoxTextFor(message));

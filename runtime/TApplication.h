@@ -5,7 +5,6 @@
 // that the handler requested.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,40 +40,28 @@ class TApplication {
   // `attributes` (not visible; a window the system cannot make is not an error).
   void CreateForm(const platform::MainWindowAttributes& attributes, const std::function<void()>& creationHandler);
 
-  // Shows the main window, then takes and dispatches messages until the quit message is
-  // retrieved: first the messages posted with PostMessage before it (those after it are never
-  // dispatched), then the system's messages. Nothing else can post messages in this
-  // single-threaded program, so an empty queue without a quit message also ends the loop.
+  // Shows the main window, then, when termination was requested, takes and dispatches the
+  // system's messages until the quit message is retrieved. Nothing else can post messages in
+  // this single-threaded program, so without a termination request the loop ends at once.
   void Run();
 
   // Queues the quit message (the platform's quit message with code 0); nothing is torn down at
   // this moment.
   void Terminate();
+  // True once Run has retrieved the quit message.
   bool Terminated() const { return terminated_; }
-
-  // Queues a message (a function run by the loop).
-  void PostMessage(std::function<void()> message);
 
   // Shows an error's message in the error box with the title as caption.
   void ShowException(const std::u16string& message) const;
 
  private:
-  struct Message {
-    bool quit = false;
-    std::function<void()> action;
-  };
-
-  // Runs the posted messages up to the quit message; true when the quit message was reached.
-  bool dispatchPosted();
-
   std::u16string title_;
   std::unique_ptr<platform::ApplicationWindow> applicationWindow_;
   std::unique_ptr<platform::MainWindow> mainWindow_;
   bool initialized_ = false;
   bool mainFormOnTaskBar_ = false;
-  bool running_ = false;
+  bool quitQueued_ = false;
   bool terminated_ = false;
-  std::deque<Message> queue_;
 };
 
 }  // namespace rt

@@ -52,9 +52,4 @@ void TMemoryStream::Reserve(std::int64_t capacity) {
   capacity_ = capacity;
 }
 
-void TMemoryStream::Clear() {
-  data_.reset();
-  capacity_ = size_ = position_ = 0;
-}
-
 }  // namespace rt

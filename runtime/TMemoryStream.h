@@ -27,8 +27,6 @@ class TMemoryStream : public TStream {
   // The number of stored bytes; the same as Size(), readable through a const stream.
   std::int64_t DataSize() const { return size_; }
   std::int64_t Capacity() const { return capacity_; }
-  // Empties the stream and releases its memory.
-  void Clear();
   // Makes room for at least `capacity` bytes without changing the size.
   void Reserve(std::int64_t capacity);
 

@@ -1,4 +1,4 @@
-// The abstract byte stream: read, write, seek and size, with the runtime's whole-buffer helpers.
+// The abstract byte stream: read, write, seek and size, with the runtime's whole-buffer write.
 #pragma once
 
 #include <cstdint>
@@ -25,13 +25,8 @@ class TStream {
   std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
   void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Beginning); }
 
-  // Reads exactly `count` bytes or raises EReadError "Stream read error".
-  void ReadBuffer(void* buffer, std::int64_t count);
   // Writes exactly `count` bytes or raises EWriteError "Stream write error".
   void WriteBuffer(const void* buffer, std::int64_t count);
-  // Copies `count` bytes from `source` at its position; `count` 0 copies all of `source` from
-  // position 0. Returns the number of bytes copied.
-  std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
 
 }  // namespace rt

@@ -19,11 +19,6 @@ void TStringList::Delete(int index) {
   lines_.erase(lines_.begin() + index);
 }
 
-int TStringList::IndexOf(std::u16string_view line) const {
-  const auto found = std::find(lines_.begin(), lines_.end(), line);
-  return found == lines_.end() ? -1 : static_cast<int>(found - lines_.begin());
-}
-
 std::u16string TStringList::Text() const {
   std::u16string text;
   for (const auto& line : lines_) {

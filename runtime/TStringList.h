@@ -20,8 +20,6 @@ class TStringList {
   void Insert(int index, std::u16string line);
   void Delete(int index);
   void Clear() { lines_.clear(); }
-  // Index of the first line equal to `line` (case-sensitive), -1 when there is none.
-  int IndexOf(std::u16string_view line) const;
 
   // Every line followed by CR LF.
   std::u16string Text() const;
