@@ -43,6 +43,12 @@ class MemoryIOHandler : public net::TNetIOHandler {
   bool allocated_ = false;
 };
 
+// The client over that transport, which it borrows.
+class MemoryClient : public net::TNetHTTP {
+ public:
+  explicit MemoryClient(net::TNetIOHandler& io) { ioHandler_ = &io; }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -50,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t settings = data[0];
   MemoryIOHandler io(data + 1, size - 1, 1 + (settings & 0x0f) * 97);
   io.MaxLineLength = (settings & 0x10) ? 64 : 16384;
-  net::TNetHTTP http;
-  http.SetIOHandler(&io);
+  MemoryClient http(io);
   http.HeaderLineLimit = (settings & 0x20) ? 4 : 255;
   if (settings & 0x40) http.HTTPOptions.Include(net::TNetHTTPOption::hoKeepOrigProtocol);
   if (settings & 0x80) {

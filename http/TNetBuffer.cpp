@@ -15,10 +15,6 @@ void TNetBuffer::Write(const void* data, std::size_t count) {
   CommitWrite(count);
 }
 
-void TNetBuffer::WriteText(std::u16string_view text, TNetTextEncoding encoding) {
-  Write(encodeText(text, resolve(encoding)));
-}
-
 std::uint8_t* TNetBuffer::PrepareWrite(std::size_t count) {
   if (static_cast<std::int64_t>(size_) + static_cast<std::int64_t>(count) > kMaxSize) {
     throw ENetTooMuchDataInBuffer(u"Too much data in buffer.");
@@ -83,11 +79,6 @@ void TNetBuffer::Remove(std::int64_t count) {
 
 std::u16string TNetBuffer::ExtractText(std::int64_t count, TNetTextEncoding encoding) {
   return decodeText(Extract(count), resolve(encoding));
-}
-
-std::int64_t TNetBuffer::IndexOf(std::u16string_view text, std::int64_t startPosition,
-                                 TNetTextEncoding encoding) const {
-  return IndexOfBytes(encodeText(text, resolve(encoding)), startPosition);
 }
 
 std::int64_t TNetBuffer::IndexOfBytes(std::string_view bytes, std::int64_t startPosition) const {

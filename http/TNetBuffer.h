@@ -35,8 +35,6 @@ class TNetBuffer {
   // the queue would exceed kMaxSize bytes.
   void Write(const void* data, std::size_t count);
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
-  // Appends text converted with `encoding` (Default = the queue's encoding).
-  void WriteText(std::u16string_view text, TNetTextEncoding encoding = TNetTextEncoding::Default);
 
   // Makes room for `count` bytes at the tail and returns where they go; CommitWrite(n) then
   // adds the first n of them to the queue. Lets a receive land in the queue without a copy.
@@ -53,10 +51,7 @@ class TNetBuffer {
   // Takes `count` bytes from the head and converts them with `encoding`.
   std::u16string ExtractText(std::int64_t count, TNetTextEncoding encoding = TNetTextEncoding::Default);
 
-  // Index of the first occurrence of `text` (converted with `encoding`) at or after
-  // `startPosition`; -1 when there is none.
-  std::int64_t IndexOf(std::u16string_view text, std::int64_t startPosition = 0,
-                       TNetTextEncoding encoding = TNetTextEncoding::Default) const;
+  // Index of the first occurrence of `bytes` at or after `startPosition`; -1 when there is none.
   std::int64_t IndexOfBytes(std::string_view bytes, std::int64_t startPosition = 0) const;
 
   void Clear();

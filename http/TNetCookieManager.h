@@ -15,7 +15,6 @@ class TNetCookieManager {
   void AddServerCookie(std::u16string_view setCookieValue, std::u16string_view host);
   // The "Cookie" header value for a request to `host` ("a=1; b=2"); empty when none is held.
   std::u16string CookieHeader(std::u16string_view host) const;
-  std::size_t Count() const { return cookies_.size(); }
 
  private:
   struct Cookie {

@@ -49,11 +49,6 @@ std::u16string TNetCustomHTTP::ProtocolVersionText(TNetHTTPProtocolVersion versi
   return version == TNetHTTPProtocolVersion::pv1_0 ? u"1.0" : u"1.1";
 }
 
-void TNetCustomHTTP::SetCookieManager(TNetCookieManager* manager) {
-  ownedCookieManager_.reset();
-  cookieManager_ = manager;
-}
-
 void TNetCustomHTTP::PostStrings(std::u16string_view url, rt::TStringList* list, rt::TStream* sink) {
   if (list == nullptr || sink == nullptr) raiseAssertionFailed();
   if (Request().ContentType.empty() || rt::sameTextAscii(Request().ContentType, u"text/html")) {
@@ -152,11 +147,8 @@ std::u16string TNetCustomHTTP::ReadResponseLine() {
 }
 
 void TNetCustomHTTP::processCookies() {
-  if (cookieManager_ == nullptr && AllowCookies) {
-    ownedCookieManager_ = std::make_unique<TNetCookieManager>();
-    cookieManager_ = ownedCookieManager_.get();
-  }
-  if (cookieManager_ == nullptr) return;
+  if (!cookieManager_ && AllowCookies) cookieManager_ = std::make_unique<TNetCookieManager>();
+  if (!cookieManager_) return;
   const TNetHeaderList& headers = Response().WireHeaders();
   for (int i = 0; i < headers.Count(); ++i) {
     const std::u16string name = headers.NameAt(i);

@@ -68,9 +68,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetHTTPResponse& Response() { return protocol_->Response(); }
   // The URL of the last exchange (base for relative URLs).
   TNetURI& CurrentURL() { return *currentURL_; }
-  TNetCookieManager* CookieManager() const { return cookieManager_; }
-  // Uses `manager` (not owned) as the cookie store.
-  void SetCookieManager(TNetCookieManager* manager);
+  // The cookie store; none until an exchange with AllowCookies makes one.
+  TNetCookieManager* CookieManager() const { return cookieManager_.get(); }
   TNetProxyConnectionInfo& ProxyParams() { return proxyParams_; }
 
   // Counters of the current exchange.
@@ -125,8 +124,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   std::unique_ptr<TNetURI> currentURL_;
   std::unique_ptr<TNetHTTPProtocol> protocol_;
   TNetProxyConnectionInfo proxyParams_;
-  TNetCookieManager* cookieManager_ = nullptr;
-  std::unique_ptr<TNetCookieManager> ownedCookieManager_;
+  std::unique_ptr<TNetCookieManager> cookieManager_;
 };
 
 }  // namespace net

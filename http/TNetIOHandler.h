@@ -105,7 +105,6 @@ class TNetIOHandler {
   void DiscardBufferedWrite();
   // Sends up to `count` queued bytes from the head (-1 = all).
   void FlushWriteBuffer(std::int64_t count = -1);
-  bool WriteBufferingActive() const { return writeBuffer_ != nullptr; }
 
  protected:
   // Transport primitives. All raise the socket error on failure.

@@ -13,14 +13,6 @@ TNetTCPConnection::~TNetTCPConnection() {
   ioHandler_->OnStatus = nullptr;
 }
 
-void TNetTCPConnection::SetIOHandler(TNetIOHandler* handler) {
-  if (ioHandler_ == handler) return;
-  if (ioHandler_ != nullptr && ioHandler_->Opened()) ioHandler_->Close();
-  if (ioHandler_ != nullptr) ioHandler_->OnStatus = nullptr;
-  ownedHandler_.reset();
-  ioHandler_ = handler;
-}
-
 void TNetTCPConnection::CloseConnection(bool /*notifyPeer*/) {
   if (ioHandler_ == nullptr || !ioHandler_->Opened()) return;
   ReportStatus(TNetStatus::hsDisconnecting, u"Disconnecting.");

@@ -17,11 +17,8 @@ class TNetTCPConnection {
   TNetTCPConnection(const TNetTCPConnection&) = delete;
   TNetTCPConnection& operator=(const TNetTCPConnection&) = delete;
 
-  // The I/O handler; none until the first connect creates one (or one is given).
+  // The I/O handler; none until the first connect creates one.
   TNetIOHandler* IOHandler() const { return ioHandler_; }
-  // Uses `handler` (not owned; it must outlive the connection) instead of creating a socket
-  // handler at connect time. Tests and the fuzzer plug in-memory transports in here.
-  void SetIOHandler(TNetIOHandler* handler);
 
   // Closes an open handler: "Disconnecting.", close, OnDisconnected, "Disconnected.". Nothing
   // happens without an open handler; never raises for an unconnected client.
@@ -38,6 +35,8 @@ class TNetTCPConnection {
     if (OnStatus) OnStatus(status, text);
   }
 
+  // The handler in use: the owned one, or one a subclass lends (not owned; it must outlive the
+  // connection), as the fuzzer's in-memory transport is.
   TNetIOHandler* ioHandler_ = nullptr;
   std::unique_ptr<TNetIOHandler> ownedHandler_;
 };
