@@ -262,7 +262,7 @@ void TNetCustomHTTP::OpenAndSend() {
 
 void TNetCustomHTTP::ensureConnected() {
   if (!protocol_->ComputeKeepAlive()) CloseConnection();
-  if (IOHandler() != nullptr) IOHandler()->CheckClosed(false, false);
+  if (IOHandler() != nullptr) IOHandler()->CheckClosed(kNoRaiseIfClosed, kKeepQueuedInput);
   if (!IsConnected()) {
     IPVersion = CurrentURL().AddressFamily;
     OpenConnection();

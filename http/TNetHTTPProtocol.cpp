@@ -238,12 +238,12 @@ void TNetHTTPProtocol::ReadBody(long long wait) {
     if (response.ContentLength() > limit) raiseReplyTooLarge();
     // RFC 9112 section 8: a body that ends before its announced length is incomplete; the close
     // raises out of here and the exchange fails.
-    io.ReceiveToStream(sink, response.ContentLength(), false);
+    io.ReceiveToStream(sink, response.ContentLength(), kByCount);
     return;
   }
   if (!response.HasContentLength()) {
     if (nothingArrives()) return;
-    io.ReceiveToStream(sink, -1, true);
+    io.ReceiveToStream(sink, -1, kUntilClose);
   }
 }
 
@@ -253,7 +253,7 @@ void TNetHTTPProtocol::readChunks(rt::TStream& sink) {
     const std::int64_t size = chunkSize(owner_.ReadResponseLine());
     if (size < 0) raiseMalformedChunkedBody();
     if (size == 0) break;
-    io.ReceiveToStream(sink, size, false);
+    io.ReceiveToStream(sink, size, kByCount);
     // The chunk's data ends with its CRLF; anything else means the sizes do not frame the body.
     if (!owner_.ReadResponseLine().empty()) raiseMalformedChunkedBody();
   }
@@ -290,7 +290,7 @@ bool TNetHTTPProtocol::ComputeKeepAlive() {
     if (version == u"1.0") response.StatusVersion = 0;
     if (version == u"1.1") response.StatusVersion = 1;
   }
-  if (owner_.IsConnected()) owner_.IOHandler()->CheckClosed(false, false);
+  if (owner_.IsConnected()) owner_.IOHandler()->CheckClosed(kNoRaiseIfClosed, kKeepQueuedInput);
   response.KeepConnection = owner_.IsConnected();
   if (!response.KeepConnection) return false;
   const std::u16string connection = rt::trim(response.Connection);

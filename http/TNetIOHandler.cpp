@@ -33,14 +33,14 @@ void TNetIOHandler::Close() {
 }
 
 bool TNetIOHandler::Connected() {
-  ReceiveMore(false, 0, false);
+  ReceiveMore(kNoRaiseIfClosed, 0, kNoRaiseOnTimeout);
   // Bytes left in the queue of a handler that was closed on purpose do not make it connected:
   // the next exchange must open a new connection rather than write to a closed one.
   if (!opened_) return false;
   return (SourceAllocated() && !(closedGracefully_ && inputBuffer_.Empty())) || !inputBuffer_.Empty();
 }
 
-void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {
+void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreQueuedInput) {
   bool closed = !SourceAllocated();
   if (closedGracefully_) {
     closed = true;
@@ -49,7 +49,7 @@ void TNetIOHandler::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {
       ReportStatus(TNetStatus::hsDisconnected, u"Disconnected.");
     }
   }
-  if (closed && raiseIfClosed && (ignoreBuffer || inputBuffer_.Empty())) {
+  if (closed && raiseIfClosed && (ignoreQueuedInput || inputBuffer_.Empty())) {
     raiseConnClosedGracefully();
   }
 }
@@ -78,7 +78,7 @@ int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raise
     raiseExchangeTimeout();
   }
   timeout = waitWithinDeadline(timeout, cut);
-  CheckClosed(raiseIfClosed, false);
+  CheckClosed(raiseIfClosed, kKeepQueuedInput);
   if (!SourceAllocated()) {
     if (raiseIfClosed) raiseNotConnected();
     return 0;
@@ -102,7 +102,7 @@ int TNetIOHandler::ReceiveMore(bool raiseIfClosed, long long timeout, bool raise
     received = *got;
     inputBuffer_.CommitWrite(received);
     if (received == 0) closedGracefully_ = true;
-    CheckClosed(raiseIfClosed, false);
+    CheckClosed(raiseIfClosed, kKeepQueuedInput);
   } while (received == 0 && SourceAllocated());
   return static_cast<int>(received);
 }
@@ -132,8 +132,8 @@ std::u16string TNetIOHandler::ReadLine(TNetTextEncoding encoding, long long time
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return decodeText(line, encoding);
     }
-    CheckClosed(true, true);
-    const int received = ReceiveMore(true, timeout, false);
+    CheckClosed(kRaiseIfClosed, kIgnoreQueuedInput);
+    const int received = ReceiveMore(kRaiseIfClosed, timeout, kNoRaiseOnTimeout);
     if (received == -1 || (limit >= 0 && platform::tickCount() - started >= limit)) {
       readLnTimedOut_ = true;
       return {};
@@ -143,14 +143,14 @@ std::u16string TNetIOHandler::ReadLine(TNetTextEncoding encoding, long long time
 
 void TNetIOHandler::WaitForBytes(std::int64_t count) {
   while (inputBuffer_.Size() < count) {
-    const int received = ReceiveMore(false, -1, true);
-    if (received <= 0 || inputBuffer_.Size() < count) CheckClosed(true, true);
+    const int received = ReceiveMore(kNoRaiseIfClosed, -1, kRaiseOnTimeout);
+    if (received <= 0 || inputBuffer_.Size() < count) CheckClosed(kRaiseIfClosed, kIgnoreQueuedInput);
   }
 }
 
 bool TNetIOHandler::WaitForData(long long milliseconds) {
   Connected();
-  return ReceiveMore(false, milliseconds, false) > 0;
+  return ReceiveMore(kNoRaiseIfClosed, milliseconds, kNoRaiseOnTimeout) > 0;
 }
 
 // Bytes are written to the stream block by block as they arrive, so a large announced count
@@ -218,7 +218,7 @@ void TNetIOHandler::WriteBytes(std::string_view bytes) {
 }
 
 void TNetIOHandler::SendAll(std::string_view bytes) {
-  CheckClosed(true, true);
+  CheckClosed(kRaiseIfClosed, kIgnoreQueuedInput);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::optional<std::size_t> taken = SendToTarget(bytes.data() + done, bytes.size() - done);
@@ -229,10 +229,10 @@ void TNetIOHandler::SendAll(std::string_view bytes) {
     const std::size_t sent = *taken;
     if (sent == 0) {
       closedGracefully_ = true;
-      CheckClosed(true, true);
+      CheckClosed(kRaiseIfClosed, kIgnoreQueuedInput);
     }
     done += sent;
-    CheckClosed(true, false);
+    CheckClosed(kRaiseIfClosed, kKeepQueuedInput);
   }
 }
 

@@ -21,6 +21,18 @@ namespace net {
 
 enum class TNetMaxLineAction { maException, maSplit };
 
+// The flags of CheckClosed, ReceiveMore and ReceiveToStream by name, so that a call says what it
+// asks for: CheckClosed(kRaiseIfClosed, kIgnoreQueuedInput), ReceiveMore(kNoRaiseIfClosed, 0,
+// kNoRaiseOnTimeout), ReceiveToStream(sink, -1, kUntilClose).
+inline constexpr bool kRaiseIfClosed = true;
+inline constexpr bool kNoRaiseIfClosed = false;
+inline constexpr bool kIgnoreQueuedInput = true;  // closed is closed, however many bytes are queued
+inline constexpr bool kKeepQueuedInput = false;   // queued bytes still count as an open connection
+inline constexpr bool kRaiseOnTimeout = true;
+inline constexpr bool kNoRaiseOnTimeout = false;
+inline constexpr bool kUntilClose = true;  // everything until the peer closes
+inline constexpr bool kByCount = false;    // exactly the count asked for
+
 class TNetIOHandler {
  public:
   TNetIOHandler();
@@ -56,9 +68,9 @@ class TNetIOHandler {
   // not closed by the peer, or while received bytes are still queued.
   virtual bool Connected();
   // The connection counts as closed when the peer closed it (the transport is closed now) or
-  // there is no transport. When closed and `raiseIfClosed`, and (`ignoreBuffer` or nothing is
+  // there is no transport. When closed and `raiseIfClosed`, and (`ignoreQueuedInput` or nothing is
   // queued): raises ENetConnClosedGracefully "Connection Closed Gracefully.".
-  virtual void CheckClosed(bool raiseIfClosed, bool ignoreBuffer);
+  virtual void CheckClosed(bool raiseIfClosed, bool ignoreQueuedInput);
 
   // --- reading ---
 

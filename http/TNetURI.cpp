@@ -139,8 +139,8 @@ std::u16string TNetURI::ComposeURL(bool withCredentials, bool withFragment) cons
 }
 
 std::u16string TNetURI::ShortURL() {
-  FullText = ComposeURL(true, true);
-  return ComposeURL(false, false);
+  FullText = ComposeURL(kWithCredentials, kWithFragment);
+  return ComposeURL(kWithoutCredentials, kWithoutFragment);
 }
 
 std::u16string TNetURI::MergePath(std::u16string_view base, std::u16string_view path, char16_t delimiter) {

@@ -36,6 +36,11 @@ class TNetURI {
   // without brackets.
   // Throws ENetURIException "Protocol field is empty" / "Host field is empty".
   std::u16string ComposeURL(bool withCredentials, bool withFragment) const;
+  // ComposeURL's flags by name: ComposeURL(kWithCredentials, kWithoutFragment).
+  static constexpr bool kWithCredentials = true;
+  static constexpr bool kWithoutCredentials = false;
+  static constexpr bool kWithFragment = true;
+  static constexpr bool kWithoutFragment = false;
 
   // Stores ComposeURL(true, true) as FullText and returns ComposeURL(false, false).
   std::u16string ShortURL();

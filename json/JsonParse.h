@@ -11,6 +11,13 @@
 
 namespace json {
 
+// What the `strict` and `partial` flags of both entries mean, by name, for their callers:
+//   ParseFromStream(reply, json::kLenient, json::kPartialInput)
+inline constexpr bool kStrict = true;         // unquoted names and values refused
+inline constexpr bool kLenient = false;       // unquoted names and values read
+inline constexpr bool kPartialInput = true;   // the first complete value; text after it ignored
+inline constexpr bool kWholeInput = false;    // text other than whitespace after the value: none
+
 // Reads one JSON value from `stream`.
 //
 // Encoding: when the two bytes at the stream's current position are FF FE, the text from there is
@@ -33,11 +40,13 @@ namespace json {
 //   json::JsonRef reply = json::ParseFromStream(responseBuffer);
 //   const bool wanted = reply && reply->BoolAt(u"success") && !reply->BoolAt(u"exist");
 // (BoolAt reads an absent member as false, so `{"success":true}` is wanted.)
-JsonRef ParseFromStream(rt::TStream& stream, bool strict = false, bool partial = true, const JsonRef& context = {});
+JsonRef ParseFromStream(rt::TStream& stream, bool strict = kLenient, bool partial = kPartialInput,
+                        const JsonRef& context = {});
 
 // Reads one JSON value from `text`, which ends at its first U+0000 or at the end of the view.
 // With `context` given, bare words are names looked up in the context ("a", "a.b", "a[0]"); this
 // is what IJsonValue::ValueAt does. With `partial` false, text after the value gives none.
-JsonRef ParseFromText(std::u16string_view text, bool strict = false, bool partial = true, const JsonRef& context = {});
+JsonRef ParseFromText(std::u16string_view text, bool strict = kLenient, bool partial = kPartialInput,
+                      const JsonRef& context = {});
 
 }  // namespace json

@@ -164,11 +164,12 @@ void TJsonTokenizer::resetLevel(Level& level) {
 }
 
 JsonRef TJsonTokenizer::ParseChunk(const char16_t* chars, std::int64_t count, bool strict, const JsonRef& context) {
+  constexpr bool kTerminated = true;  // run's third flag: a U+0000 follows the characters
   if (count < 0) {
     const std::size_t length = chars == nullptr ? 0 : std::char_traits<char16_t>::length(chars);
-    return run(chars, length, true, strict, context);
+    return run(chars, length, kTerminated, strict, context);
   }
-  return run(chars, static_cast<std::size_t>(count), false, strict, context);
+  return run(chars, static_cast<std::size_t>(count), !kTerminated, strict, context);
 }
 
 // `terminated`: a U+0000 follows the `count` characters (text mode); otherwise running out of

@@ -96,7 +96,7 @@ JsonRef TJsonValue::ValueAt(std::u16string_view key) {
   // made on the stack) takes part through a non-owning reference that lives for this call only.
   JsonRef self = weak_from_this().lock();
   if (!self) self = JsonRef(JsonRef(), this);
-  return ParseFromText(key, false, true, self);
+  return ParseFromText(key, kLenient, kPartialInput, self);
 }
 
 bool TJsonValue::BoolAt(std::u16string_view key) {

@@ -56,7 +56,7 @@ bool exchange(const ServiceCallSettings& settings, const Post& post, Judge judge
 // An upload is wanted when the reply reads "success": true and "exist": false.
 bool uploadWanted(rt::TStringStream& reply) {
   // The exchange leaves the buffer at its end; the reader takes it from its first byte.
-  const json::JsonRef parsed = json::ParseFromStream(reply, false, true);
+  const json::JsonRef parsed = json::ParseFromStream(reply, json::kLenient, json::kPartialInput);
   if (!parsed || !parsed->BoolAt(u"success")) return false;
   return !parsed->BoolAt(u"exist");
 }
@@ -64,7 +64,7 @@ bool uploadWanted(rt::TStringStream& reply) {
 // An upload reply that is JSON and says "success": false reports a refused upload. Anything
 // else (no JSON, no "success" member, another value) leaves the completed exchange a success.
 bool uploadAccepted(rt::TStringStream& reply) {
-  const json::JsonRef parsed = json::ParseFromStream(reply, false, true);
+  const json::JsonRef parsed = json::ParseFromStream(reply, json::kLenient, json::kPartialInput);
   if (!parsed) return true;
   const json::JsonRef success = parsed->ValueAt(u"success");
   return !success || success->ToBool();

@@ -99,7 +99,7 @@ void TNetMimeTable::LoadMimePairs(const rt::TStringList& lines, char16_t separat
     const auto at = line.find(separator);
     if (at == std::u16string::npos) continue;
     AddMimePair(rt::lowerCase(std::u16string_view(line).substr(0, at)), std::u16string_view(line).substr(at + 1),
-                false);
+                kSkipFailures);
   }
 }
 
@@ -127,8 +127,8 @@ std::u16string MimeTypeForFile(std::u16string_view path) {
   const std::u16string extension = extensionOf(path);
   if (extension.empty()) return kDefaultType;
   rt::TStringList lines;
-  FillMimeList(&lines, true, extension);
-  TNetMimeTable table(false);
+  FillMimeList(&lines, kWithPlatformTypes, extension);
+  TNetMimeTable table(kFillLater);
   table.LoadMimePairs(lines, u'=');
   return table.LookupMimeType(path);
 }

@@ -11,6 +11,16 @@
 
 namespace service {
 
+// The flags of the table's constructor, AddMimePair and FillMimeList by name, for their callers:
+// TNetMimeTable table(kFillLater), AddMimePair(extension, type, kSkipFailures),
+// FillMimeList(&lines, kWithPlatformTypes, extension).
+inline constexpr bool kFillNow = true;
+inline constexpr bool kFillLater = false;
+inline constexpr bool kRaiseFailures = true;
+inline constexpr bool kSkipFailures = false;
+inline constexpr bool kWithPlatformTypes = true;
+inline constexpr bool kBuiltInTypesOnly = false;
+
 class TNetMimeTable {
  public:
   // Starts empty with LoadFromPlatform on; fills the table at once when `fillNow` is true.
