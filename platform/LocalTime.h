@@ -18,7 +18,4 @@ LocalTime localTime();
 // Milliseconds from an arbitrary fixed point; only differences are meaningful.
 long long tickCount();
 
-// Suspends the calling thread.
-void sleepMilliseconds(long long milliseconds);
-
 }  // namespace platform

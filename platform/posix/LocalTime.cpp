@@ -20,11 +20,4 @@ long long tickCount() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void sleepMilliseconds(long long milliseconds) {
-  if (milliseconds <= 0) return;
-  timespec wait {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
-  while (nanosleep(&wait, &wait) != 0) {
-  }
-}
-
 }  // namespace platform

@@ -1,7 +1,5 @@
-// Local time and ticks on Windows: GetLocalTime, GetTickCount64 and Sleep.
+// Local time and ticks on Windows: GetLocalTime and GetTickCount64.
 #include "platform/LocalTime.h"
-
-#include <algorithm>
 
 #include "platform/win32/Win32Text.h"
 
@@ -14,15 +12,5 @@ LocalTime localTime() {
 }
 
 long long tickCount() { return static_cast<long long>(GetTickCount64()); }
-
-void sleepMilliseconds(long long milliseconds) {
-  // Sleep takes a 32-bit count whose largest value means "forever": longer waits go in pieces.
-  constexpr long long kLongestPiece = 0x7FFFFFFF;
-  while (milliseconds > 0) {
-    const long long piece = std::min(milliseconds, kLongestPiece);
-    Sleep(static_cast<DWORD>(piece));
-    milliseconds -= piece;
-  }
-}
 
 }  // namespace platform

@@ -3,11 +3,12 @@
 // Win32ProgramRunnerChild case, chosen through GTEST_FILTER in the environment it is given.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
-#include "platform/LocalTime.h"
 #include "platform/ProgramFolder.h"
 #include "tests/support/ProgramRunner.h"
 
@@ -22,7 +23,7 @@ std::filesystem::path thisProgram() { return std::filesystem::path(platform::exe
 TEST(Win32ProgramRunnerChild, ActsOnTheProbe) {
   const char* probe = std::getenv("TALVENOOK_RUNNER_PROBE");
   if (probe == nullptr) return;
-  if (std::string(probe) == "sleep") platform::sleepMilliseconds(60000);
+  if (std::string(probe) == "sleep") std::this_thread::sleep_for(std::chrono::seconds(60));
   std::fprintf(stderr, "probe=%s\n", probe);
   std::fflush(stderr);
 }

@@ -1,6 +1,9 @@
 // File and folder tests on Windows, and the local time.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "tests/support/TempFolder.h"
@@ -39,6 +42,6 @@ TEST(Win32FileSystem, LocalTimeAndTicks) {
   EXPECT_TRUE(now.day >= 1 && now.day <= 31);
   EXPECT_TRUE(now.millisecond >= 0 && now.millisecond <= 999);
   const long long before = platform::tickCount();
-  platform::sleepMilliseconds(30);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_GE(platform::tickCount(), before);
 }
