@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempFolder.h"
@@ -79,18 +80,9 @@ TEST_F(ProgramRun, WritesAnIconFileForEveryPendingRowWithAnIcon) {
   const std::vector<std::uint32_t> pixels(32 * 32, 0xFF2080C0);
   testsupport::writeIconExecutable(folder.path() / "app.exe", 32, pixels, 0x00010000, 0, u"1.0");
 
-  fs::create_directories(folder.path() / "DB");
-  sqlite3* db = nullptr;
-  sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db);
   const std::string exe = (folder.path() / "app.exe").string();
-  const std::string sql =
-      "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
-      "INSERT INTO software_data VALUES (1, 'One', '" + exe + "', '0', '1');"
-      "INSERT INTO software_data VALUES (2, 'Missing', '" + exe + ".gone', '0', '1');"
-      "INSERT INTO software_data VALUES (3, 'Sent', '" + exe + "', '1', '1');"
-      "INSERT INTO software_data VALUES (4, 'Three', '" + exe + "', '0', '1');";
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  testsupport::writeCatalogue(folder.path() / "DB" / "REDU.sqlite",
+                              {{1, "One", exe}, {2, "Missing", exe + ".gone"}, {3, "Sent", exe, "1"}, {4, "Three", exe}});
 
   const auto result = testsupport::runProgram(program, runtimeDir.path());
   EXPECT_EQ(result.exitCode, 0);

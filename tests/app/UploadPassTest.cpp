@@ -1,8 +1,6 @@
 // The upload pass's control flow, over doubles that record every call in order.
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -12,43 +10,18 @@
 #include "platform/ProgramFolder.h"
 #include "runtime/Exception.h"
 #include "runtime/Text.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
 using app::IconHandle;
 
-struct Row {
-  std::string id, softname, exepath, pin = "0", exticon = "1";
-};
-
-// Writes a catalogue with the given rows at <folder>/DB/REDU.sqlite.
-void writeCatalogue(const std::filesystem::path& folder, const std::vector<Row>& rows) {
-  std::filesystem::create_directories(folder / "DB");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(rt::toUtf8((folder / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
-  std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);";
-  for (const auto& row : rows)
-    sql += "INSERT INTO software_data VALUES (" + row.id + ",'" + row.softname + "','" + row.exepath + "','" + row.pin +
-           "','" + row.exticon + "');";
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-}
-
-// The rows' keys as SQLite quotes them, with their pin, in table order.
+// The catalogue beside the program in `folder`, and its rows' keys as SQLite quotes them, with
+// their pin, in table order.
+std::filesystem::path catalogueIn(const std::filesystem::path& folder) { return folder / "DB" / "REDU.sqlite"; }
 std::vector<std::string> keysAndPins(const std::filesystem::path& folder) {
-  std::vector<std::string> rows;
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open(rt::toUtf8((folder / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
-  sqlite3_exec(
-      db, "SELECT quote(ID) || ' pin=' || pin FROM software_data ORDER BY rowid",
-      [](void* out, int, char** values, char**) {
-        static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
-        return 0;
-      },
-      &rows, nullptr);
-  sqlite3_close(db);
-  return rows;
+  return testsupport::readCatalogue(catalogueIn(folder), "quote(ID) || ' pin=' || pin");
 }
 
 // Both roles of the pass in one double, recording every call in order.
@@ -119,7 +92,8 @@ TEST_F(UploadPass, NoCatalogueOrNoPendingRowsCreatesNothing) {
   EXPECT_EQ(operations.calls, (std::vector<std::string>{"terminate"}));
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "DB"));
 
-  writeCatalogue(folder.path(), {{"1", "Done", "/a.exe", "1", "1"}, {"2", "NoIcon", "/b.exe", "0", "0"}});
+  testsupport::writeCatalogue(catalogueIn(folder.path()),
+                              {{1, "Done", "/a.exe", "1", "1"}, {2, "NoIcon", "/b.exe", "0", "0"}});
   operations.calls.clear();
   run();
   EXPECT_EQ(operations.calls, (std::vector<std::string>{"terminate"}));
@@ -130,7 +104,7 @@ TEST_F(UploadPass, NoCatalogueOrNoPendingRowsCreatesNothing) {
 // The row number names the file and is used up by rows without an icon; a row without an icon
 // is not given the previous row's icon.
 TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
-  writeCatalogue(folder.path(), {{"7", "A", "/a.exe"}, {"8", "B", "/b.exe"}, {"9", "C", "/c.exe"}});
+  testsupport::writeCatalogue(catalogueIn(folder.path()), {{7, "A", "/a.exe"}, {8, "B", "/b.exe"}, {9, "C", "/c.exe"}});
   operations.icons = {{"/a.exe", 11}, {"/c.exe", 33}};
   run();
   EXPECT_EQ(operations.calls, (std::vector<std::string>{
@@ -154,7 +128,8 @@ TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
 // Upload only when wanted; the row is marked after a successful upload, not after a failed one,
 // and a folder already there is used as it is.
 TEST_F(UploadPass, MarksARowOnlyAfterASuccessfulUpload) {
-  writeCatalogue(folder.path(), {{"1", "Wanted", "/a.exe"}, {"2", "Failing", "/b.exe"}, {"3", "Held", "/c.exe"}});
+  testsupport::writeCatalogue(catalogueIn(folder.path()),
+                              {{1, "Wanted", "/a.exe"}, {2, "Failing", "/b.exe"}, {3, "Held", "/c.exe"}});
   operations.icons = {{"/a.exe", 1}, {"/b.exe", 2}, {"/c.exe", 3}};
   operations.wanted = {"Wanted", "Failing"};
   operations.uploadFails = {"Failing"};
@@ -176,7 +151,7 @@ TEST_F(UploadPass, MarksARowOnlyAfterASuccessfulUpload) {
 // An error stops the pass where it happens: later rows are not touched and no termination is
 // requested by the pass itself (the application reports the error and then terminates).
 TEST_F(UploadPass, AnErrorStopsThePass) {
-  writeCatalogue(folder.path(), {{"1", "A", "/a.exe"}, {"2", "B", "/b.exe"}, {"3", "C", "/c.exe"}});
+  testsupport::writeCatalogue(catalogueIn(folder.path()), {{1, "A", "/a.exe"}, {2, "B", "/b.exe"}, {3, "C", "/c.exe"}});
   operations.icons = {{"/a.exe", 1}, {"/b.exe", 2}, {"/c.exe", 3}};
   operations.wanted = {"A", "B", "C"};
   operations.saveFailsFor = "1.ico";
@@ -198,20 +173,10 @@ TEST_F(UploadPass, ACatalogueWithoutTheTableRaises) {
 // with its own type (in a column without a declared type a key bound as text would match no
 // number), and the row without a key is uploaded but never marked.
 TEST_F(UploadPass, KeysAndNamesKeepTheirStoredTypes) {
-  std::filesystem::create_directories(folder.path() / "DB");
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(rt::toUtf8((folder.path() / "DB" / "REDU.sqlite").u16string()).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE software_data (ID, softname, exepath, pin, exticon);"
-                           "INSERT INTO software_data VALUES (5, 7, '/a.exe', '0', '1');"
-                           "INSERT INTO software_data VALUES (NULL, 'Null Key', '/a.exe', '0', '1');"
-                           "INSERT INTO software_data VALUES (2.7, 'Real Key', '/a.exe', '0', '1');"
-                           "INSERT INTO software_data VALUES ('abc', 'Text Key', '/a.exe', '0', '1');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
+  testsupport::writeCatalogue(catalogueIn(folder.path()),
+                              {{5, 7, "/a.exe"}, {nullptr, "Null Key", "/a.exe"}, {2.7, "Real Key", "/a.exe"},
+                               {"abc", "Text Key", "/a.exe"}},
+                              "ID, softname, exepath, pin, exticon");
   operations.icons = {{"/a.exe", 1}};
   operations.wanted = {"7", "Null Key", "Real Key", "Text Key"};
   run();

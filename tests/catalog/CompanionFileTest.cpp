@@ -13,6 +13,7 @@
 #include "catalog/operateREDU.h"
 #include "runtime/Text.h"
 #include "tests/catalog/CatalogFixture.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/PlantedFiles.h"
 
 namespace catalog {
@@ -26,10 +27,7 @@ constexpr const char* kSuffixes[] = {"-journal", "-wal", "-shm"};
 
 class CompanionFileTest : public CatalogTest {
  protected:
-  void SetUp() override {
-    Exec("CREATE TABLE software_data(ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
-         "INSERT INTO software_data VALUES(1, 'Alpha', 'C:\\a.exe', '0', '1');");
-  }
+  void SetUp() override { testsupport::writeCatalogue(folder_.path() / "REDU.sqlite", {{1, "Alpha", "C:\\a.exe"}}); }
   std::filesystem::path companion(const char* suffix) const { return folder_.path() / (std::string("REDU.sqlite") + suffix); }
 
   // Both catalogue calls open their own connection, and both must refuse: the select and the
@@ -38,7 +36,8 @@ class CompanionFileTest : public CatalogTest {
     const std::u16string expected = u"Failed to open database \"" + dbPath() + u"\" : \"" + planted.u16string() +
                                     u"\" is not a regular file";
     EXPECT_EQ(raisedMessage([&] { selectRows(dbPath(), u"software_data", u"pin = '0'"); }), expected);
-    EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data"); }), expected);
+    EXPECT_EQ(raisedMessage([&] { updateColumn(u"pin", u"1", u"ID", textKey(u"1"), dbPath(), u"software_data"); }),
+              expected);
     EXPECT_EQ(raisedMessage([&] { TSQLiteDatabase database(dbPath()); }), expected);
   }
 };

@@ -9,6 +9,7 @@
 #include "catalog/ESQLiteException.h"
 #include "catalog/operateREDU.h"
 #include "tests/catalog/CatalogFixture.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/PlantedFiles.h"
 
 namespace catalog {
@@ -28,12 +29,8 @@ TEST_F(CatalogTest, FifoAsDatabaseIsUnreadable) {
 // DB/REDU.sqlite a link to the real catalogue: it reads as before; a folder planted beside the
 // link's target, where SQLite puts the journal of that database, makes it unreadable.
 TEST_F(CatalogTest, LinkedDatabaseHasItsCompanionsCheckedBesideItsTarget) {
-  std::filesystem::create_directory(folder_.path() / "real");
   const std::filesystem::path real = folder_.path() / "real" / "catalogue.db";
-  {
-    catalogtest::RawConnection raw(real.u16string());
-    raw.Exec("CREATE TABLE software_data(ID INTEGER, pin TEXT); INSERT INTO software_data VALUES(1, '0');");
-  }
+  testsupport::writeCatalogue(real, {{1}});
   ASSERT_TRUE(testsupport::makeSymbolicLink(real, folder_.path() / "REDU.sqlite"));
   auto table = selectRows(dbPath(), u"software_data", u"pin = '0'");
   ASSERT_NE(table, nullptr);

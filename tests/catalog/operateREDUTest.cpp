@@ -10,6 +10,7 @@
 #include "catalog/ESQLiteException.h"
 #include "platform/DebugChannel.h"
 #include "tests/catalog/CatalogFixture.h"
+#include "tests/support/Catalogue.h"
 
 namespace catalog {
 namespace {
@@ -24,13 +25,14 @@ const std::u16string kFilter = u"pin = '0' AND exticon = '1'";
 
 class OperateREDUTest : public CatalogTest {
  protected:
-  void makeCatalogue() {
-    Exec("CREATE TABLE software_data(ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
-         "INSERT INTO software_data VALUES(1, 'Alpha', 'C:\\a.exe', '0', '1');"
-         "INSERT INTO software_data VALUES(2, 'Beta', 'C:\\b.exe', '1', '1');"
-         "INSERT INTO software_data VALUES(3, 'Gamma', 'C:\\c.exe', '0', '0');"
-         "INSERT INTO software_data VALUES(4, 'Delta', 'C:\\d.exe', '0', '1');");
+  void makeCatalogue(const std::vector<testsupport::CatalogueRow>& rows = kFourRows,
+                     const std::string& columns = testsupport::kCatalogueColumns) {
+    testsupport::writeCatalogue(folder_.path() / "REDU.sqlite", rows, columns);
   }
+  static inline const std::vector<testsupport::CatalogueRow> kFourRows = {{1, "Alpha", "C:\\a.exe"},
+                                                                          {2, "Beta", "C:\\b.exe", "1"},
+                                                                          {3, "Gamma", "C:\\c.exe", "0", "0"},
+                                                                          {4, "Delta", "C:\\d.exe"}};
 };
 
 // No file at the path: no table, no update, no error, and no file created by either call.
@@ -83,8 +85,7 @@ TEST_F(OperateREDUTest, UpdateMarksOnlyTheKeyedRow) {
 // integer it marks its row. In an ID INTEGER column that is not the key, 2.7 marks the row of 2.7
 // (not row 2) and "abc" the row of "abc" (not row 0); a null key marks nothing, not even row 0.
 TEST_F(OperateREDUTest, KeysAreBoundWithTheirStoredType) {
-  Exec("CREATE TABLE software_data(ID, pin);"
-       "INSERT INTO software_data VALUES(5, '0');");
+  makeCatalogue({{5}}, "ID, softname, exepath, pin, exticon");
   auto typeless = selectRows(dbPath(), u"software_data", u"");
   updateColumn(u"pin", u"1", u"ID", textKey(typeless->TextOf(u"ID")), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT pin FROM software_data"), "0");  // why the text key could not do
@@ -115,13 +116,10 @@ TEST_F(OperateREDUTest, KeysAreBoundWithTheirStoredType) {
 TEST_F(OperateREDUTest, KeyNamingSeveralRowsMarksNone) {
   std::vector<std::u16string> debugLines;
   platform::setDebugSink([&](const std::u16string& line) { debugLines.push_back(line); });
-  Exec("CREATE TABLE software_data(ID INTEGER, pin TEXT);"
-       "CREATE TABLE audit(n INTEGER);"
+  makeCatalogue({{7}, {7}, {8}}, "ID INTEGER, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT");
+  Exec("CREATE TABLE audit(n INTEGER);"
        "CREATE TRIGGER marked AFTER UPDATE ON software_data BEGIN"
-       "  INSERT INTO audit VALUES(1); INSERT INTO audit VALUES(2); END;"
-       "INSERT INTO software_data VALUES(7, '0');"
-       "INSERT INTO software_data VALUES(7, '0');"
-       "INSERT INTO software_data VALUES(8, '0');");
+       "  INSERT INTO audit VALUES(1); INSERT INTO audit VALUES(2); END;");
   auto rows = selectRows(dbPath(), u"software_data", u"");
   for (int i = 0; i < rows->RowTotal(); ++i, rows->ToNextRow())
     updateColumn(u"pin", u"1", u"ID", rows->ValueOf(u"ID"), dbPath(), u"software_data");
@@ -137,11 +135,8 @@ TEST_F(OperateREDUTest, KeyNamingSeveralRowsMarksNone) {
 // Keys and values holding quotes or SQL are data: only the row whose key is exactly that text
 // changes, and the value is stored as written.
 TEST_F(OperateREDUTest, QuotedKeysUpdateExactlyTheirOwnRow) {
-  Exec("CREATE TABLE software_data(ID TEXT, pin TEXT);"
-       "INSERT INTO software_data VALUES('a\" OR \"1\"=\"1', '0');"
-       "INSERT INTO software_data VALUES('it''s', '0');"
-       "INSERT INTO software_data VALUES('plain', '0');"
-       "INSERT INTO software_data VALUES('1', '0');");
+  makeCatalogue({{"a\" OR \"1\"=\"1"}, {"it's"}, {"plain"}, {"1"}},
+                "ID TEXT, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT");
   updateColumn(u"pin", u"1", u"ID", textKey(u"a\" OR \"1\"=\"1"), dbPath(), u"software_data");
   EXPECT_EQ(Scalar("SELECT group_concat(pin, '') FROM software_data"), "1000");
   updateColumn(u"pin", u"x\"; DROP TABLE software_data; --", u"ID", textKey(u"it's"), dbPath(), u"software_data");

@@ -5,8 +5,6 @@
 // file holds is read as "0.0.0.0".
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <map>
 #include <set>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/RedirectedLaunch.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/HostileSet.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
@@ -28,36 +27,6 @@ using testsupport::ScriptedServer;
 constexpr long long kPeakLimitKilobytes = 64 * 1024;
 const fs::path kWineNotepad = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe";
 
-void execute(const fs::path& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
-  char* message = nullptr;
-  const int status = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  const std::string why = message != nullptr ? message : "";
-  sqlite3_free(message);
-  sqlite3_close(db);
-  ASSERT_EQ(status, SQLITE_OK) << why;
-}
-
-std::map<int, std::string> pinsById(const fs::path& database) {
-  std::map<int, std::string> pins;
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, "SELECT ID, pin FROM software_data", -1, &statement, nullptr);
-  while (sqlite3_step(statement) == SQLITE_ROW)
-    pins[sqlite3_column_int(statement, 0)] = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return pins;
-}
-
-std::string quotedText(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
-
 TEST(HostileExecutables, EveryGoodRowIsMarkedAndNoFileTakesThePassDown) {
   testsupport::TempFolder folder, runtimeDir, fixtures;
   const fs::path program = testsupport::installProgram(TALVENOOK_BINARY, folder.path());
@@ -70,19 +39,14 @@ TEST(HostileExecutables, EveryGoodRowIsMarkedAndNoFileTakesThePassDown) {
       testsupport::makeHostileSet(MAKE_HOSTILE_EXECUTABLES, fixtures.path() / "set", 7, 46, {good}, wine);
 
   const fs::path database = folder.path() / "DB" / "REDU.sqlite";
-  fs::create_directories(database.parent_path());
-  std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
-                    "exticon TEXT);";
-  const auto row = [&sql](int id, const std::string& name, const fs::path& path) {
-    sql += "INSERT INTO software_data VALUES (" + std::to_string(id) + ", " + quotedText(name) + ", " +
-           quotedText(path.string()) + ", '0', '1');";
-  };
-  row(1, testsupport::goodRowName(0), good);
+  std::vector<testsupport::CatalogueRow> rows{{1, testsupport::goodRowName(0), good.string()}};
   for (std::size_t i = 1; i <= files.size(); ++i) {
-    row(static_cast<int>(2 * i), testsupport::hostileRowName(i, files[i - 1]), fixtures.path() / "set" / files[i - 1].name);
-    row(static_cast<int>(2 * i + 1), testsupport::goodRowName(i), good);
+    const auto id = static_cast<std::int64_t>(2 * i);
+    const fs::path hostile = fixtures.path() / "set" / files[i - 1].name;
+    rows.push_back({id, testsupport::hostileRowName(i, files[i - 1]), hostile.string()});
+    rows.push_back({id + 1, testsupport::goodRowName(i), good.string()});
   }
-  execute(database, sql);
+  testsupport::writeCatalogue(database, rows);
 
   ScriptedServer server;
   server.setDefaultScript(ScriptedServer::Script().readRequest().send(testsupport::acceptingServiceReply()));
@@ -100,9 +64,9 @@ TEST(HostileExecutables, EveryGoodRowIsMarkedAndNoFileTakesThePassDown) {
   EXPECT_LT(result.peakKilobytes, kPeakLimitKilobytes);
 
   // --- every good row is marked; a row left pending names the hostile file before it
-  const auto pins = pinsById(database);
+  const auto pins = testsupport::readCatalogue(database, "pin");  // row 2i + 1 is pins[2i]
   for (std::size_t i = 0; i <= files.size(); ++i) {
-    EXPECT_EQ(pins.at(static_cast<int>(2 * i + 1)), "1")
+    EXPECT_EQ(pins.at(2 * i), "1")
         << testsupport::goodRowName(i) << " not marked"
         << (i > 0 ? ", after " + files[i - 1].name + " (" + files[i - 1].detail + ")" : std::string());
   }

@@ -3,12 +3,12 @@
 // read after.
 #include "tests/e2e/HostileService.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <stdexcept>
 
 #include "tests/e2e/RedirectedLaunch.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempFolder.h"
@@ -39,15 +39,6 @@ Script trickle(const std::string& head, const std::string& piece, int times, int
   return script;
 }
 
-void exec(sqlite3* db, const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error != nullptr ? error : "?";
-    sqlite3_free(error);
-    throw std::runtime_error("catalogue set-up failed: " + message);
-  }
-}
-
 void writeCatalogue(const fs::path& folder, Catalogue kind) {
   fs::create_directories(folder / "DB");
   const fs::path exe = folder / "sample.exe";
@@ -56,40 +47,26 @@ void writeCatalogue(const fs::path& folder, Catalogue kind) {
   const fs::path fifo = folder / "setup.exe";
   if (kind == Catalogue::FifoPath && mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
 
-  sqlite3* db = nullptr;
-  if (sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db) != SQLITE_OK) throw std::runtime_error("no catalogue");
-  struct Close {
-    sqlite3* db;
-    ~Close() { sqlite3_close(db); }
-  } close {db};
+  const fs::path database = folder / "DB" / "REDU.sqlite";
   if (kind == Catalogue::Mixed) {
     // The first row fixes the column kinds (integer key, integer name); rows 0 and 2 are not
     // pending and are what a null key or 2.7 read as an integer would wrongly mark.
-    exec(db, "CREATE TABLE software_data (ID, softname, exepath, pin, exticon);"
-             "INSERT INTO software_data VALUES (5, 7, '" + exe.string() + "', '0', '1');"
-             "INSERT INTO software_data VALUES (0, 'Zero', '', '0', '0');"
-             "INSERT INTO software_data VALUES (2, 'Two', '', '0', '0');"
-             "INSERT INTO software_data VALUES (NULL, 'Null Key', '" + exe.string() + "', '0', '1');"
-             "INSERT INTO software_data VALUES (2.7, 'Real Key', '" + exe.string() + "', '0', '1');"
-             "INSERT INTO software_data VALUES ('abc', 'Text Key', '" + exe.string() + "', '0', '1');");
+    testsupport::writeCatalogue(database,
+                                {{5, 7, exe.string()}, {0, "Zero", "", "0", "0"}, {2, "Two", "", "0", "0"},
+                                 {nullptr, "Null Key", exe.string()}, {2.7, "Real Key", exe.string()},
+                                 {"abc", "Text Key", exe.string()}},
+                                "ID, softname, exepath, pin, exticon");
     return;
   }
-  exec(db, "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);"
-           "INSERT INTO software_data VALUES (1, 'Sample', '" + (kind == Catalogue::FifoPath ? fifo : exe).string() +
-           "', '0', '1');");
+  testsupport::writeCatalogue(database, {{1, "Sample", (kind == Catalogue::FifoPath ? fifo : exe).string()}});
 }
 
 void readMarks(const fs::path& folder, Outcome& outcome) {
-  sqlite3* db = nullptr;
-  sqlite3_open((folder / "DB" / "REDU.sqlite").c_str(), &db);
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, "SELECT quote(ID) FROM software_data WHERE pin = '1' ORDER BY rowid", -1, &statement, nullptr);
-  while (sqlite3_step(statement) == SQLITE_ROW) {
+  for (const std::string& row : testsupport::readCatalogue(folder / "DB" / "REDU.sqlite", "pin || ' ' || quote(ID)")) {
+    if (row.rfind("1 ", 0) != 0) continue;
     if (outcome.rowsMarked++ > 0) outcome.markedKeys += " ";
-    outcome.markedKeys += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    outcome.markedKeys += row.substr(2);
   }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
 }
 
 }  // namespace

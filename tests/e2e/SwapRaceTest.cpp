@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/RedirectedLaunch.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/HostileSet.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
@@ -70,19 +70,10 @@ TEST(SwapRace, EveryUploadCarriesTheIconAndVersionOfOneFile) {
                                    (2u << 16) | 2u, u"2.2.2.2");
   fs::copy_file(first, target);
 
-  const fs::path database = folder.path() / "DB" / "REDU.sqlite";
-  fs::create_directories(database.parent_path());
-  std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
-                    "exticon TEXT);"
-                    "INSERT INTO software_data VALUES (1, 'calibrate first', '" + first.string() + "', '0', '1');"
-                    "INSERT INTO software_data VALUES (2, 'calibrate second', '" + second.string() + "', '0', '1');";
-  for (int i = 0; i < kRaceRows; ++i)
-    sql += "INSERT INTO software_data VALUES (" + std::to_string(3 + i) + ", 'S" + std::to_string(i) + "', '" +
-           target.string() + "', '0', '1');";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  std::vector<testsupport::CatalogueRow> rows{{1, "calibrate first", first.string()},
+                                              {2, "calibrate second", second.string()}};
+  for (int i = 0; i < kRaceRows; ++i) rows.push_back({3 + i, "S" + std::to_string(i), target.string()});
+  testsupport::writeCatalogue(folder.path() / "DB" / "REDU.sqlite", rows);
 
   ScriptedServer server;
   server.setDefaultScript(ScriptedServer::Script().readRequest().send(testsupport::acceptingServiceReply()));

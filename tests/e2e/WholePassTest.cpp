@@ -2,7 +2,6 @@
 // generated catalogue and generated executables, talking to a scripted loopback service.
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/RedirectedLaunch.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/ScriptedServer.h"
@@ -59,30 +59,11 @@ class WholePass : public testing::Test {
 
   // DB/REDU.sqlite beside the program with one pending row per entry, IDs from 1.
   void writeCatalogue(const std::vector<Row>& rows) {
-    fs::create_directories(folder.path() / "DB");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db), SQLITE_OK);
-    std::string sql = "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
-                      "exticon TEXT);";
-    for (const Row& row : rows)
-      sql += "INSERT INTO software_data (softname, exepath, pin, exticon) VALUES ('" + row.name + "', '" +
-             (fixtures.path() / row.exe).string() + "', '0', '1');";
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    std::vector<testsupport::CatalogueRow> catalogue;
+    for (const Row& row : rows) catalogue.push_back({nullptr, row.name, (fixtures.path() / row.exe).string()});
+    testsupport::writeCatalogue(folder.path() / "DB" / "REDU.sqlite", catalogue);
   }
-
-  std::vector<std::string> pins() {
-    std::vector<std::string> out;
-    sqlite3* db = nullptr;
-    sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT pin FROM software_data ORDER BY ID", -1, &statement, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW)
-      out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return out;
-  }
+  std::vector<std::string> pins() { return testsupport::readCatalogue(folder.path() / "DB" / "REDU.sqlite", "pin"); }
 
   // The program's connects go to `servicePort`: the scripted server's, unless a test changes it.
   int servicePort = server.port();

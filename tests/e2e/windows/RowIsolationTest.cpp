@@ -10,6 +10,7 @@
 #include "tests/e2e/windows/IconService.h"
 #include "tests/e2e/windows/LinuxProgramFolder.h"
 #include "tests/e2e/windows/WindowsProgramFolder.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 
 namespace {
@@ -103,12 +104,10 @@ class RowIsolation : public testing::TestWithParam<Build> {
   }
   // A table software_data whose ID is no key, holding (ID, softname, fixture) rows, all pending.
   void writeCatalogue(const std::vector<std::tuple<int, std::string, std::string>>& rows) const {
-    fs::create_directories(catalogue().parent_path());
-    std::string sql = "CREATE TABLE software_data (ID INTEGER, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT);";
-    for (const auto& [id, name, file] : rows)
-      sql += "INSERT INTO software_data VALUES (" + std::to_string(id) + ", '" + name + "', '" + fixture(file) +
-             "', '0', '1');";
-    wintest::executeSql(catalogue(), sql);
+    std::vector<testsupport::CatalogueRow> catalogueRows;
+    for (const auto& [id, name, file] : rows) catalogueRows.push_back({id, name, fixture(file)});
+    testsupport::writeCatalogue(catalogue(), catalogueRows,
+                                "ID INTEGER, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT");
   }
   std::vector<std::string> pins() const {
     return queryColumn(catalogue(), "SELECT pin FROM software_data ORDER BY rowid");

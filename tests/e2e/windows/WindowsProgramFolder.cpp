@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 
 namespace wintest {
@@ -84,18 +85,9 @@ WindowsProgramFolder::WindowsProgramFolder() : prefix_(WindowsArtefacts::winePre
 }
 
 void writeCatalogueFile(const fs::path& database, const std::vector<CatalogueRow>& rows) {
-  fs::create_directories(database.parent_path());
-  std::string sql =
-      "CREATE TABLE software_data (ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, "
-      "exticon TEXT);";
-  const auto quoted = [](std::string text) {
-    for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2)) text.insert(at, "'");
-    return "'" + text + "'";
-  };
-  for (const CatalogueRow& row : rows)
-    sql += "INSERT INTO software_data (softname, exepath, pin, exticon) VALUES (" + quoted(row.name) + ", " +
-           quoted(row.exepath) + ", '0', '1');";
-  executeSql(database, sql);
+  std::vector<testsupport::CatalogueRow> catalogue;
+  for (const CatalogueRow& row : rows) catalogue.push_back({nullptr, row.name, row.exepath});
+  testsupport::writeCatalogue(database, catalogue);
 }
 
 void WindowsProgramFolder::writeCatalogue(const std::vector<CatalogueRow>& rows) const {
