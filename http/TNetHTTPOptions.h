@@ -22,8 +22,6 @@ class TNetHTTPOptions {
   constexpr bool Contains(TNetHTTPOption option) const { return (bits_ & static_cast<std::uint8_t>(option)) != 0; }
   constexpr void Include(TNetHTTPOption option) { bits_ |= static_cast<std::uint8_t>(option); }
 
-  friend constexpr bool operator==(TNetHTTPOptions, TNetHTTPOptions) = default;
-
  private:
   std::uint8_t bits_ = 0;
 };

@@ -67,8 +67,8 @@ auto swapSink(rt::TStream*& slot, rt::TStream* replacement) {
 
 TNetHTTPProtocol::TNetHTTPProtocol(TNetCustomHTTP& owner)
     : owner_(owner),
-      request_(std::make_unique<TNetHTTPRequest>(&owner)),
-      response_(std::make_unique<TNetHTTPResponse>(&owner)) {}
+      request_(std::make_unique<TNetHTTPRequest>()),
+      response_(std::make_unique<TNetHTTPResponse>()) {}
 
 void TNetHTTPProtocol::SendRequestHead(bool send) {
   TNetHTTPRequest& request = *request_;

@@ -11,17 +11,11 @@
 
 namespace net {
 
-class TNetCustomHTTP;
-
 // How a request reaches its server; without a proxy and with a plain http URL always direct.
 enum class TNetConnectionMode : std::uint8_t { cmDirect, cmTLSDirect, cmProxy, cmTLSProxy };
 
 class TNetHTTPRequest : public TNetRequestHeaderInfo {
  public:
-  explicit TNetHTTPRequest(TNetCustomHTTP* owner) : owner_(owner) {}
-
-  TNetCustomHTTP* Owner() const { return owner_; }
-
   // The URL handed to the exchange, replaced by the request target once it is resolved.
   std::u16string RequestTarget;
   std::u16string RequestMethod;
@@ -29,9 +23,6 @@ class TNetHTTPRequest : public TNetRequestHeaderInfo {
   rt::TStream* BodyStream = nullptr;
   TNetConnectionMode ConnectionMode = TNetConnectionMode::cmDirect;
   TNetIPVersion AddressFamily = TNetIPVersion::Net_IPv4;
-
- private:
-  TNetCustomHTTP* owner_;
 };
 
 }  // namespace net

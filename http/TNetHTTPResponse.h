@@ -10,14 +10,8 @@
 
 namespace net {
 
-class TNetCustomHTTP;
-
 class TNetHTTPResponse : public TNetResponseHeaderInfo {
  public:
-  explicit TNetHTTPResponse(TNetCustomHTTP* owner) : owner_(owner) {}
-
-  TNetCustomHTTP* Owner() const { return owner_; }
-
   int StatusCode = 0;
   // The status line exactly as received (without its line end).
   std::u16string StatusLine;
@@ -26,9 +20,6 @@ class TNetHTTPResponse : public TNetResponseHeaderInfo {
   rt::TStream* BodySink = nullptr;
   // 0 for an "HTTP/1.0" status line, 1 for "HTTP/1.1".
   std::uint8_t StatusVersion = 0;
-
- private:
-  TNetCustomHTTP* owner_;
 };
 
 }  // namespace net
