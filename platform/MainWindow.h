@@ -3,8 +3,8 @@
 // On Windows these are real: a hidden application-level window (the owner of error boxes and of
 // the main window, so that neither gets a taskbar button), the main window with its stored
 // attributes, and a GetMessage/DispatchMessage loop that ends at the thread's quit message. Off
-// Windows there is no desktop: the windows only keep their attributes, and the loop stand-in
-// ends at once, at the quit message when one was requested.
+// Windows there is no desktop: the windows hold nothing, and the loop stand-in ends at once, at
+// the quit message when one was requested.
 //
 // How the application object uses this, after the upload pass has run:
 //   platform::MainWindow window(attributes);   // created after the pass, not visible yet
@@ -58,14 +58,12 @@ class MainWindow {
 
   bool exists() const { return handle_ != nullptr; }
   void* nativeHandle() const { return handle_; }
-  const MainWindowAttributes& attributes() const { return attributes_; }
 
   // Shows the window without activating it (it would take the keyboard from the user's window
   // for nothing: it is transparent and off-screen).
   void show();
 
  private:
-  MainWindowAttributes attributes_;
   void* handle_ = nullptr;
 };
 

@@ -1,5 +1,5 @@
-// The windows and the message loop off Windows: there is no desktop, so the windows only keep
-// their attributes, and the loop stand-in ends at once at the quit message that was requested.
+// The windows and the message loop off Windows: there is no desktop, so the windows are nothing,
+// and the loop stand-in ends at once at the quit message that was requested.
 #include "platform/MainWindow.h"
 
 #include <optional>
@@ -17,7 +17,7 @@ std::optional<int>& pendingQuit() {
 ApplicationWindow::ApplicationWindow(const std::u16string& /*title*/) {}
 ApplicationWindow::~ApplicationWindow() = default;
 
-MainWindow::MainWindow(const MainWindowAttributes& attributes) : attributes_(attributes) {}
+MainWindow::MainWindow(const MainWindowAttributes& /*attributes*/) {}
 MainWindow::~MainWindow() = default;
 void MainWindow::show() {}
 

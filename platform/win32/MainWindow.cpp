@@ -57,7 +57,7 @@ ApplicationWindow::~ApplicationWindow() {
   DestroyWindow(toWindow(handle_));
 }
 
-MainWindow::MainWindow(const MainWindowAttributes& attributes) : attributes_(attributes) {
+MainWindow::MainWindow(const MainWindowAttributes& attributes) {
   if (!registerClass(kMainWindowClass)) return;
   const DWORD style = attributes.bordered ? WS_OVERLAPPEDWINDOW : WS_POPUP;
   const DWORD extendedStyle = attributes.layered ? WS_EX_LAYERED : 0;
