@@ -17,6 +17,7 @@
 #include "http/TNetHTTP.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 #include "tests/support/ScriptedServer.h"
 
 using testsupport::ScriptedServer;
@@ -118,7 +119,7 @@ void talvenookReadBigBody(benchmark::State& state) {
     PeakWatch watch;
     {
       net::TNetHTTP http;
-      rt::TStringStream body("x=1");
+      testsupport::BytesStream body("x=1");
       rt::TStringStream reply;
       http.PostStream(url, body, reply);
       if (reply.Size() != kBigBody) state.SkipWithError("short body");

@@ -8,8 +8,8 @@
 #include "json/JsonParse.h"
 #include "json/TJsonMemberTable.h"
 #include "json/TJsonValue.h"
-#include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ const std::string& mixedDocument() {
 
 void ParseMixedDocument(benchmark::State& state) {
   const std::string& document = mixedDocument();
-  rt::TStringStream stream(document);
+  testsupport::BytesStream stream(document);
   for (auto _ : state) {
     stream.SetPosition(0);
     json::JsonRef value = json::ParseFromStream(stream);
@@ -59,7 +59,7 @@ const json::JsonRef& bigObject() {
       text += (i > 0 ? ",\"member" : "\"member") + std::to_string(i) + "\":" + std::to_string(i);
     }
     text += "}";
-    rt::TStringStream stream(text);
+    testsupport::BytesStream stream(text);
     return json::ParseFromStream(stream);
   }();
   return object;

@@ -10,8 +10,8 @@
 #include "json/JsonParse.h"
 #include "json/TJsonMemberTable.h"
 #include "json/TJsonValue.h"
-#include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 
 namespace {
 
@@ -62,11 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   {
     // As the existence query reads a reply.
-    rt::TStringStream stream{std::string(document)};
+    testsupport::BytesStream stream(document);
     lookUp(json::ParseFromStream(stream), key);
     // Strict, whole-input, from the reply's end.
     stream.Seek(0, rt::SeekOrigin::End);
-    lookUp(json::ParseFromStream(stream, true, false), key);
+    lookUp(json::ParseFromStream(stream, json::kStrict, json::kWholeInput), key);
   }
   {
     // The document as UTF-16 text, reaching characters above U+00FF.

@@ -11,6 +11,7 @@
 #include "http/TNetHTTP.h"
 #include "runtime/Exception.h"
 #include "runtime/TStringStream.h"
+#include "tests/support/BytesStream.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The limits a service call runs with; the reply limit small enough for inputs to pass it.
   http.ExchangeTimeout = 120000;
   http.MaxReplySize = 4096;
-  rt::TStringStream body("a=1&b=2");
+  testsupport::BytesStream body("a=1&b=2");
   rt::TStringStream sink;
   try {
     http.PostStream(u"http://fuzz.example:8080/index.php?r=sw/exist", body, sink);

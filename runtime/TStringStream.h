@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "runtime/TMemoryStream.h"
 
@@ -11,10 +10,6 @@ namespace rt {
 
 class TStringStream : public TMemoryStream {
  public:
-  TStringStream() = default;
-  // A stream holding `bytes`, positioned at 0.
-  explicit TStringStream(std::string_view bytes);
-
   // The stored bytes, as they are.
   std::string DataString() const;
   // The stored bytes decoded with the system's ANSI code page.

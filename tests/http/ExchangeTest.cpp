@@ -11,6 +11,7 @@
 #include "platform/LocalTime.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 #include "tests/support/ErrorMessage.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -46,9 +47,9 @@ Outcome postAgainst(ScriptedServer::Script script, std::string bodySinkStart = "
   server.addConnection(std::move(script));
   TNetHTTP http;
   http.ReadTimeout = readTimeout;
-  rt::TStringStream sink(bodySinkStart);
+  testsupport::BytesStream sink(bodySinkStart);
   sink.Seek(0, rt::SeekOrigin::End);
-  rt::TStringStream body("x=1");
+  testsupport::BytesStream body("x=1");
   Outcome outcome;
   try {
     http.PostStream(u16url(server, "/p"), body, sink);
@@ -106,7 +107,7 @@ TEST(TNetHTTPWireTest, StreamPostIsWireExact) {
   http.ProtocolVersion = TNetHTTPProtocolVersion::pv1_1;
   http.Request().ContentType = u"multipart/form-data; boundary=-----=_Part";
   http.Request().CustomHeaders().Add(u"X-Extra: 1");
-  rt::TStringStream body(payload);
+  testsupport::BytesStream body(payload);
   body.Seek(1234, rt::SeekOrigin::Beginning);
   rt::TStringStream reply;
   http.PostStream(u16url(server, "/index.php?r=sw/upload"), body, reply);
@@ -120,7 +121,7 @@ TEST(TNetHTTPWireTest, StreamPostIsWireExact) {
   // hoKeepOrigProtocol: the request line says 1.1 and (on a new client) no Connection is added.
   TNetHTTP keep;
   keep.HTTPOptions.Include(TNetHTTPOption::hoKeepOrigProtocol);
-  rt::TStringStream small("abc");
+  testsupport::BytesStream small("abc");
   keep.PostStream(u16url(server, "/k"), small, reply);
   const std::string second = server.requests().at(1);
   EXPECT_EQ(second.substr(0, second.find("\r\n")), "POST /k HTTP/1.1");
@@ -190,7 +191,7 @@ TEST(TNetHTTPWireTest, HostHeaderAndRefusedUrls) {
 
   ScriptedServer server;
   TNetHTTP fresh;
-  rt::TStringStream body("a=b");
+  testsupport::BytesStream body("a=b");
   rt::TStringStream sink;
   try {
     fresh.PostStream(u"https://127.0.0.1:" + rt::intToText(server.port()) + u"/", body, sink);
@@ -301,7 +302,7 @@ TEST(TNetHTTPResponseTest, PeerCloses) {
     ScriptedServer server;
     server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"));
     TNetHTTP http;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetConnClosedGracefully);
     EXPECT_EQ(sink.Size(), 0);
@@ -313,7 +314,7 @@ TEST(TNetHTTPResponseTest, PeerCloses) {
     server.addConnection(
         ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").delay(50).send(sent));
     TNetHTTP http;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetConnClosedGracefully);
     EXPECT_FALSE(http.IsConnected());
@@ -322,7 +323,7 @@ TEST(TNetHTTPResponseTest, PeerCloses) {
   ScriptedServer server;
   server.addConnection(reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123456789"));
   TNetHTTP http;
-  rt::TStringStream body("b");
+  testsupport::BytesStream body("b");
   rt::TStringStream sink;
   EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetConnClosedGracefully);
   EXPECT_FALSE(http.IsConnected());
@@ -359,7 +360,7 @@ TEST(TNetHTTPResponseTest, KeepAliveVerdicts) {
   EXPECT_FALSE(http.IsConnected());
   EXPECT_EQ(sink.DataString(), "12");
   EXPECT_EQ(server.connections(), 1u);
-  rt::TStringStream body("p");
+  testsupport::BytesStream body("p");
   http.PostStream(u16url(server, "/three"), body, sink);
   EXPECT_TRUE(http.IsConnected());
   http.PostStream(u16url(server, "/four"), body, sink);  // disconnects first
@@ -378,7 +379,7 @@ TEST(TNetHTTPResponseTest, LineLimits) {
   ScriptedServer server;
   server.addConnection(reply("HTTP/1.1 200 OK\r\nX-Long: " + std::string(16385, 'l') + "\r\n\r\n"));
   TNetHTTP http;
-  rt::TStringStream body("b");
+  testsupport::BytesStream body("b");
   rt::TStringStream sink;
   try {
     http.PostStream(u16url(server, "/"), body, sink);
@@ -403,7 +404,7 @@ TEST(TNetHTTPResponseTest, HostileServers) {
     ScriptedServer server;
     server.addConnection(ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\n").sendForever("X-Junk: 1\r\n"));
     TNetHTTP http;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     try {
       http.PostStream(u16url(server, "/"), body, sink);
@@ -424,7 +425,7 @@ TEST(TNetHTTPResponseTest, HostileServers) {
                              .delay(5000));
     TNetHTTP http;
     http.ReadTimeout = 300;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     try {
       http.PostStream(u16url(server, "/"), body, sink);
@@ -441,7 +442,7 @@ TEST(TNetHTTPResponseTest, HostileServers) {
     server.addConnection(
         ScriptedServer::Script().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\nshort"));
     TNetHTTP http;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetConnClosedGracefully);
     EXPECT_LE(sink.Size(), 5);
@@ -453,7 +454,7 @@ TEST(TNetHTTPResponseTest, HostileServers) {
                              .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
                              .sendForever("ffffffff"));
     TNetHTTP http;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetReadLnMaxLineLengthExceeded);
   }
@@ -466,7 +467,7 @@ TEST(TNetHTTPResponseTest, HostileServers) {
     TNetHTTP http;
     http.ReadTimeout = 200;
     http.ConnectTimeout = 1000;
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     rt::TStringStream sink;
     const long long started = platform::tickCount();
     EXPECT_THROW(http.PostStream(u16url(server, "/"), body, sink), ENetReadTimeout);
@@ -484,8 +485,8 @@ TEST(TNetHTTPExchangeTest, RedirectsAuthorizationIPv6AndStatus) {
     server.addConnection(reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"));
     TNetHTTP http;
     http.HandleRedirects = true;
-    rt::TStringStream body("p=1");
-    rt::TStringStream sink("prefix");
+    testsupport::BytesStream body("p=1");
+    testsupport::BytesStream sink("prefix");
     sink.Seek(0, rt::SeekOrigin::End);
     http.PostStream(u16url(server, "/a/start"), body, sink);
     EXPECT_EQ(sink.DataString(), "prefixfinal");
@@ -503,7 +504,7 @@ TEST(TNetHTTPExchangeTest, RedirectsAuthorizationIPv6AndStatus) {
     http.HTTPOptions.Include(TNetHTTPOption::hoInProcessAuth);
     http.Request().Username = u"user";
     http.Request().Password = u"pass";
-    rt::TStringStream body("p=1");
+    testsupport::BytesStream body("p=1");
     rt::TStringStream sink;
     http.PostStream(u16url(server, "/secret"), body, sink);
     EXPECT_EQ(sink.DataString(), "in");
@@ -517,7 +518,7 @@ TEST(TNetHTTPExchangeTest, RedirectsAuthorizationIPv6AndStatus) {
     TNetHTTP http;
     std::vector<std::u16string> reports;
     http.OnStatus = [&](TNetStatus, const std::u16string& text) { reports.push_back(text); };
-    rt::TStringStream body("p=1");
+    testsupport::BytesStream body("p=1");
     rt::TStringStream sink;
     http.PostStream(rt::u16(server.url("/six")), body, sink);
     EXPECT_EQ(sink.DataString(), "v6");

@@ -11,6 +11,7 @@
 #include "http/TNetHTTP.h"
 #include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 #include "tests/support/ScriptedServer.h"
 
 using namespace net;
@@ -37,7 +38,7 @@ struct Exchange {
   }
   // POSTs a small body; the reply body lands in `sink`.
   void post() {
-    rt::TStringStream body("b");
+    testsupport::BytesStream body("b");
     http.PostStream(rt::u16(server.url("/p")), body, sink);
   }
 };
@@ -81,7 +82,7 @@ TEST(HostileReplyTest, PeerThatStopsReadingEndsAtTheDeadline) {
   std::atomic<bool> released {false};
   Exchange stalled(ScriptedServer::Script().delayUntil(released, 20000));
   stalled.http.ExchangeTimeout = 400;
-  rt::TStringStream body(std::string(64 << 20, 'u'));  // far more than loopback buffers hold
+  testsupport::BytesStream body(std::string(64 << 20, 'u'));  // far more than loopback buffers hold
   const auto started = std::chrono::steady_clock::now();
   EXPECT_THROW(stalled.http.PostStream(rt::u16(stalled.server.url("/p")), body, stalled.sink), ENetExchangeTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));

@@ -14,6 +14,7 @@
 #include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
 #include "runtime/TStringStream.h"
+#include "tests/support/BytesStream.h"
 #include "tests/support/ErrorMessage.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -185,7 +186,7 @@ TEST(TNetIOHandlerTest, ReceiveToStreamByCount) {
     std::string body(100000, '\0');
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
     Connected c(ScriptedServer::Script().send(body + "tail"));
-    rt::TStringStream sink(std::string(200000, '#'));
+    testsupport::BytesStream sink(std::string(200000, '#'));
     sink.SetPosition(0);
     c.io().ReceiveToStream(sink, 100000, false);
     EXPECT_EQ(sink.DataString(), body);
@@ -229,7 +230,7 @@ TEST(TNetIOHandlerTest, WritesBufferedAndStreams) {
   io.EndBufferedWrite();
   std::string big(100000, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
-  rt::TStringStream body(big);
+  testsupport::BytesStream body(big);
   body.Seek(0, rt::SeekOrigin::End);
   io.SendStream(body, 0);
   c.client.CloseConnection();

@@ -11,15 +11,15 @@
 #include "json/TJsonArray.h"
 #include "json/TJsonMemberTable.h"
 #include "json/TJsonTokenizer.h"
-#include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 
 namespace json {
 namespace {
 
 // The reply as the existence query hands it over: the buffer as the exchange left it (at its end).
 JsonRef parseReply(const std::string& bytes) {
-  rt::TStringStream stream(bytes);
+  testsupport::BytesStream stream(bytes);
   stream.Seek(0, rt::SeekOrigin::End);
   return ParseFromStream(stream);
 }
@@ -34,11 +34,11 @@ TJsonStatus statusOf(const std::u16string& text) {
 JsonRef member(const JsonRef& object, const char16_t* name) { return object->Members()->Get(name); }
 
 // A stream that hands out at most `step` bytes per read, like a socket would.
-class TrickleStream : public rt::TStringStream {
+class TrickleStream : public testsupport::BytesStream {
  public:
-  TrickleStream(std::string_view bytes, std::int64_t step) : rt::TStringStream(bytes), step_(step) {}
+  TrickleStream(std::string_view bytes, std::int64_t step) : testsupport::BytesStream(bytes), step_(step) {}
   std::int64_t Read(void* buffer, std::int64_t count) override {
-    return rt::TStringStream::Read(buffer, std::min(count, step_));
+    return testsupport::BytesStream::Read(buffer, std::min(count, step_));
   }
 
  private:
@@ -200,9 +200,9 @@ TEST(JsonParse, TopLevelEnd) {
   EXPECT_EQ(member(trailing, u"a")->Integer(), 1);
 
   // Without partial input, anything but whitespace after the value gives none.
-  rt::TStringStream tailed("{\"a\":1} trailing");
+  testsupport::BytesStream tailed("{\"a\":1} trailing");
   EXPECT_FALSE(ParseFromStream(tailed, false, false));
-  rt::TStringStream padded("{\"a\":1} \n");
+  testsupport::BytesStream padded("{\"a\":1} \n");
   EXPECT_TRUE(ParseFromStream(padded, false, false));
   EXPECT_FALSE(ParseFromText(u"[1] x", false, false));
   EXPECT_TRUE(ParseFromText(u"[1] ", false, false));
@@ -271,7 +271,7 @@ TEST(JsonParse, StreamEncodings) {
   std::u16string wideText = u"{\"n\u00e9\":\"\u0416\"}";
   std::string wide = "junk\xFF\xFE";
   for (char16_t c : wideText) wide += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  rt::TStringStream wideStream(wide);
+  testsupport::BytesStream wideStream(wide);
   wideStream.SetPosition(4);
   const JsonRef fromWide = ParseFromStream(wideStream);
   ASSERT_TRUE(fromWide);
@@ -285,7 +285,7 @@ TEST(JsonParse, StreamEncodings) {
   EXPECT_EQ(member(fromTrickle, u"n\u00e9")->Text(), u"\u0416");
 
   // Anything else is read from position 0, one character per byte: UTF-8 é is two characters.
-  rt::TStringStream bytes("{\"a\":\"\xC3\xA9\"}");
+  testsupport::BytesStream bytes("{\"a\":\"\xC3\xA9\"}");
   bytes.SetPosition(3);
   const JsonRef fromBytes = ParseFromStream(bytes);
   ASSERT_TRUE(fromBytes);
@@ -296,7 +296,7 @@ TEST(JsonParse, StreamEncodings) {
 TEST(JsonParse, Chunks) {
   std::string document = "{\"pad\":\"" + std::string(1015, 'x') + "\",\"long\":\"" + std::string(3000, 'y') +
                          "\",\"n\":123456,\"success\":true}";
-  rt::TStringStream stream(document);
+  testsupport::BytesStream stream(document);
   const JsonRef value = ParseFromStream(stream);
   ASSERT_TRUE(value);
   EXPECT_EQ(member(value, u"long")->Text().size(), 3000u);
@@ -318,7 +318,8 @@ TEST(JsonParse, Chunks) {
 // Huge strings and long numbers are read whole, without error.
 TEST(JsonParse, LargeTokens) {
   const std::string digits(100000, '7');
-  rt::TStringStream numbers("[" + digits + "," + digits + ".5," + digits + "e-99999,\"" + std::string(2000000, 's') + "\"]");
+  testsupport::BytesStream numbers("[" + digits + "," + digits + ".5," + digits + "e-99999,\"" +
+                                  std::string(2000000, 's') + "\"]");
   const JsonRef value = ParseFromStream(numbers);
   ASSERT_EQ(KindOf(value), TJsonKind::Array);
   EXPECT_EQ(value->Elements()->Get(0)->Integer(), 7777777777777777777);  // stops before overflowing

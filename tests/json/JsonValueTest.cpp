@@ -13,15 +13,15 @@
 #include "json/TJsonArray.h"
 #include "json/TJsonMemberTable.h"
 #include "json/TJsonValue.h"
-#include "runtime/TStringStream.h"
 #include "runtime/Text.h"
+#include "tests/support/BytesStream.h"
 
 namespace json {
 namespace {
 
 // BoolAt("success") of a reply read as the existence query reads it.
 bool successOf(const std::string& reply) {
-  rt::TStringStream stream(reply);
+  testsupport::BytesStream stream(reply);
   const JsonRef value = ParseFromStream(stream);
   return value && value->BoolAt(u"success");
 }

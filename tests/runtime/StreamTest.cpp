@@ -6,7 +6,7 @@
 #include "platform/TextCodePage.h"
 #include "runtime/Exception.h"
 #include "runtime/TFileStream.h"
-#include "runtime/TStringStream.h"
+#include "tests/support/BytesStream.h"
 #include "tests/support/TempFolder.h"
 
 using namespace rt;
@@ -44,7 +44,7 @@ TEST(MemoryStream, SeekPastEndAndResize) {
 // The text is the bytes read in the system's ANSI code page: UTF-8 on Linux, so "é" comes back
 // whole there; a Windows code page such as 1252 reads its two bytes as two characters.
 TEST(StringStream, OffersBytesAndText) {
-  TStringStream stream("{\"success\":true,\"n\":\"\xc3\xa9\"}");
+  testsupport::BytesStream stream("{\"success\":true,\"n\":\"\xc3\xa9\"}");
   EXPECT_EQ(stream.Position(), 0);
   EXPECT_EQ(stream.DataString().size(), 25u);
   EXPECT_EQ(stream.DataText(), u"{\"success\":true,\"n\":\"" + platform::fromAnsi("\xc3\xa9") + u"\"}");
