@@ -1,8 +1,6 @@
 // The real program, started from a folder of its own as a user would start it.
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/ProgramRunner.h"
@@ -25,13 +23,11 @@ class ProgramRun : public testing::Test {
     return names;
   }
 
-  // A catalogue database that exists but has no software_data table.
+  // A catalogue database that exists but has no software_data table (an empty file is an empty
+  // database to SQLite).
   void writeCatalogueWithoutTable() {
     fs::create_directories(folder.path() / "DB");
-    sqlite3* db = nullptr;
-    sqlite3_open((folder.path() / "DB" / "REDU.sqlite").c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE other (x);", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    testsupport::writeFileBytes(folder.path() / "DB" / "REDU.sqlite", "");
   }
 };
 
