@@ -63,8 +63,9 @@ Winsock load() {
       find(found, "WSAStartup", startup) && find(found, "WSAGetLastError", api.lastError) &&
       find(found, "socket", api.createSocket) && find(found, "setsockopt", api.setOption) &&
       find(found, "getsockopt", api.getOption) && find(found, "ioctlsocket", api.ioctl) &&
-      find(found, "bind", api.bindTo) && find(found, "connect", api.connectTo) && find(found, "send", api.sendTo) && find(found, "recv", api.receiveFrom) &&
-      find(found, "select", api.selectOn) && find(found, "shutdown", api.shutdownOf) &&
+      find(found, "bind", api.bindTo) && find(found, "connect", api.connectTo) && find(found, "send", api.sendTo) &&
+      find(found, "recv", api.receiveFrom) && find(found, "select", api.selectOn) &&
+      find(found, "shutdown", api.shutdownOf) &&
       find(found, "closesocket", api.closeSocket) && find(found, "GetAddrInfoW", api.lookUp) &&
       find(found, "FreeAddrInfoW", api.freeLookUp) && find(found, "inet_pton", api.parseAddress) &&
       find(found, "inet_ntop", api.formatAddress);

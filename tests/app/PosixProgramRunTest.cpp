@@ -78,7 +78,8 @@ TEST_F(ProgramRun, WritesAnIconFileForEveryPendingRowWithAnIcon) {
 
   const std::string exe = (folder.path() / "app.exe").string();
   testsupport::writeCatalogue(folder.path() / "DB" / "REDU.sqlite",
-                              {{1, "One", exe}, {2, "Missing", exe + ".gone"}, {3, "Sent", exe, "1"}, {4, "Three", exe}});
+                              {{1, "One", exe}, {2, "Missing", exe + ".gone"}, {3, "Sent", exe, "1"},
+                               {4, "Three", exe}});
 
   const auto result = testsupport::runProgram(program, runtimeDir.path());
   EXPECT_EQ(result.exitCode, 0);

@@ -28,7 +28,8 @@ struct CatalogueRow {
 
 // The program's layout of software_data. A test that needs an odd one (no key, no declared
 // types) gives its own list of the same five columns in the same order.
-inline constexpr char kCatalogueColumns[] = "ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT";
+inline constexpr char kCatalogueColumns[] =
+    "ID INTEGER PRIMARY KEY, softname TEXT, exepath TEXT, pin TEXT, exticon TEXT";
 
 // Creates the database file `database` (and its folder) holding software_data with `columns`
 // and `rows`, each value bound as it is. Raises std::runtime_error when SQLite refuses.
