@@ -1,4 +1,4 @@
-// Test catalogues through the SQLite library.
+// Test catalogues and other test databases through the SQLite library.
 #include "tests/support/Catalogue.h"
 
 #include <sqlite3.h>
@@ -20,9 +20,10 @@ using Connection = std::unique_ptr<sqlite3, Closer>;
   throw std::runtime_error("test catalogue: " + what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "no connection"));
 }
 
-Connection open(const std::filesystem::path& database) {
+Connection open(const std::filesystem::path& database,
+                int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
   sqlite3* db = nullptr;
-  const int result = sqlite3_open(rt::toUtf8(database.u16string()).c_str(), &db);
+  const int result = sqlite3_open_v2(rt::toUtf8(database.u16string()).c_str(), &db, flags, nullptr);
   Connection connection(db);
   if (result != SQLITE_OK) fail(db, "open " + database.string());
   return connection;
@@ -44,7 +45,7 @@ void run(sqlite3* db, const std::string& sql, Row row, const std::vector<Catalog
   for (int result; (result = sqlite3_step(raw)) != SQLITE_DONE;) {
     if (result != SQLITE_ROW) fail(db, sql);
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-    row(text != nullptr ? std::string(text) : std::string("NULL"));
+    row(text != nullptr ? std::string(text) : std::string());
   }
 }
 
@@ -64,10 +65,22 @@ void writeCatalogue(const std::filesystem::path& database, const std::vector<Cat
 }
 
 std::vector<std::string> readCatalogue(const std::filesystem::path& database, const std::string& expression) {
+  return queryColumn(database, "SELECT " + expression + " FROM software_data ORDER BY rowid");
+}
+
+void executeSql(const std::filesystem::path& database, const std::string& sql) {
   const Connection db = open(database);
+  char* message = nullptr;
+  const int result = sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message);
+  const std::string why = message != nullptr ? message : "";
+  sqlite3_free(message);
+  if (result != SQLITE_OK) throw std::runtime_error("test database: " + sql + ": " + why);
+}
+
+std::vector<std::string> queryColumn(const std::filesystem::path& database, const std::string& query) {
+  const Connection db = open(database, SQLITE_OPEN_READONLY);
   std::vector<std::string> values;
-  run(db.get(), "SELECT " + expression + " FROM software_data ORDER BY rowid",
-      [&values](std::string value) { values.push_back(std::move(value)); });
+  run(db.get(), query, [&values](std::string value) { values.push_back(std::move(value)); });
   return values;
 }
 

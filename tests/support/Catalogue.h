@@ -1,5 +1,6 @@
-// The catalogue a test gives the program: the table software_data of DB/REDU.sqlite, written and
-// read through the SQLite library itself, never through the classes under test.
+// The catalogue a test gives the program, the table software_data of DB/REDU.sqlite, and the other
+// databases tests look into, written and read through the SQLite library itself, never through
+// the classes under test.
 //
 //   testsupport::writeCatalogue(folder / "DB" / "REDU.sqlite", {{1, "Editor", exePath}, {2, "Gone", "/none"}});
 //   EXPECT_EQ(testsupport::readCatalogue(folder / "DB" / "REDU.sqlite", "pin"), (std::vector<std::string>{"1", "0"}));
@@ -36,8 +37,16 @@ inline constexpr char kCatalogueColumns[] =
 void writeCatalogue(const std::filesystem::path& database, const std::vector<CatalogueRow>& rows,
                     const std::string& columns = kCatalogueColumns);
 
-// The SQL `expression` over every row of software_data, in rowid order, as text ("NULL" for a
-// null). Raises std::runtime_error when SQLite refuses.
+// The SQL `expression` over every row of software_data, in rowid order: queryColumn of
+// "SELECT <expression> FROM software_data ORDER BY rowid".
 std::vector<std::string> readCatalogue(const std::filesystem::path& database, const std::string& expression);
+
+// Runs the statements of `sql` on the database file `database`, which is made when missing.
+// Raises std::runtime_error when SQLite refuses.
+void executeSql(const std::filesystem::path& database, const std::string& sql);
+
+// The first column of every row `query` yields, as text (empty for a null), from the existing
+// database file `database`, opened read-only. Raises std::runtime_error when SQLite refuses.
+std::vector<std::string> queryColumn(const std::filesystem::path& database, const std::string& query);
 
 }  // namespace testsupport

@@ -10,7 +10,6 @@
 #include "tests/e2e/windows/IconService.h"
 #include "tests/e2e/windows/LinuxProgramFolder.h"
 #include "tests/e2e/windows/WindowsProgramFolder.h"
-#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 
 namespace {

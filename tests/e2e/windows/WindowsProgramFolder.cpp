@@ -1,11 +1,8 @@
 // Program folder of talvenook.exe inside a private Wine prefix.
 #include "tests/e2e/windows/WindowsProgramFolder.h"
 
-#include <sqlite3.h>
-
 #include <stdexcept>
 
-#include "tests/support/Catalogue.h"
 #include "tests/support/PeWriter.h"
 
 namespace wintest {
@@ -35,39 +32,6 @@ fs::path WindowsArtefacts::sqliteLibrary() {
     if (entry->path().filename() == "sqlite3.dll") return entry->path();
   }
   throw std::runtime_error("no sqlite3.dll in " + build.string());
-}
-
-void executeSql(const fs::path& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + database.string());
-  }
-  char* message = nullptr;
-  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  const std::string why = message != nullptr ? message : "";
-  sqlite3_free(message);
-  sqlite3_close(db);
-  if (result != SQLITE_OK) throw std::runtime_error("SQL failed: " + why);
-}
-
-std::vector<std::string> queryColumn(const fs::path& database, const std::string& query) {
-  std::vector<std::string> out;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + database.string());
-  }
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-      const auto* text = sqlite3_column_text(statement, 0);
-      out.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return out;
 }
 
 void writeIconExecutable(const fs::path& path, std::uint32_t colour) {

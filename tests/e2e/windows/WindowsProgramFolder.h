@@ -11,6 +11,7 @@
 
 #include "tests/e2e/windows/DebuggedRun.h"
 #include "tests/e2e/windows/WinePrefix.h"
+#include "tests/support/Catalogue.h"
 #include "tests/support/TempFolder.h"
 
 namespace wintest {
@@ -69,9 +70,8 @@ void writeIconExecutable(const std::filesystem::path& path, std::uint32_t colour
 // A catalogue file `database` (folders made) with one pending row per entry, IDs from 1.
 void writeCatalogueFile(const std::filesystem::path& database, const std::vector<CatalogueRow>& rows);
 
-// Runs an SQL statement on a database file; raises std::runtime_error with SQLite's message.
-void executeSql(const std::filesystem::path& database, const std::string& sql);
-// The first column of every row of `query`, as text.
-std::vector<std::string> queryColumn(const std::filesystem::path& database, const std::string& query);
+// SQL on the catalogue and the service's store (tests/support/Catalogue.h).
+using testsupport::executeSql;
+using testsupport::queryColumn;
 
 }  // namespace wintest
