@@ -30,6 +30,8 @@ class MultipartBoundary {
   void EndPart();
 
  private:
+  void collect(std::string_view text, size_t before);
+
   platform::LocalTime time_;
   std::string stamp_;
   std::u16string text_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "http/NetExceptions.h"
 #include "runtime/Text.h"
@@ -55,10 +56,10 @@ std::u16string TEncodingMultiPartFormData::closingLine() const { return u"--" + 
 // Shows the content to the boundary in bounded pieces and leaves it at its start again.
 void TEncodingMultiPartFormData::scanContent(rt::TStream& content) {
   const std::int64_t pieceSize = std::clamp<std::int64_t>(content.Size(), 1, kScanPiece);
-  std::string piece(static_cast<size_t>(pieceSize), '\0');
+  const auto piece = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(pieceSize));
   content.Seek(0, rt::SeekOrigin::Beginning);
-  for (std::int64_t got; (got = content.Read(piece.data(), pieceSize)) > 0;)
-    boundary_.Scan(std::string_view(piece.data(), static_cast<size_t>(got)));
+  for (std::int64_t got; (got = content.Read(piece.get(), pieceSize)) > 0;)
+    boundary_.Scan(std::string_view(piece.get(), static_cast<size_t>(got)));
   content.Seek(0, rt::SeekOrigin::Beginning);
 }
 
