@@ -30,15 +30,13 @@ std::string encodeText(std::u16string_view text) { return rt::toUtf8(text); }
 TEncodingMultiPartFormData::TEncodingMultiPartFormData() : TEncodingMultiPartFormData(platform::localTime()) {}
 
 TEncodingMultiPartFormData::TEncodingMultiPartFormData(const platform::LocalTime& created)
-    : boundary_(created), formContentType_(u"multipart/form-data; boundary=" + boundary_.Text()) {}
-
-std::u16string TEncodingMultiPartFormData::partHeader(const TNetFormDataField& part) const {
-  return u"--" + boundary_.Text() + partLinesAfterBoundary(part);
-}
+    : boundary_(created),
+      formContentType_(u"multipart/form-data; boundary=" + boundary_.Text()),
+      delimiter_("--" + encodeText(boundary_.Text())) {}
 
 // The part's header after its "--" and boundary: the lines that do not depend on the boundary,
 // ending with the text value (or where a file's content starts).
-std::u16string TEncodingMultiPartFormData::partLinesAfterBoundary(const TNetFormDataField& part) const {
+std::string TEncodingMultiPartFormData::partLinesAfterBoundary(const TNetFormDataField& part) {
   const bool isFile = part.SourceObject != nullptr && !part.SourceFileName.empty();
   std::u16string header;
   header.reserve(140 + part.PartName.size() + part.SourceFileName.size() + part.PartContentType.size() +
@@ -46,12 +44,14 @@ std::u16string TEncodingMultiPartFormData::partLinesAfterBoundary(const TNetForm
   header.append(u"\r\nContent-Disposition: form-data; name=\"").append(part.PartName);
   if (isFile) {
     header.append(u"\"; filename=\"").append(part.SourceFileName).append(u"\"\r\nContent-Type: ");
-    return header.append(part.PartContentType).append(u"\r\n\r\n");
+    header.append(part.PartContentType).append(u"\r\n\r\n");
+  } else {
+    header.append(u"\"\r\n\r\n").append(part.TextValue).append(kCrLf);
   }
-  return header.append(u"\"\r\n\r\n").append(part.TextValue).append(kCrLf);
+  return encodeText(header);
 }
 
-std::u16string TEncodingMultiPartFormData::closingLine() const { return u"--" + boundary_.Text() + u"--" + kCrLf; }
+std::string TEncodingMultiPartFormData::closingLine() const { return delimiter_ + "--\r\n"; }
 
 // Shows the content to the boundary in bounded pieces and leaves it at its start again.
 void TEncodingMultiPartFormData::scanContent(rt::TStream& content) {
@@ -63,26 +63,29 @@ void TEncodingMultiPartFormData::scanContent(rt::TStream& content) {
   content.Seek(0, rt::SeekOrigin::Beginning);
 }
 
-void TEncodingMultiPartFormData::endPartScan() {
+// Scans the part's header lines and content as one part (the header's last line break and the
+// content's first bytes could make a delimiter together), moves the boundary past what it holds,
+// and counts the part. Every boundary has the same length, so sizes counted before a later part
+// moves it still hold.
+TNetFormDataField& TEncodingMultiPartFormData::addPart(std::unique_ptr<TNetFormDataField> part) {
+  std::string lines = partLinesAfterBoundary(*part);
+  boundary_.Scan(lines);
+  if (part->SourceObject != nullptr) scanContent(*part->SourceObject);
   boundary_.EndPart();
   formContentType_ = u"multipart/form-data; boundary=" + boundary_.Text();
-}
-
-std::int64_t TEncodingMultiPartFormData::partSize(const TNetFormDataField& part) const {
-  auto size = static_cast<std::int64_t>(encodeText(partHeader(part)).size());
-  if (part.SourceObject != nullptr) size += part.SourceObject->Size() + static_cast<std::int64_t>(encodeText(kCrLf).size());
-  return size;
+  delimiter_ = "--" + encodeText(boundary_.Text());
+  declaredSize_ += static_cast<std::int64_t>(delimiter_.size() + lines.size());
+  if (part->SourceObject != nullptr) declaredSize_ += part->SourceObject->Size() + 2;
+  partLines_.push_back(std::move(lines));
+  parts_.push_back(std::move(part));
+  return *parts_.back();
 }
 
 TNetFormDataField& TEncodingMultiPartFormData::AddTextField(const std::u16string& name, const std::u16string& value) {
   auto part = std::make_unique<TNetFormDataField>();
   part->PartName = name;
   part->TextValue = value;
-  boundary_.Scan(encodeText(partLinesAfterBoundary(*part)));
-  endPartScan();
-  declaredSize_ += partSize(*part);
-  parts_.push_back(std::move(part));
-  return *parts_.back();
+  return addPart(std::move(part));
 }
 
 TNetFormDataField& TEncodingMultiPartFormData::AddFileField(const std::u16string& name, const std::u16string& path,
@@ -94,23 +97,15 @@ TNetFormDataField& TEncodingMultiPartFormData::AddFileField(const std::u16string
   part->SourceObject = file.get();
   part->OwnedSource = std::move(file);
   part->PartContentType = contentType.empty() ? MimeTypeForFile(path) : contentType;
-  // The header's last line break and the content's first bytes could make a delimiter together,
-  // so both are scanned as one part.
-  boundary_.Scan(encodeText(partLinesAfterBoundary(*part)));
-  scanContent(*part->SourceObject);
-  endPartScan();
-  const std::int64_t size = partSize(*part);
-  parts_.push_back(std::move(part));
-  declaredSize_ += size;
-  return *parts_.back();
+  return addPart(std::move(part));
 }
 
-void TEncodingMultiPartFormData::queue(std::u16string_view text) {
+void TEncodingMultiPartFormData::queue(std::string_view bytes) {
   if (pendingStart_ == pending_.size()) {
     pending_.clear();
     pendingStart_ = 0;
   }
-  pending_ += encodeText(text);
+  pending_ += bytes;
 }
 
 // A rewind restarts the body at the first part; a file part being copied goes back to its start.
@@ -132,7 +127,8 @@ std::int64_t TEncodingMultiPartFormData::Read(void* into, std::int64_t count) {
   while (delivered < count && (!closed_ || pendingStart_ < pending_.size())) {
     if (pendingStart_ == pending_.size() && currentSource_ == nullptr && partIndex_ < partCount) {
       TNetFormDataField& part = *parts_[static_cast<size_t>(partIndex_)];
-      queue(partHeader(part));
+      queue(delimiter_);
+      queue(partLines_[static_cast<size_t>(partIndex_)]);
       if (part.SourceObject != nullptr) {
         currentSource_ = part.SourceObject;
         currentSource_->Seek(0, rt::SeekOrigin::Beginning);
@@ -156,7 +152,7 @@ std::int64_t TEncodingMultiPartFormData::Read(void* into, std::int64_t count) {
         currentSource_->Seek(0, rt::SeekOrigin::Beginning);
         currentSource_ = nullptr;
         ++partIndex_;
-        queue(kCrLf);
+        queue("\r\n");
       }
       delivered += got;
       deliveredCount_ += got;
@@ -175,7 +171,7 @@ std::int64_t TEncodingMultiPartFormData::Write(const void*, std::int64_t) { rais
 void TEncodingMultiPartFormData::SetSize(std::int64_t) { raiseUnsupported(); }
 
 std::int64_t TEncodingMultiPartFormData::Seek(std::int64_t offset, rt::SeekOrigin origin) {
-  if (origin == rt::SeekOrigin::End) return declaredSize_ + static_cast<std::int64_t>(encodeText(closingLine()).size());
+  if (origin == rt::SeekOrigin::End) return declaredSize_ + static_cast<std::int64_t>(closingLine().size());
   if (origin == rt::SeekOrigin::Beginning && offset == 0) {
     started_ = false;
     deliveredCount_ = 0;

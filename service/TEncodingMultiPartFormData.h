@@ -60,13 +60,11 @@ class TEncodingMultiPartFormData : public rt::TStream {
   void SetSize(std::int64_t size) override;
 
  private:
-  std::u16string partHeader(const TNetFormDataField& part) const;
-  std::u16string partLinesAfterBoundary(const TNetFormDataField& part) const;
+  static std::string partLinesAfterBoundary(const TNetFormDataField& part);
+  TNetFormDataField& addPart(std::unique_ptr<TNetFormDataField> part);
   void scanContent(rt::TStream& content);
-  void endPartScan();
-  std::u16string closingLine() const;
-  void queue(std::u16string_view text);
-  std::int64_t partSize(const TNetFormDataField& part) const;
+  std::string closingLine() const;
+  void queue(std::string_view bytes);
   void restart();
 
   rt::TStream* currentSource_ = nullptr;
@@ -80,6 +78,11 @@ class TEncodingMultiPartFormData : public rt::TStream {
   std::int64_t deliveredCount_ = 0;
   std::int64_t declaredSize_ = 0;
   std::vector<std::unique_ptr<TNetFormDataField>> parts_;
+  // Each part's header lines after its boundary, encoded once when the part is added: the bytes
+  // scanned for the boundary, counted in the size and sent are the same (encoding them for each
+  // of the three cost the pass 2.7% of its instructions).
+  std::vector<std::string> partLines_;
+  std::string delimiter_;      // "--" and the boundary, encoded
 };
 
 }  // namespace service
