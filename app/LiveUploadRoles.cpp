@@ -3,29 +3,38 @@
 
 #include "imaging/FileVersion.h"
 #include "imaging/TIcon.h"
-#include "platform/Bitmaps.h"
+#include "platform/Executable.h"
 #include "service/IconService.h"
 
 namespace app {
 namespace {
 
-// The pass's icon object: the ICO writer's icon, fed with the platform's icon handles.
+// The pass's icon object: the ICO writer's icon.
 class IconObject : public IIconObject {
  public:
-  void AssignHandle(IconHandle handle) override { icon_.AssignHandle(reinterpret_cast<platform::IconHandle>(handle)); }
+  void AssignImage(platform::IconBitmaps image) override { icon_.AssignImage(std::move(image)); }
   void SaveIconFile(const std::u16string& path) override { icon_.SaveIconFile(path); }
 
  private:
   imaging::TIcon icon_;
 };
 
+// A row's executable: the platform's, held open while this object lives.
+class RowExecutable : public IRowExecutable {
+ public:
+  explicit RowExecutable(const std::u16string& path) : executable_(path) {}
+  std::optional<platform::IconBitmaps> iconBitmaps() override { return executable_.iconBitmaps48(); }
+  std::u16string fileVersionText() override { return imaging::fileVersionText(executable_); }
+
+ private:
+  platform::Executable executable_;
+};
+
 }  // namespace
 
-IconHandle LiveIconSource::extractIcon(const std::u16string& path) {
-  return reinterpret_cast<IconHandle>(platform::extractIcon(path, 0, 48, 48, platform::kLoadTransparent));
+std::unique_ptr<IRowExecutable> LiveIconSource::openExecutable(const std::u16string& path) {
+  return std::make_unique<RowExecutable>(path);
 }
-
-std::u16string LiveIconSource::fileVersionText(const std::u16string& path) { return imaging::fileVersionText(path); }
 
 std::unique_ptr<IIconObject> LiveIconSource::createIconObject() { return std::make_unique<IconObject>(); }
 

@@ -8,8 +8,7 @@ namespace app {
 
 class LiveIconSource : public IIconSource {
  public:
-  IconHandle extractIcon(const std::u16string& path) override;
-  std::u16string fileVersionText(const std::u16string& path) override;
+  std::unique_ptr<IRowExecutable> openExecutable(const std::u16string& path) override;
   std::unique_ptr<IIconObject> createIconObject() override;
 };
 

@@ -3,6 +3,7 @@
 #include "app/Umain.h"
 
 #include <memory>
+#include <optional>
 
 #include "catalog/operateREDU.h"
 #include "platform/FileSystem.h"
@@ -23,13 +24,17 @@ void processRows(const UploadRoles& roles, catalog::TSQLiteTable& table, const s
 
   const int rowCount = table.RowTotal();
   for (int rowNumber = 0; rowNumber < rowCount; ++rowNumber, table.ToNextRow()) {
-    const std::u16string exePath = table.TextOf(u"exepath");
-    const IconHandle handle = roles.icons.extractIcon(exePath);
-    if (handle == 0) continue;  // no icon: the row number is used up, nothing else happens
-
-    icon->AssignHandle(handle);
+    std::u16string version;
+    {
+      // The row's executable is opened once; icon and version come from it, and it is closed
+      // before the file is written and the service is asked.
+      const std::unique_ptr<IRowExecutable> executable = roles.icons.openExecutable(table.TextOf(u"exepath"));
+      std::optional<platform::IconBitmaps> bitmaps = executable->iconBitmaps();
+      if (!bitmaps) continue;  // no icon: the row number is used up, nothing else happens
+      icon->AssignImage(std::move(*bitmaps));
+      version = executable->fileVersionText();
+    }
     const std::u16string iconPath = imageFolder + separator + rt::intToText(rowNumber) + u".ico";
-    const std::u16string version = roles.icons.fileVersionText(exePath);
     icon->SaveIconFile(iconPath);
 
     if (!roles.service.uploadWanted(table.TextOf(u"softname"), version)) continue;

@@ -4,34 +4,42 @@
 // the image folder the pass uses for real, beside the program.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/IconBitmaps.h"
 
 namespace app {
 
-// An icon handle as the platform's extraction hands it out; 0 is "no icon".
-using IconHandle = std::uintptr_t;
-
-// The icon object of the pass: owns one icon handle at a time and writes it as an ICO file.
+// The icon object of the pass: holds one icon image at a time and writes it as an ICO file.
 class IIconObject {
  public:
   virtual ~IIconObject() = default;
-  // Takes ownership of `handle`, releasing the handle held before.
-  virtual void AssignHandle(IconHandle handle) = 0;
+  // Holds `image`, releasing the image held before.
+  virtual void AssignImage(platform::IconBitmaps image) = 0;
   // Creates or overwrites `path` with the icon's ICO bytes; raises when it cannot.
   virtual void SaveIconFile(const std::u16string& path) = 0;
+};
+
+// One row's executable, opened once: the row's icon and version are both read from it, and it is
+// closed when the pass drops it.
+class IRowExecutable {
+ public:
+  virtual ~IRowExecutable() = default;
+  // The bitmaps of the 48x48 icon of index 0, or nothing.
+  virtual std::optional<platform::IconBitmaps> iconBitmaps() = 0;
+  // Four numbers joined by "."; "0.0.0.0" when unreadable. Never raises.
+  virtual std::u16string fileVersionText() = 0;
 };
 
 // The executables' icons and versions, and the object that writes icons as files.
 class IIconSource {
  public:
   virtual ~IIconSource() = default;
-  // A 48x48 icon of index 0 of the executable at `path`, or 0.
-  virtual IconHandle extractIcon(const std::u16string& path) = 0;
-  // Four numbers joined by "."; "0.0.0.0" when unreadable. Never raises.
-  virtual std::u16string fileVersionText(const std::u16string& path) = 0;
+  // The executable at `path`, opened for the row (one that cannot be opened has no icon).
+  virtual std::unique_ptr<IRowExecutable> openExecutable(const std::u16string& path) = 0;
   virtual std::unique_ptr<IIconObject> createIconObject() = 0;
 };
 

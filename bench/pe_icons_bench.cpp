@@ -1,9 +1,9 @@
 // Icon extraction from executables.
 //
-//   OurExtractAndSave   per executable: the 48x48 icon out of the executable (platform::extractIcon,
-//                       i.e. the resource reader, decoding and scaling) and its ICO file written by
-//                       imaging::TIcon::SaveIconFile.
-//   OurExtractOnly      the resource reader alone (decoded and scaled 48x48 pixels, no ICO).
+//   OurExtractAndSave   per executable: the 48x48 icon's bitmaps out of the executable
+//                       (platform::Executable, i.e. the resource reader, decoding and scaling) and
+//                       its ICO file written by imaging::TIcon::SaveIconFile.
+//   OurExtractOnly      the executable opened and its icon's bitmaps read, no ICO.
 //   OurExtractFromSize  extraction alone from a small executable and from a 200 MB one whose
 //                       resources sit after 200 MB of other section data: the time must not grow
 //                       with the file, since only the needed bytes are read.
@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "imaging/TIcon.h"
-#include "platform/Bitmaps.h"
-#include "platform/posix/PeResourceReader.h"
+#include "platform/Executable.h"
 #include "runtime/Text.h"
 #include "tests/support/PeWriter.h"
 
@@ -108,9 +107,9 @@ void OurExtractAndSave(benchmark::State& state) {
   for (auto _ : state) {
     imaging::TIcon icon;
     for (const fs::path& exe : c.executables) {
-      platform::IconHandle handle = platform::extractIcon(rt::fromUtf8(exe.string()), 0, 48, 48, platform::kLoadTransparent);
-      if (!handle) continue;
-      icon.AssignHandle(handle);
+      auto bitmaps = platform::Executable(rt::fromUtf8(exe.string())).iconBitmaps48();
+      if (!bitmaps) continue;
+      icon.AssignImage(std::move(*bitmaps));
       icon.SaveIconFile(out);
       ++icons;
     }
@@ -127,7 +126,7 @@ void OurExtractOnly(benchmark::State& state) {
   std::vector<std::u16string> paths;
   for (const fs::path& exe : c.executables) paths.push_back(rt::fromUtf8(exe.string()));
   for (auto _ : state) {
-    for (const std::u16string& path : paths) benchmark::DoNotOptimize(platform::posix::extractIcon48(path));
+    for (const std::u16string& path : paths) benchmark::DoNotOptimize(platform::Executable(path).iconBitmaps48());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kCorpusSize);
 }
@@ -135,7 +134,7 @@ void OurExtractOnly(benchmark::State& state) {
 void OurExtractFromSize(benchmark::State& state) {
   const fs::path& exe = state.range(0) ? corpus().large : corpus().small;
   const std::u16string path = rt::fromUtf8(exe.string());
-  for (auto _ : state) benchmark::DoNotOptimize(platform::posix::extractIcon48(path));
+  for (auto _ : state) benchmark::DoNotOptimize(platform::Executable(path).iconBitmaps48());
   state.counters["file_MB"] = static_cast<double>(fs::file_size(exe)) / (1 << 20);
 }
 

@@ -1,1 +1,1 @@
-target_link_libraries(fuzz_pe PRIVATE talvenook_platform)
+target_link_libraries(fuzz_pe PRIVATE talvenook_platform talvenook_imaging)

@@ -1,6 +1,7 @@
 // Arbitrary bytes through the shared checks of executables (icon and version, as both builds ask
 // them, straight from memory and through the block cache files are read through), the Linux
-// resource reader that decodes what they pass (as an executable or .ico file),
+// resource reader that turns what they pass into the icon's bitmaps (as an executable or .ico
+// file) and the ICO writer that lays those out,
 // and straight through the icon image decoder (BMP-style and PNG) and the scaler. Nothing may
 // crash, hang or allocate without bound; every answer is either well-formed or nothing.
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "imaging/IconWriter.h"
 #include "platform/executable/ByteSource.h"
 #include "platform/executable/ExecutableResources.h"
 #include "platform/posix/IconImageDecoder.h"
@@ -16,11 +18,20 @@
 
 namespace {
 
-void check(const std::optional<platform::posix::DecodedIcon>& icon) {
+void check(const platform::posix::DecodedIcon& icon) {
+  const std::size_t maskRows = icon.monochrome ? 96 : 48;
+  if (icon.mask.size() != 48 * maskRows) std::abort();
+  if (icon.bgra.size() != (icon.monochrome ? 0u : 48u * 48 * 4)) std::abort();
+}
+
+// The bitmaps of a 48x48 icon as Windows reads them back, and an ICO file of the size they make.
+void check(const std::optional<platform::IconBitmaps>& icon) {
   if (!icon) return;
-  const std::size_t maskRows = icon->monochrome ? 96 : 48;
-  if (icon->mask.size() != 48 * maskRows) std::abort();
-  if (icon->bgra.size() != (icon->monochrome ? 0u : 48u * 48 * 4)) std::abort();
+  const bool mono = icon->monochrome();
+  if (icon->maskWidth != 48 || icon->maskHeight != (mono ? 96 : 48) || icon->maskRows.size() != 8u * icon->maskHeight)
+    std::abort();
+  if (icon->colourRows.size() != (mono ? 0u : 9216u) || icon->colourInfo.size() != (mono ? 0u : 40u)) std::abort();
+  if (imaging::BuildIconImage(*icon).size() != (mono ? 838u : 9662u)) std::abort();
 }
 
 }  // namespace
@@ -31,11 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The checked image lies wholly inside the input, and the reader decodes only what was checked.
   const auto image = platform::executable::checkedIconImage(source);
   if (image && (image->offset > size || image->size > size - image->offset || image->size == 0)) std::abort();
-  const auto icon = platform::posix::extractIcon48(source);
+  const auto icon = platform::posix::iconBitmaps48(source);
   if (icon && !image) std::abort();
   check(icon);
-  // The version the Linux build reports is the checks' answer.
-  if (platform::posix::readFileVersion(source) != platform::executable::checkedFileVersion(source)) std::abort();
   // Read through the block cache that files are read through, the checks give the same answers.
   const platform::executable::CachedByteSource cached(source);
   if (platform::executable::checkedIconImage(cached) != image) std::abort();

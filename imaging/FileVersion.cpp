@@ -5,15 +5,15 @@
 #include <new>
 
 #include "platform/DebugChannel.h"
-#include "platform/VersionInfo.h"
+#include "platform/Executable.h"
 #include "runtime/Exception.h"
 #include "runtime/Text.h"
 
 namespace imaging {
 
-std::u16string fileVersionText(const std::u16string& path) {
+std::u16string fileVersionText(const platform::Executable& executable) {
   try {
-    const auto words = platform::readFileVersionWords(path);
+    const auto words = executable.fileVersionWords();
     if (!words) return u"0.0.0.0";
     return rt::intToText(words->mostSignificant >> 16) + u"." + rt::intToText(words->mostSignificant & 0xFFFF) + u"." +
            rt::intToText(words->leastSignificant >> 16) + u"." + rt::intToText(words->leastSignificant & 0xFFFF);

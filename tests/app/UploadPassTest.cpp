@@ -15,8 +15,6 @@
 
 namespace {
 
-using app::IconHandle;
-
 // The catalogue beside the program in `folder`, and its rows' keys as SQLite quotes them, with
 // their pin, in table order.
 std::filesystem::path catalogueIn(const std::filesystem::path& folder) { return folder / "DB" / "REDU.sqlite"; }
@@ -28,7 +26,7 @@ std::vector<std::string> keysAndPins(const std::filesystem::path& folder) {
 class RecordingRoles : public app::IIconSource, public app::IIconService {
  public:
   std::vector<std::string> calls;
-  std::map<std::string, IconHandle> icons;  // exepath -> handle (missing = no icon)
+  std::map<std::string, int> icons;         // exepath -> icon number (missing = no icon)
   std::set<std::string> wanted;             // names the service wants
   std::set<std::string> uploadFails;        // names whose upload fails
   std::string saveFailsFor;                 // icon path suffix whose save raises
@@ -36,7 +34,7 @@ class RecordingRoles : public app::IIconSource, public app::IIconService {
   class Icon : public app::IIconObject {
    public:
     explicit Icon(RecordingRoles& owner) : owner_(owner) {}
-    void AssignHandle(IconHandle handle) override { owner_.log("assign " + std::to_string(handle)); }
+    void AssignImage(platform::IconBitmaps image) override { owner_.log("assign " + std::to_string(image.maskWidth)); }
     void SaveIconFile(const std::u16string& path) override {
       const std::string name = std::filesystem::path(rt::toUtf8(path)).filename().string();
       owner_.log("save " + name);
@@ -53,18 +51,36 @@ class RecordingRoles : public app::IIconSource, public app::IIconService {
     return {*this, *this, [this] { log("terminate"); }};
   }
 
-  IconHandle extractIcon(const std::u16string& path) override {
-    log("extract " + rt::toUtf8(path));
-    const auto found = icons.find(rt::toUtf8(path));
-    return found == icons.end() ? 0 : found->second;
+  // One row's executable: its icon carries its number as the mask's width.
+  class Executable : public app::IRowExecutable {
+   public:
+    Executable(RecordingRoles& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
+    ~Executable() override { owner_.log("close " + path_); }
+    std::optional<platform::IconBitmaps> iconBitmaps() override {
+      owner_.log("icon " + path_);
+      const auto found = owner_.icons.find(path_);
+      if (found == owner_.icons.end()) return std::nullopt;
+      platform::IconBitmaps image;
+      image.maskWidth = found->second;
+      return image;
+    }
+    std::u16string fileVersionText() override {
+      owner_.log("version " + path_);
+      return u"1.2.3.4";
+    }
+
+   private:
+    RecordingRoles& owner_;
+    std::string path_;
+  };
+
+  std::unique_ptr<app::IRowExecutable> openExecutable(const std::u16string& path) override {
+    log("open " + rt::toUtf8(path));
+    return std::make_unique<Executable>(*this, rt::toUtf8(path));
   }
   std::unique_ptr<app::IIconObject> createIconObject() override {
     log("icon object");
     return std::make_unique<Icon>(*this);
-  }
-  std::u16string fileVersionText(const std::u16string& path) override {
-    log("version " + rt::toUtf8(path));
-    return u"1.2.3.4";
   }
   bool uploadWanted(const std::u16string& name, const std::u16string& version) override {
     log("exists " + rt::toUtf8(name) + " " + rt::toUtf8(version));
@@ -102,22 +118,29 @@ TEST_F(UploadPass, NoCatalogueOrNoPendingRowsCreatesNothing) {
 }
 
 // The row number names the file and is used up by rows without an icon; a row without an icon
-// is not given the previous row's icon.
+// is not given the previous row's icon. Each row's executable is opened once, gives the icon and
+// the version, and is closed before the file is written.
 TEST_F(UploadPass, RowsWithoutIconUseUpTheirNumber) {
   testsupport::writeCatalogue(catalogueIn(folder.path()), {{7, "A", "/a.exe"}, {8, "B", "/b.exe"}, {9, "C", "/c.exe"}});
   operations.icons = {{"/a.exe", 11}, {"/c.exe", 33}};
   run();
   EXPECT_EQ(operations.calls, (std::vector<std::string>{
                                   "icon object",
-                                  "extract /a.exe",
+                                  "open /a.exe",
+                                  "icon /a.exe",
                                   "assign 11",
                                   "version /a.exe",
+                                  "close /a.exe",
                                   "save 0.ico",
                                   "exists A 1.2.3.4",
-                                  "extract /b.exe",
-                                  "extract /c.exe",
+                                  "open /b.exe",
+                                  "icon /b.exe",
+                                  "close /b.exe",
+                                  "open /c.exe",
+                                  "icon /c.exe",
                                   "assign 33",
                                   "version /c.exe",
+                                  "close /c.exe",
                                   "save 2.ico",
                                   "exists C 1.2.3.4",
                                   "terminate",
@@ -157,7 +180,7 @@ TEST_F(UploadPass, AnErrorStopsThePass) {
   operations.saveFailsFor = "1.ico";
   EXPECT_THROW(run(), rt::Exception);
   EXPECT_EQ(operations.calls.back(), "save 1.ico");
-  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "extract /c.exe"), 0);
+  EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "open /c.exe"), 0);
   EXPECT_EQ(std::count(operations.calls.begin(), operations.calls.end(), "terminate"), 0);
 }
 

@@ -14,7 +14,7 @@
 
 #include "imaging/FileVersion.h"
 #include "imaging/TIcon.h"
-#include "platform/Bitmaps.h"
+#include "platform/Executable.h"
 #include "runtime/Text.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
@@ -35,10 +35,10 @@ std::string serviceVerdict(const std::filesystem::path& icoPath) {
 
 // Extracts the 48x48 icon of `exe` and writes it as the pass does; false when there is none.
 bool writeProgramIcon(const std::filesystem::path& exe, const std::filesystem::path& ico) {
-  platform::IconHandle handle = platform::extractIcon(rt::fromUtf8(exe.string()), 0, 48, 48, platform::kLoadTransparent);
-  if (handle == nullptr) return false;
+  auto bitmaps = platform::Executable(rt::fromUtf8(exe.string())).iconBitmaps48();
+  if (!bitmaps) return false;
   imaging::TIcon icon;
-  icon.AssignHandle(handle);
+  icon.AssignImage(std::move(*bitmaps));
   icon.SaveIconFile(rt::fromUtf8(ico.string()));
   return true;
 }
@@ -57,7 +57,7 @@ TEST(ProgramIconsAccepted, DemoSamplesPassTheServiceCheck) {
     ASSERT_EQ(std::system(make.c_str()), 0) << make;
     ASSERT_TRUE(writeProgramIcon(exe, ico)) << "no icon in sample " << seed;
     EXPECT_EQ(serviceVerdict(ico), "ok") << "sample " << seed;
-    EXPECT_EQ(rt::toUtf8(imaging::fileVersionText(rt::fromUtf8(exe.string()))), versions[seed]);
+    EXPECT_EQ(rt::toUtf8(imaging::fileVersionText(platform::Executable(rt::fromUtf8(exe.string())))), versions[seed]);
     const std::string bytes = testsupport::readFileBytes(ico);
     ASSERT_GE(bytes.size(), 22u);
     EXPECT_EQ(static_cast<unsigned char>(bytes[6]), 48u) << "written width";

@@ -1,5 +1,5 @@
-// The whole road on Linux: icons taken out of files by the platform's extraction, written by the
-// icon object, and read again; and the version text of executables.
+// The whole road on each platform: icons taken out of files by the platform's executable, written
+// by the icon object, and read again; and the version text of executables.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -7,6 +7,7 @@
 #include "imaging/FileVersion.h"
 #include "imaging/TIcon.h"
 #include "platform/DebugChannel.h"
+#include "platform/Executable.h"
 #include "runtime/Text.h"
 #include "tests/imaging/IconFixtures.h"
 #include "tests/support/PeWriter.h"
@@ -20,16 +21,18 @@ namespace {
 
 constexpr std::uint32_t kVersionResource = 16;
 
-platform::IconHandle extract(const std::u16string& path) {
-  return platform::extractIcon(path, 0, 48, 48, platform::kLoadTransparent);
+std::optional<platform::IconBitmaps> extract(const std::u16string& path) {
+  return platform::Executable(path).iconBitmaps48();
 }
 
-std::string savedBytes(const TempFolder& folder, const std::string& name, platform::IconHandle icon) {
+std::string savedBytes(const TempFolder& folder, const std::string& name, platform::IconBitmaps image) {
   imaging::TIcon owner;
-  owner.AssignHandle(icon);
+  owner.AssignImage(std::move(image));
   owner.SaveIconFile(folder.file(name));
   return readFileBytes(folder.path() / name);
 }
+
+std::u16string versionOf(const std::u16string& path) { return imaging::fileVersionText(platform::Executable(path)); }
 
 }  // namespace
 
@@ -38,34 +41,25 @@ std::string savedBytes(const TempFolder& folder, const std::string& name, platfo
 // icon no colour bitmap and a 48x96 mask.
 TEST(Extraction, OurIcoFilesRoundTrip) {
   TempFolder folder;
-  const std::size_t icons = testsupport::liveIconCount();
-  const std::string colour = savedBytes(folder, "colour.ico", pictureIcon());
-  const platform::IconHandle extracted = extract(folder.file("colour.ico"));
-  ASSERT_NE(extracted, nullptr);
-  platform::IconInfo info;
-  ASSERT_TRUE(platform::getIconInfo(extracted, info));
-  platform::BitmapDescription description;
-  ASSERT_EQ(platform::getObject(info.colour, sizeof description, &description), int{sizeof description});
-  EXPECT_EQ(description.bitsPixel, 32);
-  EXPECT_EQ(description.width, 48);
-  ASSERT_EQ(platform::getObject(info.mask, sizeof description, &description), int{sizeof description});
-  EXPECT_EQ(description.bitsPixel, 1);
-  EXPECT_EQ(description.height, 48);
-  platform::deleteObject(info.colour);
-  platform::deleteObject(info.mask);
-  EXPECT_EQ(savedBytes(folder, "again.ico", extracted), colour);
+  const std::string colour = savedBytes(folder, "colour.ico", pictureBitmaps());
+  auto extracted = extract(folder.file("colour.ico"));
+  ASSERT_TRUE(extracted);
+  platform::BitmapInfoHeader header;
+  ASSERT_EQ(extracted->colourInfo.size(), sizeof header);
+  std::memcpy(&header, extracted->colourInfo.data(), sizeof header);
+  EXPECT_EQ(header.bitCount, 32);
+  EXPECT_EQ(header.width, 48);
+  EXPECT_EQ(extracted->maskWidth, 48);
+  EXPECT_EQ(extracted->maskHeight, 48);
+  EXPECT_EQ(savedBytes(folder, "again.ico", std::move(*extracted)), colour);
 
   const auto maskBit = [](int x, int y) { return y < 48 ? (x + y) % 4 == 0 : x < y - 40; };
-  const std::string mono = savedBytes(folder, "mono.ico", iconOf(nullptr, maskBitmap(48, 96, maskBit)));
-  const platform::IconHandle monochrome = extract(folder.file("mono.ico"));
-  ASSERT_NE(monochrome, nullptr);
-  ASSERT_TRUE(platform::getIconInfo(monochrome, info));
-  EXPECT_EQ(info.colour, nullptr);
-  ASSERT_EQ(platform::getObject(info.mask, sizeof description, &description), int{sizeof description});
-  EXPECT_EQ(description.height, 96);
-  platform::deleteObject(info.mask);
-  EXPECT_EQ(savedBytes(folder, "mono-again.ico", monochrome), mono);
-  EXPECT_EQ(testsupport::liveIconCount(), icons);
+  const std::string mono = savedBytes(folder, "mono.ico", monochromeOf(48, 96, maskBit));
+  auto monochrome = extract(folder.file("mono.ico"));
+  ASSERT_TRUE(monochrome);
+  EXPECT_TRUE(monochrome->monochrome());
+  EXPECT_EQ(monochrome->maskHeight, 96);
+  EXPECT_EQ(savedBytes(folder, "mono-again.ico", std::move(*monochrome)), mono);
 }
 
 // An executable with a 24-bit icon image and its mask. The pixels' alpha is the platform's
@@ -74,7 +68,9 @@ TEST(Extraction, OurIcoFilesRoundTrip) {
 TEST(Extraction, ExecutableIconColoursAndMask) {
   TempFolder folder;
   writeTwentyFourBitExecutable(folder.path() / "app.exe");
-  const IcoImage written = readIco(savedBytes(folder, "app.ico", extract(folder.file("app.exe"))));
+  auto extracted = extract(folder.file("app.exe"));
+  ASSERT_TRUE(extracted);
+  const IcoImage written = readIco(savedBytes(folder, "app.ico", std::move(*extracted)));
   EXPECT_EQ(written.bits, 32);
   expectPixels(written, picture, pictureMask, false);
 }
@@ -82,9 +78,9 @@ TEST(Extraction, ExecutableIconColoursAndMask) {
 // Files that are missing or not files give no icon.
 TEST(Extraction, NothingFromWhatIsNotAFile) {
   TempFolder folder;
-  EXPECT_EQ(extract(folder.file("missing.exe")), nullptr);
-  EXPECT_EQ(extract(u""), nullptr);
-  EXPECT_EQ(extract(folder.path().u16string()), nullptr);
+  EXPECT_FALSE(extract(folder.file("missing.exe")));
+  EXPECT_FALSE(extract(u""));
+  EXPECT_FALSE(extract(folder.path().u16string()));
 }
 
 // The version text joins the four file-version numbers of the fixed record; files without one
@@ -100,15 +96,15 @@ TEST(FileVersionText, FixedRecordNumbersOrZeros) {
     pe.writeTo(folder.path() / name);
     return folder.file(name);
   };
-  EXPECT_EQ(imaging::fileVersionText(executable("a.exe", 0x00010002, 0x00030004)), u"1.2.3.4");
-  EXPECT_EQ(imaging::fileVersionText(executable("b.exe", 0xFFFF0000, 0x0000FFFF)), u"65535.0.0.65535");
-  EXPECT_EQ(imaging::fileVersionText(executable("c.exe", 0x0000FFFF, 0xFFFF0000)), u"0.65535.65535.0");
+  EXPECT_EQ(versionOf(executable("a.exe", 0x00010002, 0x00030004)), u"1.2.3.4");
+  EXPECT_EQ(versionOf(executable("b.exe", 0xFFFF0000, 0x0000FFFF)), u"65535.0.0.65535");
+  EXPECT_EQ(versionOf(executable("c.exe", 0x0000FFFF, 0xFFFF0000)), u"0.65535.65535.0");
 
   testsupport::PeWriter plain;
   plain.writeTo(folder.path() / "plain.exe");
-  EXPECT_EQ(imaging::fileVersionText(folder.file("plain.exe")), u"0.0.0.0");
-  EXPECT_EQ(imaging::fileVersionText(folder.file("missing.exe")), u"0.0.0.0");
-  EXPECT_EQ(imaging::fileVersionText(u""), u"0.0.0.0");
+  EXPECT_EQ(versionOf(folder.file("plain.exe")), u"0.0.0.0");
+  EXPECT_EQ(versionOf(folder.file("missing.exe")), u"0.0.0.0");
+  EXPECT_EQ(versionOf(u""), u"0.0.0.0");
 
   platform::setDebugSink(nullptr);
   EXPECT_TRUE(debugLines.empty());

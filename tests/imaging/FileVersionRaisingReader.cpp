@@ -1,8 +1,8 @@
 // fileVersionText over a version reader that raises. The platform promises a reader that raises
 // only std::bad_alloc, but the version text must never raise whatever the reader does: this
-// executable links its own readFileVersionWords in place of the platform's (the linker takes the
-// definition here and never pulls the platform's one from its library), which raises whatever
-// error the test sets.
+// executable links its own platform::Executable in place of the platform's (the linker takes the
+// definitions here and never pulls the platform's from its library), whose version read raises
+// whatever error the test sets.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,7 +13,8 @@
 
 #include "imaging/FileVersion.h"
 #include "platform/DebugChannel.h"
-#include "platform/VersionInfo.h"
+#include "platform/Executable.h"
+#include "platform/executable/ByteSource.h"
 #include "runtime/Exception.h"
 
 namespace {
@@ -24,7 +25,11 @@ std::function<void()> raiseInReader;
 
 namespace platform {
 
-std::optional<FileVersionWords> readFileVersionWords(const std::u16string&) {
+Executable::Executable(std::u16string path) : path_(std::move(path)) {}
+Executable::~Executable() = default;
+std::optional<IconBitmaps> Executable::iconBitmaps48() const { return std::nullopt; }
+
+std::optional<FileVersionWords> Executable::fileVersionWords() const {
   raiseInReader();
   return FileVersionWords{0x00010002, 0x00030004};
 }
@@ -46,12 +51,12 @@ TEST(FileVersionText, NoErrorOfTheReaderEscapes) {
   for (const auto& [raise, line] : errors) {
     raiseInReader = raise;
     lines.clear();
-    EXPECT_EQ(imaging::fileVersionText(u"app.exe"), u"0.0.0.0");
+    EXPECT_EQ(imaging::fileVersionText(platform::Executable(u"app.exe")), u"0.0.0.0");
     EXPECT_EQ(lines, std::vector<std::u16string>{line});
   }
   raiseInReader = [] {};
   lines.clear();
-  EXPECT_EQ(imaging::fileVersionText(u"app.exe"), u"1.2.3.4");
+  EXPECT_EQ(imaging::fileVersionText(platform::Executable(u"app.exe")), u"1.2.3.4");
   EXPECT_TRUE(lines.empty());
   platform::setDebugSink(nullptr);
 }

@@ -1,10 +1,12 @@
-// Test icons made through the platform's own bitmap calls (tests/support/BitmapFixtures.h), and a small independent reader of the ICO files our
-// writer produces, so tests can compare the pixels that come out with the pixels that went in.
+// Test icons as the plain bitmaps the platform hands the writer (and, on Windows, as icon handles
+// the system makes: tests/support/BitmapFixtures.h), and a small independent reader of the ICO
+// files our writer produces, so tests can compare the pixels that come out with those that went in.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -12,11 +14,13 @@
 #include <vector>
 
 #include "imaging/IconWriter.h"
-#include "platform/Bitmaps.h"
+#include "platform/IconBitmaps.h"
 #include "platform/executable/LittleEndian.h"
-#include "runtime/TMemoryStream.h"
 #include "runtime/Text.h"
+#ifdef _WIN32
+#include "platform/win32/IconReadBack.h"
 #include "tests/support/BitmapFixtures.h"
+#endif
 #include "tests/support/PeWriter.h"
 
 namespace iconfixtures {
@@ -60,47 +64,45 @@ inline std::uint32_t picture(int x, int y) {
 
 inline bool pictureMask(int x, int y) { return (x + 2 * y) % 7 == 0; }
 
-inline platform::BitmapHandle deviceBitmap(int width, int height, int bits, const PixelFunction& value) {
-  return testsupport::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
-}
-
-inline platform::BitmapHandle maskBitmap(int width, int height, const MaskFunction& transparent) {
-  return deviceBitmap(width, height, 1, [&](int x, int y) { return transparent(x, y) ? 1u : 0u; });
-}
-
-// A section from raw values given top row first; stored in the header's row order.
-inline platform::BitmapHandle dibSection(const platform::BitmapInfoHeader& header, const std::vector<std::uint32_t>& table,
-                                         const std::vector<std::uint32_t>& masks, const PixelFunction& value) {
-  const int height = header.height < 0 ? -header.height : header.height;
-  const PixelFunction stored = [&](int x, int y) { return value(x, header.height < 0 ? y : height - 1 - y); };
-  return testsupport::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
-}
-
-inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits, std::uint32_t compression = 0,
-                                                std::uint32_t clrUsed = 0) {
-  platform::BitmapInfoHeader header;
-  header.size = 40;
-  header.width = width;
-  header.height = height;
-  header.planes = 1;
-  header.bitCount = static_cast<std::uint16_t>(bits);
-  header.compression = compression;
+// Plain bitmaps of `width` x `height`: a colour bitmap at `bits` per pixel holding `value` (raw
+// pixel values, top row first) after a header with `compression` and `clrUsed` and the given
+// colour table or masks, and a mask transparent where `transparent` says; rows bottom-up.
+inline platform::IconBitmaps bitmapsOf(int width, int height, int bits, const PixelFunction& value,
+                                       const MaskFunction& transparent, const std::vector<std::uint32_t>& tableOrMasks = {},
+                                       std::uint32_t compression = 0, std::uint32_t clrUsed = 0) {
+  const auto bottomUp = [height](const PixelFunction& f) { return [f, height](int x, int y) { return f(x, height - 1 - y); }; };
+  platform::IconBitmaps image;
+  platform::BitmapInfoHeader header{40, width, height, 1, static_cast<std::uint16_t>(bits), compression,
+                                    static_cast<std::uint32_t>(strideOf(width, bits) * static_cast<std::size_t>(height))};
   header.clrUsed = clrUsed;
-  return header;
+  image.colourInfo.resize(40 + 4 * tableOrMasks.size());
+  std::memcpy(image.colourInfo.data(), &header, 40);
+  if (!tableOrMasks.empty()) std::memcpy(image.colourInfo.data() + 40, tableOrMasks.data(), 4 * tableOrMasks.size());
+  image.colourRows = packRows(width, height, bits, bottomUp(value));
+  image.maskWidth = width;
+  image.maskHeight = height;
+  image.maskRows = packRows(width, height, 1, bottomUp([&](int x, int y) { return transparent(x, y) ? 1u : 0u; }));
+  return image;
 }
 
-// An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
-inline platform::IconHandle iconOf(platform::BitmapHandle colour, platform::BitmapHandle mask) {
-  const platform::IconHandle icon = testsupport::createIcon(colour, mask);
-  if (colour) platform::deleteObject(colour);
-  if (mask) platform::deleteObject(mask);
-  return icon;
+// A monochrome icon's bitmaps: no colour bitmap, a `width` x `height` mask (AND half on top).
+inline platform::IconBitmaps monochromeOf(int width, int height, const MaskFunction& bit) {
+  platform::IconBitmaps image;
+  image.maskWidth = width;
+  image.maskHeight = height;
+  image.maskRows = packRows(width, height, 1, [&](int x, int y) { return bit(x, height - 1 - y) ? 1u : 0u; });
+  return image;
 }
 
 // The 32-bit test picture with its mask, `width` x `height`.
-inline platform::IconHandle pictureIcon(int width = 48, int height = 48) {
-  return iconOf(deviceBitmap(width, height, 32, picture), maskBitmap(width, height, pictureMask));
+inline platform::IconBitmaps pictureBitmaps(int width = 48, int height = 48) {
+  return bitmapsOf(width, height, 32, picture, pictureMask);
 }
+
+inline std::string asText(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// BuildIconImage's bytes for `image`.
+inline std::string build(const platform::IconBitmaps& image) { return asText(imaging::BuildIconImage(image)); }
 
 // A PE32 executable whose only icon is the test picture's colours as a 48x48 24-bit image with
 // the test mask.
@@ -120,35 +122,6 @@ inline void writeTwentyFourBitExecutable(const std::filesystem::path& path) {
   entry.bytes = static_cast<std::uint32_t>(image.size());
   pe.add(14, 1, testsupport::iconGroup({entry}));  // RT_GROUP_ICON
   pe.writeTo(path);
-}
-
-// Checks that the handles made during a test are all released by its end.
-class LiveObjects {
- public:
-  ~LiveObjects() {
-    EXPECT_EQ(testsupport::liveBitmapCount(), bitmaps_);
-    EXPECT_EQ(testsupport::liveIconCount(), icons_);
-    EXPECT_EQ(testsupport::liveDeviceContextCount(), contexts_);
-  }
-
- private:
-  std::size_t bitmaps_ = testsupport::liveBitmapCount();
-  std::size_t icons_ = testsupport::liveIconCount();
-  std::size_t contexts_ = testsupport::liveDeviceContextCount();
-};
-
-// BuildIconImage's bytes for `icon`.
-inline std::string buildBytes(platform::IconHandle icon) {
-  rt::TMemoryStream stream;
-  imaging::BuildIconImage(stream, icon);
-  return std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size()));
-}
-
-// BuildIconImage's bytes for `icon`, which is destroyed.
-inline std::string build(platform::IconHandle icon) {
-  std::string bytes = buildBytes(icon);
-  platform::destroyIcon(icon);
-  return bytes;
 }
 
 using platform::executable::i32At;
@@ -260,5 +233,70 @@ inline void expectPixels(const IcoImage& image, const PixelFunction& expected, c
       ASSERT_EQ(image.mask[i], transparent(x, y) ? 1 : 0) << "mask " << x << "," << y;
     }
 }
+
+#ifdef _WIN32
+// Icons made by the system itself, for the Windows layer's read-back of icon handles.
+inline HBITMAP deviceBitmap(int width, int height, int bits, const PixelFunction& value) {
+  return testsupport::createDeviceBitmap(width, height, bits, packRows(width, height, bits, value));
+}
+
+inline HBITMAP maskBitmap(int width, int height, const MaskFunction& transparent) {
+  return deviceBitmap(width, height, 1, [&](int x, int y) { return transparent(x, y) ? 1u : 0u; });
+}
+
+// A section from raw values given top row first; stored in the header's row order.
+inline HBITMAP dibSection(const platform::BitmapInfoHeader& header, const std::vector<std::uint32_t>& table,
+                          const std::vector<std::uint32_t>& masks, const PixelFunction& value) {
+  const int height = header.height < 0 ? -header.height : header.height;
+  const PixelFunction stored = [&](int x, int y) { return value(x, header.height < 0 ? y : height - 1 - y); };
+  return testsupport::createDibSection(header, table, masks, packRows(header.width, height, header.bitCount, stored));
+}
+
+inline platform::BitmapInfoHeader sectionHeader(int width, int height, int bits, std::uint32_t compression = 0,
+                                                std::uint32_t clrUsed = 0) {
+  platform::BitmapInfoHeader header;
+  header.size = 40;
+  header.width = width;
+  header.height = height;
+  header.planes = 1;
+  header.bitCount = static_cast<std::uint16_t>(bits);
+  header.compression = compression;
+  header.clrUsed = clrUsed;
+  return header;
+}
+
+// An icon over `colour` (none: monochrome) and `mask`; the two bitmaps are released here.
+inline HICON iconOf(HBITMAP colour, HBITMAP mask) {
+  const HICON icon = testsupport::createIcon(colour, mask);
+  if (colour) DeleteObject(colour);
+  if (mask) DeleteObject(mask);
+  return icon;
+}
+
+// The 32-bit test picture with its mask, `width` x `height`.
+inline HICON pictureIcon(int width = 48, int height = 48) {
+  return iconOf(deviceBitmap(width, height, 32, picture), maskBitmap(width, height, pictureMask));
+}
+
+// The bitmaps the Windows layer reads back from `icon`, which is destroyed.
+inline platform::IconBitmaps readBack(HICON icon) {
+  platform::IconBitmaps image = platform::win32::readIconBitmaps(icon);
+  if (icon) DestroyIcon(icon);
+  return image;
+}
+
+// Checks that the handles made during a test are all released by its end.
+class LiveObjects {
+ public:
+  ~LiveObjects() {
+    EXPECT_EQ(testsupport::liveBitmapCount(), bitmaps_);
+    EXPECT_EQ(testsupport::liveIconCount(), icons_);
+  }
+
+ private:
+  std::size_t bitmaps_ = testsupport::liveBitmapCount();
+  std::size_t icons_ = testsupport::liveIconCount();
+};
+#endif
 
 }  // namespace iconfixtures

@@ -1,90 +1,100 @@
-// The ICO bytes built from icons of the shapes every platform hands back, checked field by field
-// and pixel by pixel with an independent reader. Shapes only the Linux stand-in hands back (colour
-// bitmaps of other depths, sections kept as sections): PosixIconWriterTest.cpp.
+// The ICO writer as a function: one table of icon bitmaps in, file bytes out, checked field by
+// field and pixel by pixel with an independent reader; and the bitmaps it refuses.
 #include <gtest/gtest.h>
 
 #include "imaging/EInvalidGraphic.h"
 #include "imaging/IconWriter.h"
 #include "tests/imaging/IconFixtures.h"
+#include "tests/support/ErrorMessage.h"
 
 using namespace iconfixtures;
-// The common case: a 48x48 icon whose colour bitmap is a 32-bit device-dependent bitmap.
-TEST(IconWriter, ThirtyTwoBitIconLayoutAndPixels) {
-  LiveObjects live;
-  const std::string bytes = build(pictureIcon());
-  ASSERT_EQ(bytes.size(), 9662u);
-  EXPECT_EQ(bytes.substr(0, 22), std::string("\x00\x00\x01\x00\x01\x00\x30\x30\x20\x00\x00\x00\x00\x00\xA8\x25\x00\x00\x16\x00\x00\x00", 22));
-  EXPECT_EQ(u32At(bytes, 22), 40u);
-  EXPECT_EQ(i32At(bytes, 26), 48);
-  EXPECT_EQ(i32At(bytes, 30), 96);
-  EXPECT_EQ(u16At(bytes, 34), 1u);
-  EXPECT_EQ(u16At(bytes, 36), 32u);
-  EXPECT_EQ(u32At(bytes, 38), 0u);
-  EXPECT_EQ(u32At(bytes, 42), 9216u);
 
-  const IcoImage image = readIco(bytes);
-  EXPECT_EQ(image.infoSize + image.colourBitsSize + image.maskBitsSize, 9640u);
-  expectPixels(image, picture, pictureMask, true);  // alpha survives unchanged
+namespace {
+
+const auto index4 = [](int x, int y) { return static_cast<std::uint32_t>(x + 3 * y) % 16; };
+const auto index8 = [](int x, int y) { return static_cast<std::uint32_t>(x * 7 + y * 5) % 256; };
+const auto andBit = [](int x, int y) { return (x / 4 + y) % 3 == 0; };
+const auto xorBit = [](int x, int y) { return x > y; };
+
+// A colour table of `entries` made-up colours.
+std::vector<std::uint32_t> tableOf(std::uint32_t entries) {
+  std::vector<std::uint32_t> table;
+  for (std::uint32_t i = 0; i < entries; ++i) table.push_back((i * 0x0A0B0C) & 0xFFFFFF);
+  return table;
 }
 
-// Sizes other than 48: the entry's width and height bytes keep the low 8 bits (256 -> 0).
-TEST(IconWriter, EntrySizeBytes) {
-  LiveObjects live;
-  std::string bytes = build(pictureIcon(256, 256));
-  IcoImage image = readIco(bytes);
-  EXPECT_EQ(image.entryWidth, 0);
-  EXPECT_EQ(image.entryHeight, 0);
-  EXPECT_EQ(image.width, 256);
-  EXPECT_EQ(bytes.size(), 22u + 40u + 256u * 256u * 4u + 256u * 32u);
-  expectPixels(image, picture, pictureMask, true);
+}  // namespace
+
+TEST(IconWriter, BitmapsInBytesOut) {
+  const std::vector<std::uint32_t> table16 = tableOf(16), table256 = tableOf(256);
+  const std::vector<std::uint32_t> fields = {0xFF0000, 0xFF00, 0xFF};
+  struct Case {
+    const char* what;
+    platform::IconBitmaps image;
+    std::size_t fileSize;
+    std::string start;  // the first 22 bytes, when pinned
+    int entrySide, bits;
+    std::size_t infoSize;
+    PixelFunction colours;
+    MaskFunction transparent;
+    bool withAlpha;
+  };
+  const Case cases[] = {
+      // The common case: 48x48 at 32 bits, alpha kept as handed over.
+      {"32 bits", pictureBitmaps(), 9662,
+       std::string("\x00\x00\x01\x00\x01\x00\x30\x30\x20\x00\x00\x00\x00\x00\xA8\x25\x00\x00\x16\x00\x00\x00", 22), 48,
+       32, 40, picture, pictureMask, true},
+      // 256 pixels wrap to 0 in the entry's size bytes.
+      {"256 wide", pictureBitmaps(256, 256), 22 + 40 + 256 * 256 * 4 + 256 * 32, "", 0, 32, 40, picture, pictureMask,
+       true},
+      // A 16-colour screen: a 16-entry table, 1152 bytes of colour, 384 of mask.
+      {"4 bits", bitmapsOf(48, 48, 4, index4, pictureMask, table16), 22 + 1640, "", 48, 4, 104,
+       [&](int x, int y) { return table16[index4(x, y)]; }, pictureMask, false},
+      // 8 bits: a 256-entry table, so a 1064-byte colour header.
+      {"8 bits", bitmapsOf(48, 48, 8, index8, pictureMask, table256), 22 + 1064 + 2304 + 384, "", 48, 8, 1064,
+       [&](int x, int y) { return table256[index8(x, y)]; }, pictureMask, false},
+      // A section with bit-fields: the header and its three masks, 52 bytes.
+      {"bit-fields", bitmapsOf(48, 48, 32, picture, pictureMask, fields, 3), 22 + 52 + 9216 + 384, "", 48, 32, 52,
+       picture, pictureMask, false},
+      // Rows of 13 pixels at 24 bits take 40 bytes, mask rows 4.
+      {"odd width", bitmapsOf(13, 13, 24, picture, pictureMask), 22 + 40 + 13 * 40 + 13 * 4, "", 13, 24, 40, picture,
+       pictureMask, false},
+      // Monochrome: the XOR half becomes a 1-bit image with the table black, white.
+      {"monochrome", monochromeOf(48, 96, [](int x, int y) { return y < 48 ? andBit(x, y) : xorBit(x, y - 48); }), 838,
+       std::string("\x00\x00\x01\x00\x01\x00\x30\x30\x01\x00\x00\x00\x00\x00\x30\x03\x00\x00\x16\x00\x00\x00", 22), 48,
+       1, 48, [](int x, int y) { return xorBit(x, y) ? 0xFFFFFFu : 0u; }, andBit, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = build(c.image);
+    ASSERT_EQ(bytes.size(), c.fileSize);
+    if (!c.start.empty()) {
+      EXPECT_EQ(bytes.substr(0, 22), c.start);
+    }
+    const IcoImage image = readIco(bytes);
+    EXPECT_EQ(image.entryWidth, c.entrySide);
+    EXPECT_EQ(image.entryHeight, c.entrySide);
+    EXPECT_EQ(image.colours, static_cast<std::uint32_t>(c.bits));
+    EXPECT_EQ(image.bytesInImage, c.fileSize - 22);
+    EXPECT_EQ(image.offset, 22u);
+    EXPECT_EQ(image.bits, c.bits);
+    EXPECT_EQ(image.height, 2 * image.width);  // the stored height covers colour and mask
+    EXPECT_EQ(image.infoSize, c.infoSize);
+    EXPECT_EQ(image.sizeImage, image.colourBitsSize);  // the colour rows only
+    expectPixels(image, c.colours, c.transparent, c.withAlpha);
+  }
 }
 
-// A monochrome icon (no colour bitmap, a 48x96 mask: AND half on top, XOR half below) becomes a
-// 1-bit ICO with the table black, white.
-TEST(IconWriter, MonochromeIconBecomesOneBitImage) {
-  LiveObjects live;
-  const auto andBit = [](int x, int y) { return (x / 4 + y) % 3 == 0; };
-  const auto xorBit = [](int x, int y) { return x > y; };
-  const std::string bytes = build(iconOf(nullptr, maskBitmap(48, 96, [&](int x, int y) {
-                                           return y < 48 ? andBit(x, y) : xorBit(x, y - 48);
-                                         })));
-  ASSERT_EQ(bytes.size(), 838u);
-  EXPECT_EQ(bytes.substr(0, 22), std::string("\x00\x00\x01\x00\x01\x00\x30\x30\x01\x00\x00\x00\x00\x00\x30\x03\x00\x00\x16\x00\x00\x00", 22));
-  const IcoImage image = readIco(bytes);
-  EXPECT_EQ(image.infoSize, 48u);
-  EXPECT_EQ(image.bits, 1);
-  EXPECT_EQ(image.height, 96);
-  EXPECT_EQ(image.sizeImage, 384u);
-  EXPECT_EQ(image.table, (std::vector<std::uint32_t>{0x000000, 0xFFFFFF}));
-  expectPixels(image, [&](int x, int y) { return xorBit(x, y) ? 0xFFFFFFu : 0u; }, andBit, false);
-}
-
-// A monochrome mask of odd height has no two halves: "Bitmap image is not valid". (Icons whose
-// bitmaps the system refuses to hand out or describe: PosixIconFaultTest.cpp.)
-TEST(IconWriter, UnreadableBitmapsRaise) {
-  LiveObjects live;
-  const platform::IconHandle odd = iconOf(nullptr, maskBitmap(48, 47, pictureMask));
-  EXPECT_THROW(buildBytes(odd), imaging::EInvalidGraphic);
-  platform::destroyIcon(odd);
-}
-
-// The format choices of DescribeBitmap and the buffer sizes that follow from them.
-TEST(IconWriter, DescribeAndSizesByColourCount) {
-  LiveObjects live;
-  const platform::BitmapHandle ddb = deviceBitmap(20, 10, 32, picture);
-  EXPECT_EQ(imaging::DescribeBitmap(ddb, 2).bitCount, 1);
-  EXPECT_EQ(imaging::BitmapInfoSizes(ddb, 2).infoSize, 48);
-  EXPECT_EQ(imaging::BitmapInfoSizes(ddb, 2).bitsSize, 40);  // 20 bits -> 4 bytes, 10 rows
-  const platform::BitmapInfoHeader four = imaging::DescribeBitmap(ddb, 16);
-  EXPECT_EQ(four.bitCount, 4);
-  EXPECT_EQ(four.clrUsed, 16u);
-  EXPECT_EQ(imaging::BitmapInfoSizes(ddb, 3).infoSize, 40 + 12);  // 3 colours -> 4 bits, 3 entries
-  EXPECT_EQ(imaging::DescribeBitmap(ddb, 17).bitCount, 8);
-  EXPECT_EQ(imaging::DescribeBitmap(ddb, 257).bitCount, 32);
-  EXPECT_EQ(imaging::BitmapInfoSizes(ddb, -1).bitsSize, 800);
-  platform::deleteObject(ddb);
-
-  EXPECT_THROW(imaging::DescribeBitmap(nullptr, -1), imaging::EInvalidGraphic);
-  EXPECT_EQ(imaging::RowBytes(48, 1), 8);
-  EXPECT_EQ(imaging::RowBytes(13, 24), 40);
+// Bitmaps the platform could not hand out, a colour header cut short, and monochrome masks
+// without two whole halves: "Bitmap image is not valid".
+TEST(IconWriter, UnwritableBitmapsRaise) {
+  platform::IconBitmaps shortHeader = pictureBitmaps();
+  shortHeader.colourInfo.resize(39);
+  platform::IconBitmaps shortRows = monochromeOf(48, 96, pictureMask);
+  shortRows.maskRows.resize(8 * 95);
+  for (const platform::IconBitmaps& image :
+       {platform::IconBitmaps{}, shortHeader, monochromeOf(48, 47, pictureMask), shortRows}) {
+    EXPECT_EQ(testsupport::messageOf<imaging::EInvalidGraphic>([&] { imaging::BuildIconImage(image); }),
+              u"Bitmap image is not valid");
+  }
 }

@@ -1,5 +1,5 @@
-// The icon object: handle ownership through the shared image, saving to files, the cached bytes,
-// and what a failed save leaves behind.
+// The icon object: an image per assignment, saving to files, the cached bytes, and what a failed
+// save leaves behind.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,32 +33,23 @@ std::u16string systemTextForCreating(const std::u16string& path) {
 
 }  // namespace
 
-// Each assigned handle gets its own image, which destroys its handle when it goes.
-TEST(TIcon, HandleOwnershipFollowsTheSharedImage) {
-  const std::size_t icons = testsupport::liveIconCount();
-  const std::size_t bitmaps = testsupport::liveBitmapCount();
-  {
-    TIcon icon;
-    EXPECT_EQ(icon.Handle(), nullptr);
-    icon.AssignHandle(pictureIcon(32, 16));
-    EXPECT_EQ(icon.Width(), 32);
-    EXPECT_EQ(icon.Height(), 16);
-    EXPECT_EQ(testsupport::liveIconCount(), icons + 1);
-
-    icon.AssignHandle(pictureIcon());  // the first handle goes with its image
-    EXPECT_EQ(testsupport::liveIconCount(), icons + 1);
-    icon.AssignHandle(nullptr);
-    EXPECT_EQ(testsupport::liveIconCount(), icons);
-    EXPECT_EQ(icon.Width(), 0);
-
-    // A monochrome icon's size is the upper half of its mask. (An icon whose bitmaps cannot be
-    // had: PosixIconFaultTest.cpp.)
-    icon.AssignHandle(iconOf(nullptr, maskBitmap(32, 64, pictureMask)));
-    EXPECT_EQ(icon.Width(), 32);
-    EXPECT_EQ(icon.Height(), 32);
-  }
-  EXPECT_EQ(testsupport::liveIconCount(), icons);  // freeing the object destroys the last one
-  EXPECT_EQ(testsupport::liveBitmapCount(), bitmaps);
+// Each assignment starts its own image, sized by its colour bitmap (a monochrome icon by the
+// upper half of its mask); bitmaps the platform could not hand out give 0 x 0.
+TEST(TIcon, EachAssignmentStartsItsOwnImage) {
+  TIcon icon;
+  EXPECT_FALSE(icon.Image()->Bitmaps());
+  icon.AssignImage(pictureBitmaps(32, 16));
+  const std::shared_ptr<imaging::TIconImage> first = icon.Image();
+  EXPECT_EQ(icon.Width(), 32);
+  EXPECT_EQ(icon.Height(), 16);
+  icon.AssignImage(monochromeOf(32, 64, pictureMask));
+  EXPECT_NE(icon.Image(), first);
+  EXPECT_EQ(first.use_count(), 1);  // the icon let go of the first image
+  EXPECT_EQ(icon.Width(), 32);
+  EXPECT_EQ(icon.Height(), 32);
+  icon.AssignImage({});
+  EXPECT_EQ(icon.Width(), 0);
+  EXPECT_EQ(icon.Height(), 0);
 }
 
 // Saving writes exactly the built bytes, replaces an existing file, and a second save of the same
@@ -70,26 +61,25 @@ TEST(TIcon, SaveWritesReplacesAndCaches) {
   testsupport::writeFileBytes(pathOf(first), std::string(20000, 'x'));
 
   TIcon icon;
-  const platform::IconHandle handle = pictureIcon();
-  const std::string expected = buildBytes(handle);
-  icon.AssignHandle(handle);
+  const std::string expected = build(pictureBitmaps());
+  icon.AssignImage(pictureBitmaps());
   icon.SaveIconFile(first);
   EXPECT_EQ(readFileBytes(pathOf(first)), expected);
 
-  const rt::TMemoryStream* cached = icon.Image()->MemoryImage();
+  const std::vector<std::uint8_t>* cached = icon.Image()->MemoryImage();
   ASSERT_NE(cached, nullptr);
   icon.SaveIconFile(second);
   EXPECT_EQ(icon.Image()->MemoryImage(), cached);
   EXPECT_EQ(readFileBytes(pathOf(second)), expected);
 
-  // A new handle starts a new image: the next file holds the new icon, not the cached one.
-  icon.AssignHandle(iconOf(nullptr, maskBitmap(48, 96, pictureMask)));
+  // A new assignment starts a new image: the next file holds the new icon, not the cached one.
+  icon.AssignImage(monochromeOf(48, 96, pictureMask));
   icon.SaveIconFile(second);
   EXPECT_EQ(readFileBytes(pathOf(second)).size(), 838u);
 }
 
-// An icon that cannot be written raises before the file is touched: no empty file appears and an
-// existing file keeps its contents. (Icons with unreadable bitmaps: PosixIconFaultTest.cpp.)
+// An icon that cannot be written raises before the file is touched: no empty file appears, an
+// existing file keeps its contents, nothing is cached and the object keeps its image.
 TEST(TIcon, InvalidIconsLeaveThePathAlone) {
   TempFolder folder;
   const std::u16string fresh = folder.file("fresh.ico");
@@ -102,6 +92,15 @@ TEST(TIcon, InvalidIconsLeaveThePathAlone) {
 
   EXPECT_THROW(empty.SaveIconFile(existing), imaging::EInvalidGraphic);
   EXPECT_EQ(readFileBytes(pathOf(existing)), "earlier icon");
+
+  TIcon unreadable;
+  unreadable.AssignImage({});  // bitmaps the platform would not hand out
+  for (const std::u16string& path : {fresh, existing})
+    EXPECT_EQ(messageOf([&] { unreadable.SaveIconFile(path); }), u"Bitmap image is not valid");
+  EXPECT_FALSE(std::filesystem::exists(pathOf(fresh)));
+  EXPECT_EQ(readFileBytes(pathOf(existing)), "earlier icon");
+  EXPECT_EQ(unreadable.Image()->MemoryImage(), nullptr);
+  EXPECT_TRUE(unreadable.Image()->Bitmaps());
 }
 
 // A file that cannot be created gives the create error with the absolute path and the system's
@@ -111,7 +110,7 @@ TEST(TIcon, CreateErrors) {
   TempFolder folder;
   const std::u16string held = folder.file("held.ico");
   TIcon icon;
-  icon.AssignHandle(pictureIcon());
+  icon.AssignImage(pictureBitmaps());
   {
     rt::TFileStream holder(held, rt::FileMode::CreateExclusive);
     holder.WriteBuffer("holder", 6);
@@ -147,7 +146,7 @@ TEST(TIcon, LinkedImageFolderIsACreateError) {
   ASSERT_TRUE(testsupport::systemShowsLink(folder.path() / "image"));
   const std::u16string path = folder.file("image") + platform::pathSeparator() + u"0.ico";
   TIcon icon;
-  icon.AssignHandle(pictureIcon());
+  icon.AssignImage(pictureBitmaps());
   const std::u16string refusal = systemTextForCreating(path);
   EXPECT_FALSE(refusal.empty());
   EXPECT_EQ(messageOf<rt::EFCreateError>([&] { icon.SaveIconFile(path); }), u"Cannot create file \"" + path + u"\". " + refusal);

@@ -1,9 +1,10 @@
-// What Windows hands back for icons made from bitmaps of other depths and from device-independent
-// sections: CreateIconIndirect copies them into bitmaps of the screen's depth, so the writer sees
-// a 32-bit colour bitmap whatever the icon was made of, and writes a 32-bit image with the same
-// colours. (The Linux stand-in keeps the source's shape: PosixIconWriterTest.cpp.)
+// What the Windows layer reads back from icons made from bitmaps of other depths and from
+// device-independent sections: CreateIconIndirect copies them into bitmaps of the screen's depth,
+// so the writer is handed a 32-bit colour bitmap whatever the icon was made of, and writes a
+// 32-bit image with the same colours.
 #include <gtest/gtest.h>
 
+#include "imaging/EInvalidGraphic.h"
 #include "imaging/IconWriter.h"
 #include "tests/imaging/IconFixtures.h"
 
@@ -29,21 +30,32 @@ TEST(Win32IconWriter, DeviceBitmapsOfOtherDepthsComeBackAtTheScreensDepth) {
   const auto index4 = [](int x, int y) { return static_cast<std::uint32_t>(x + 3 * y) % 16; };
   const std::vector<std::uint32_t> palette4 = devicePalette(4);
   ASSERT_EQ(palette4.size(), 16u);
-  expectThirtyTwoBitImage(build(iconOf(deviceBitmap(48, 48, 4, index4), mask())),
+  expectThirtyTwoBitImage(build(readBack(iconOf(deviceBitmap(48, 48, 4, index4), mask()))),
                           [&](int x, int y) { return palette4[index4(x, y)]; });
-  expectThirtyTwoBitImage(build(iconOf(deviceBitmap(48, 48, 24, picture), mask())), picture);
+  expectThirtyTwoBitImage(build(readBack(iconOf(deviceBitmap(48, 48, 24, picture), mask()))), picture);
 }
 
 TEST(Win32IconWriter, SectionsComeBackAsScreenBitmaps) {
   LiveObjects live;
   const auto mask = [] { return maskBitmap(48, 48, pictureMask); };
   expectThirtyTwoBitImage(
-      build(iconOf(dibSection(sectionHeader(48, 48, 32, 3), {}, {0xFF0000, 0xFF00, 0xFF}, picture), mask())), picture);
+      build(readBack(iconOf(dibSection(sectionHeader(48, 48, 32, 3), {}, {0xFF0000, 0xFF00, 0xFF}, picture), mask()))), picture);
   std::vector<std::uint32_t> table;
   for (std::uint32_t i = 0; i < 20; ++i) table.push_back(i * 0x0A0B0C);
   const auto index = [](int x, int y) { return static_cast<std::uint32_t>(x + y) % 20; };
-  expectThirtyTwoBitImage(build(iconOf(dibSection(sectionHeader(48, 48, 8, 0, 20), table, {}, index), mask())),
+  expectThirtyTwoBitImage(build(readBack(iconOf(dibSection(sectionHeader(48, 48, 8, 0, 20), table, {}, index), mask()))),
                           [&](int x, int y) { return table[index(x, y)]; });
   // A top-down section still reads top row first.
-  expectThirtyTwoBitImage(build(iconOf(dibSection(sectionHeader(48, -48, 32), {}, {}, picture), mask())), picture);
+  expectThirtyTwoBitImage(build(readBack(iconOf(dibSection(sectionHeader(48, -48, 32), {}, {}, picture), mask()))), picture);
+}
+
+// The shapes the program meets read back from icon handles as the plain bitmaps of the writer's
+// own table, byte for byte; a monochrome mask of odd height has no two halves.
+TEST(Win32IconWriter, IconHandlesReadBackAsThePlainBitmaps) {
+  LiveObjects live;
+  EXPECT_EQ(build(readBack(pictureIcon())), build(pictureBitmaps()));
+  EXPECT_EQ(build(readBack(pictureIcon(256, 256))), build(pictureBitmaps(256, 256)));
+  const auto halves = [](int x, int y) { return y < 48 ? (x / 4 + y) % 3 == 0 : x > y - 48; };
+  EXPECT_EQ(build(readBack(iconOf(nullptr, maskBitmap(48, 96, halves)))), build(monochromeOf(48, 96, halves)));
+  EXPECT_THROW(build(readBack(iconOf(nullptr, maskBitmap(48, 47, pictureMask)))), imaging::EInvalidGraphic);
 }

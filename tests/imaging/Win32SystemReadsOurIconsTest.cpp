@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/TIcon.h"
+#include "platform/Executable.h"
 #include "tests/imaging/IconFixtures.h"
 #include "tests/support/TempFolder.h"
 
@@ -14,19 +15,18 @@ namespace {
 
 // Saves `icon` as `name`.ico and returns what the system decodes from that file, rewritten by the
 // writer (whose own tests pin down that it keeps the pixels it is handed).
-IcoImage throughTheSystem(const testsupport::TempFolder& folder, const std::string& name, platform::IconHandle icon) {
+IcoImage throughTheSystem(const testsupport::TempFolder& folder, const std::string& name, HICON icon) {
   {
     imaging::TIcon owner;
-    owner.AssignHandle(icon);
+    owner.AssignImage(readBack(icon));
     owner.SaveIconFile(folder.file(name + ".ico"));
   }
-  const platform::IconHandle decoded = platform::extractIcon(folder.file(name + ".ico"), 0, 48, 48,
-                                                             platform::kLoadTransparent);
+  const auto decoded = platform::Executable(folder.file(name + ".ico")).iconBitmaps48();
   if (!decoded) {
     ADD_FAILURE() << "the system found no icon in " << name << ".ico";
     return {};
   }
-  return readIco(build(decoded));
+  return readIco(build(*decoded));
 }
 
 }  // namespace

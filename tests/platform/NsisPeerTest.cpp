@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/posix/PeResourceReader.h"
+#include "platform/Executable.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
 
@@ -29,9 +29,20 @@ using testsupport::IconDirEntry;
   return ::testing::AssertionSuccess();
 }
 
-std::uint32_t argbAt(const platform::posix::DecodedIcon& icon, int x, int y) {
-  const std::uint8_t* p = icon.bgra.data() + (static_cast<std::size_t>(y) * 48 + x) * 4;
+// The pixel at `x`, `y` (top row 0) of the 32-bit colour rows, which lie bottom-up.
+std::uint32_t argbAt(const platform::IconBitmaps& icon, int x, int y) {
+  const std::uint8_t* p = icon.colourRows.data() + (static_cast<std::size_t>(47 - y) * 48 + x) * 4;
   return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+}
+
+// The four file-version numbers of the executable at `path`, or nothing.
+std::optional<std::array<std::uint16_t, 4>> versionOf(const std::u16string& path) {
+  const auto words = platform::Executable(path).fileVersionWords();
+  if (!words) return std::nullopt;
+  return std::array<std::uint16_t, 4>{static_cast<std::uint16_t>(words->mostSignificant >> 16),
+                                      static_cast<std::uint16_t>(words->mostSignificant),
+                                      static_cast<std::uint16_t>(words->leastSignificant >> 16),
+                                      static_cast<std::uint16_t>(words->leastSignificant)};
 }
 
 // Icons: the 48x48 image of a three-size icon comes back pixel for pixel, alpha included; a
@@ -48,9 +59,9 @@ TEST(NsisPeer, ReaderFindsTheInstallersIcon) {
        testsupport::bmpIconImage(32, 32, 32, {}, mid)});
   testsupport::TempFolder folder;
   ASSERT_TRUE(buildInstaller(folder, ico, ""));
-  const auto icon = platform::posix::extractIcon48(folder.file("peer.exe"));
+  const auto icon = platform::Executable(folder.file("peer.exe")).iconBitmaps48();
   ASSERT_TRUE(icon);
-  ASSERT_FALSE(icon->monochrome);
+  ASSERT_FALSE(icon->monochrome());
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 48; ++x) ASSERT_EQ(argbAt(*icon, x, y), gradient[y * 48 + x]) << x << "," << y;
 
@@ -59,7 +70,7 @@ TEST(NsisPeer, ReaderFindsTheInstallersIcon) {
   testsupport::TempFolder other;
   ASSERT_TRUE(buildInstaller(other, testsupport::icoFile({{32, 32, 0, 1, 24, 0, 0}},
                                                          {testsupport::bmpIconImage(32, 32, 24, {}, columns)}), ""));
-  const auto enlarged = platform::posix::extractIcon48(other.file("peer.exe"));
+  const auto enlarged = platform::Executable(other.file("peer.exe")).iconBitmaps48();
   ASSERT_TRUE(enlarged);
   for (int x = 0; x < 48; ++x) EXPECT_EQ(argbAt(*enlarged, x, 9), 0xFF000000u | static_cast<std::uint32_t>(((2 * x + 1) * 32 - 1) / 96));
 }
@@ -77,13 +88,13 @@ TEST(NsisPeer, ReaderFindsTheInstallersFileVersion) {
     ASSERT_TRUE(buildInstaller(folder, ico,
                                std::string("VIProductVersion \"9.8.7.6\"\nVIFileVersion \"") + c.fileVersion +
                                    "\"\nVIAddVersionKey \"ProductName\" \"Peer\"\nVIAddVersionKey \"FileVersion\" \"5.5.5.5\"\n"));
-    EXPECT_EQ(platform::posix::readFileVersion(folder.file("peer.exe")), c.expected) << c.fileVersion;
-    EXPECT_TRUE(platform::posix::extractIcon48(folder.file("peer.exe")));
+    EXPECT_EQ(versionOf(folder.file("peer.exe")), c.expected) << c.fileVersion;
+    EXPECT_TRUE(platform::Executable(folder.file("peer.exe")).iconBitmaps48());
   }
   // An installer without version lines has no version resource.
   testsupport::TempFolder plain;
   ASSERT_TRUE(buildInstaller(plain, ico, ""));
-  EXPECT_FALSE(platform::posix::readFileVersion(plain.file("peer.exe")));
+  EXPECT_FALSE(versionOf(plain.file("peer.exe")));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The pass reads an executable's icon and then its version: the file opened for the icon serves
-// the version read that follows, so both come from the one file even when another is renamed over
-// its path in between; it never serves a different path, and it is closed once that read is done.
+// The pass opens a row's executable once and reads its icon and then its version from it, so both
+// come from the one file even when another is renamed over its path in between; the file is
+// closed when the pass drops the executable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -10,15 +10,22 @@
 #include <cstdint>
 
 #include "platform/NativeFile.h"
-#include "platform/posix/PeResourceReader.h"
+#include "platform/Executable.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
-using platform::posix::extractIcon48;
-using platform::posix::readFileVersion;
+using platform::Executable;
 using Words = std::array<std::uint16_t, 4>;
+
+// The executable's version as its four numbers, or nothing.
+std::optional<Words> versionOf(const Executable& executable) {
+  const auto words = executable.fileVersionWords();
+  if (!words) return std::nullopt;
+  return Words{static_cast<std::uint16_t>(words->mostSignificant >> 16), static_cast<std::uint16_t>(words->mostSignificant),
+               static_cast<std::uint16_t>(words->leastSignificant >> 16), static_cast<std::uint16_t>(words->leastSignificant)};
+}
 
 constexpr std::uint32_t kIcon = 3, kGroup = 14, kVersion = 16;
 
@@ -42,25 +49,28 @@ bool nobodyHolds(const std::u16string& path) {
   return platform::NativeFile::createAlways(path, error).isOpen();
 }
 
-TEST(IconThenVersion, SameFileServesBothReadsAndIsClosedAfterwards) {
+// Each executable answers from its own file, and while it is held a writer that refuses sharing
+// cannot have the file; once dropped, nothing stays open, with or without an icon.
+TEST(IconThenVersion, EachExecutableReadsItsOwnFileAndClosesItWhenDropped) {
   testsupport::TempFolder folder;
   writeExecutable(folder.path() / "a.exe", 1, 2);
   writeExecutable(folder.path() / "b.exe", 3, 4);
   const auto a = folder.file("a.exe"), b = folder.file("b.exe");
+  {
+    const Executable first(a), second(b);
+    ASSERT_TRUE(first.iconBitmaps48());
+    EXPECT_EQ(versionOf(second), (Words{3, 4, 0, 0}));
+    EXPECT_EQ(versionOf(first), (Words{1, 2, 0, 0}));
+    EXPECT_EQ(versionOf(first), (Words{1, 2, 0, 0}));
+    EXPECT_FALSE(nobodyHolds(a));
+  }
+  EXPECT_TRUE(nobodyHolds(a));
 
-  ASSERT_TRUE(extractIcon48(a));
-  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));
-  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));  // a second read opens the file afresh
-
-  // Another path is never answered from the file kept for the icon.
-  ASSERT_TRUE(extractIcon48(a));
-  EXPECT_EQ(readFileVersion(b), (Words{3, 4, 0, 0}));
-  EXPECT_EQ(readFileVersion(a), (Words{1, 2, 0, 0}));
-
-  // Once the version is read nothing stays open: a writer that refuses sharing gets the file.
-  ASSERT_TRUE(extractIcon48(b));
-  EXPECT_EQ(readFileVersion(b), (Words{3, 4, 0, 0}));
-  EXPECT_TRUE(nobodyHolds(b));
+  testsupport::PeWriter pe;
+  pe.add(kVersion, 1, testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8"));
+  pe.writeTo(folder.path() / "plain.exe");  // a version, but no icon
+  { EXPECT_FALSE(Executable(folder.file("plain.exe")).iconBitmaps48()); }
+  EXPECT_TRUE(nobodyHolds(folder.file("plain.exe")));
 }
 
 TEST(IconThenVersion, TheVersionComesFromTheFileTheIconCameFrom) {
@@ -69,31 +79,40 @@ TEST(IconThenVersion, TheVersionComesFromTheFileTheIconCameFrom) {
 
   // Replaced by another file under the same name: the version is still the first file's.
   writeExecutable(folder.path() / "app.exe", 1, 1);
-  ASSERT_TRUE(extractIcon48(path));
-  writeExecutable(folder.path() / "new.exe", 2, 2);
-  std::filesystem::rename(folder.path() / "new.exe", folder.path() / "app.exe");
-  EXPECT_EQ(readFileVersion(path), (Words{1, 1, 0, 0}));
-  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));  // read alone, the path's file now
+  {
+    const Executable executable(path);
+    ASSERT_TRUE(executable.iconBitmaps48());
+    writeExecutable(folder.path() / "new.exe", 2, 2);
+    std::filesystem::rename(folder.path() / "new.exe", folder.path() / "app.exe");
+    EXPECT_EQ(versionOf(executable), (Words{1, 1, 0, 0}));
+  }
+  EXPECT_EQ(versionOf(Executable(path)), (Words{2, 2, 0, 0}));  // opened again, the path's file now
 
   // Removed: the file the icon came from still answers.
-  ASSERT_TRUE(extractIcon48(path));
-  std::filesystem::remove(folder.path() / "app.exe");
-  EXPECT_EQ(readFileVersion(path), (Words{2, 2, 0, 0}));
-  EXPECT_FALSE(readFileVersion(path));
+  {
+    const Executable executable(path);
+    ASSERT_TRUE(executable.iconBitmaps48());
+    std::filesystem::remove(folder.path() / "app.exe");
+    EXPECT_EQ(versionOf(executable), (Words{2, 2, 0, 0}));
+  }
+  EXPECT_FALSE(versionOf(Executable(path)));
 
-  // Rewritten in place, longer, by a writer that ignores the shared lock: the kept descriptor is
+  // Rewritten in place, longer, by a writer that ignores the shared lock: the held descriptor is
   // read within the length it was opened with, partly from the pieces the icon read already
   // holds, so the answer is the first file's version or none, never the new file's version
   // beside the old file's icon.
   writeExecutable(folder.path() / "app.exe", 3, 3);
-  ASSERT_TRUE(extractIcon48(path));
-  writeExecutable(folder.path() / "app.exe", 4, 4, 4096);
-  const auto mixed = readFileVersion(path);
-  EXPECT_TRUE(!mixed || *mixed == (Words{3, 3, 0, 0}));
-  EXPECT_EQ(readFileVersion(path), (Words{4, 4, 0, 0}));
+  {
+    const Executable executable(path);
+    ASSERT_TRUE(executable.iconBitmaps48());
+    writeExecutable(folder.path() / "app.exe", 4, 4, 4096);
+    const auto mixed = versionOf(executable);
+    EXPECT_TRUE(!mixed || *mixed == (Words{3, 3, 0, 0}));
+  }
+  EXPECT_EQ(versionOf(Executable(path)), (Words{4, 4, 0, 0}));
 }
 
-// A file that cannot be held for reading (a writer holds its lock) has no icon.
+// A file that cannot be held for reading (a writer holds its lock) has no icon and no version.
 TEST(IconThenVersion, AFileThatCannotBeHeldHasNoIcon) {
   testsupport::TempFolder folder;
   writeExecutable(folder.path() / "app.exe", 1, 2);
@@ -101,20 +120,16 @@ TEST(IconThenVersion, AFileThatCannotBeHeldHasNoIcon) {
   const int writer = ::open((folder.path() / "app.exe").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(writer, 0);
   ASSERT_EQ(::flock(writer, LOCK_EX), 0);
-  EXPECT_FALSE(extractIcon48(path));
+  {
+    const Executable executable(path);
+    EXPECT_FALSE(executable.isOpen());
+    EXPECT_FALSE(executable.iconBitmaps48());
+    EXPECT_FALSE(versionOf(executable));
+  }
   ::close(writer);
-  ASSERT_TRUE(extractIcon48(path));
-  EXPECT_EQ(readFileVersion(path), (Words{1, 2, 0, 0}));
-}
-
-TEST(IconThenVersion, NoIconKeepsNothingOpen) {
-  testsupport::TempFolder folder;
-  testsupport::PeWriter pe;
-  pe.add(kVersion, 1, testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8"));
-  pe.writeTo(folder.path() / "plain.exe");  // a version, but no icon
-  const auto path = folder.file("plain.exe");
-  EXPECT_FALSE(extractIcon48(path));
-  EXPECT_TRUE(nobodyHolds(path));
+  const Executable executable(path);
+  ASSERT_TRUE(executable.iconBitmaps48());
+  EXPECT_EQ(versionOf(executable), (Words{1, 2, 0, 0}));
 }
 
 }  // namespace

@@ -9,9 +9,8 @@
 #include <chrono>
 #include <future>
 
-#include "platform/Bitmaps.h"
+#include "platform/Executable.h"
 #include "platform/NativeFile.h"
-#include "platform/VersionInfo.h"
 #include "runtime/Text.h"
 #include "tests/support/TempFolder.h"
 
@@ -40,8 +39,10 @@ TEST(PosixNonRegularFileTest, FifoFolderAndDeviceAreNoIconAndNoVersion) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::u16string path = rt::fromUtf8(fifo);
 
-  expectReturnsAtOnce(fifo, [&] { return platform::extractIcon(path, 0, 48, 48, platform::kLoadTransparent) == nullptr; });
-  expectReturnsAtOnce(fifo, [&] { return !platform::readFileVersionWords(path).has_value(); });
+  expectReturnsAtOnce(fifo, [&] {
+    const platform::Executable executable(path);
+    return !executable.iconBitmaps48() && !executable.fileVersionWords();
+  });
   expectReturnsAtOnce(fifo, [&] {
     platform::FileError error;
     const bool refused = !platform::NativeFile::openReadDenyWrite(path, error).isOpen();
@@ -49,7 +50,8 @@ TEST(PosixNonRegularFileTest, FifoFolderAndDeviceAreNoIconAndNoVersion) {
   });
 
   for (const std::u16string& other : {rt::fromUtf8(folder.path().string()), std::u16string(u"/dev/zero")}) {
-    EXPECT_EQ(platform::extractIcon(other, 0, 48, 48, platform::kLoadTransparent), nullptr);
-    EXPECT_FALSE(platform::readFileVersionWords(other).has_value());
+    const platform::Executable executable(other);
+    EXPECT_FALSE(executable.iconBitmaps48());
+    EXPECT_FALSE(executable.fileVersionWords());
   }
 }

@@ -6,14 +6,15 @@
 
 #include <functional>
 
+#include "platform/Executable.h"
 #include "platform/executable/ByteSource.h"
+#include "platform/executable/ExecutableResources.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/PngKinds.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
-using platform::posix::DecodedIcon;
 using platform::executable::MemoryByteSource;
 using testsupport::IconDirEntry;
 using testsupport::PeWriter;
@@ -27,14 +28,55 @@ std::vector<std::uint32_t> filled(int width, int height, std::uint32_t value) {
 // A 32-bit image of one opaque colour.
 std::string solid(int side, std::uint32_t rgb) { return testsupport::bmpIconImage(side, side, 32, {}, filled(side, side, 0xFF000000 | rgb)); }
 
+// The icon's bitmaps as the tests read them: colours top row first as B,G,R,A, and one mask byte
+// per pixel (1 = bit set), top row first, 48 or 96 rows.
+struct DecodedIcon {
+  bool monochrome = false;
+  std::vector<std::uint8_t> bgra;
+  std::vector<std::uint8_t> mask;
+};
+
+// Turns the bottom-up rows the reader hands back into top-down pixels, checking their layout.
+std::optional<DecodedIcon> unpacked(const std::optional<platform::IconBitmaps>& bitmaps) {
+  if (!bitmaps) return std::nullopt;
+  DecodedIcon icon;
+  icon.monochrome = bitmaps->monochrome();
+  const std::size_t rows = icon.monochrome ? 96 : 48;
+  EXPECT_EQ(bitmaps->maskWidth, 48);
+  EXPECT_EQ(static_cast<std::size_t>(bitmaps->maskHeight), rows);
+  EXPECT_EQ(bitmaps->maskRows.size(), 8 * rows);
+  for (std::size_t y = 0; y < rows && bitmaps->maskRows.size() == 8 * rows; ++y)
+    for (std::size_t x = 0; x < 48; ++x) icon.mask.push_back((bitmaps->maskRows[8 * (rows - 1 - y) + x / 8] >> (7 - x % 8)) & 1);
+  if (icon.monochrome) return icon;
+  EXPECT_EQ(bitmaps->colourInfo.size(), 40u);
+  EXPECT_EQ(bitmaps->colourRows.size(), 48u * 48 * 4);
+  for (std::size_t y = 0; y < 48 && bitmaps->colourRows.size() == 48u * 48 * 4; ++y)
+    icon.bgra.insert(icon.bgra.end(), bitmaps->colourRows.begin() + static_cast<std::ptrdiff_t>(192 * (47 - y)),
+                     bitmaps->colourRows.begin() + static_cast<std::ptrdiff_t>(192 * (48 - y)));
+  return icon;
+}
+
+std::optional<DecodedIcon> iconOf(const platform::executable::ByteSource& source) {
+  return unpacked(platform::posix::iconBitmaps48(source));
+}
 std::optional<DecodedIcon> iconOf(const std::string& bytes) {
-  MemoryByteSource source({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  return platform::posix::extractIcon48(source);
+  return iconOf(MemoryByteSource({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
 }
 
 std::optional<std::array<std::uint16_t, 4>> versionOf(const std::string& bytes) {
   MemoryByteSource source({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  return platform::posix::readFileVersion(source);
+  return platform::executable::checkedFileVersion(source);
+}
+
+// The same two readings of the file at `path`, through the executable the pass opens.
+std::optional<DecodedIcon> iconAt(const std::u16string& path) { return unpacked(platform::Executable(path).iconBitmaps48()); }
+std::optional<std::array<std::uint16_t, 4>> versionAt(const std::u16string& path) {
+  const auto words = platform::Executable(path).fileVersionWords();
+  if (!words) return std::nullopt;
+  return std::array<std::uint16_t, 4>{static_cast<std::uint16_t>(words->mostSignificant >> 16),
+                                      static_cast<std::uint16_t>(words->mostSignificant),
+                                      static_cast<std::uint16_t>(words->leastSignificant >> 16),
+                                      static_cast<std::uint16_t>(words->leastSignificant)};
 }
 
 // Pixel (x, y) of a decoded colour bitmap as 0xAARRGGBB.
@@ -340,23 +382,23 @@ TEST(PeResourceReader, ReadsIcoFilesAndRefusesOtherPaths) {
   const std::string ico = testsupport::icoFile({entry(16, 32, 0), entry(48, 8, 0), entry(48, 4, 0)},
                                                {solid(16, 0x111111), solid(48, 0x222222), solid(48, 0x333333)});
   testsupport::writeFileBytes(folder.path() / "app.ico", ico);
-  const auto icon = platform::posix::extractIcon48(folder.file("app.ico"));
+  const auto icon = iconAt(folder.file("app.ico"));
   ASSERT_TRUE(icon);
   EXPECT_EQ(argbAt(*icon, 3, 3), 0xFF222222u);
-  EXPECT_FALSE(platform::posix::readFileVersion(folder.file("app.ico")));
+  EXPECT_FALSE(versionAt(folder.file("app.ico")));
 
   PeWriter pe;
   pe.add(kVersion, 1, testsupport::versionResource(0x00050006, 0x00070008, u"5.6.7.8"));
   pe.add(kIcon, 1, solid(48, 0x444444));
   pe.add(kGroup, 1, testsupport::iconGroup({entry(48, 32, 1)}));
   pe.writeTo(folder.path() / "app.exe");
-  ASSERT_TRUE(platform::posix::extractIcon48(folder.file("app.exe")));
-  EXPECT_EQ((platform::posix::readFileVersion(folder.file("app.exe"))), (std::array<std::uint16_t, 4>{5, 6, 7, 8}));
+  ASSERT_TRUE(iconAt(folder.file("app.exe")));
+  EXPECT_EQ((versionAt(folder.file("app.exe"))), (std::array<std::uint16_t, 4>{5, 6, 7, 8}));
 
   testsupport::writeFileBytes(folder.path() / "notes.txt", "MZ but not much else");
   for (const char* name : {"missing.exe", "notes.txt", "."}) {
-    EXPECT_FALSE(platform::posix::extractIcon48(folder.file(name))) << name;
-    EXPECT_FALSE(platform::posix::readFileVersion(folder.file(name))) << name;
+    EXPECT_FALSE(iconAt(folder.file(name))) << name;
+    EXPECT_FALSE(versionAt(folder.file(name))) << name;
   }
 }
 
@@ -387,15 +429,15 @@ TEST(PeResourceReader, ReadsOnlyTheBytesItNeeds) {
   pe.setFiller(16u << 20);
   const std::string bytes = pe.build();
   const CountingSource source(bytes);
-  ASSERT_TRUE(platform::posix::extractIcon48(source));
-  ASSERT_TRUE(platform::posix::readFileVersion(source));
+  ASSERT_TRUE(iconOf(source));
+  ASSERT_TRUE(platform::executable::checkedFileVersion(source));
   EXPECT_LT(source.read, 16u * 1024);  // the image itself is 9 KB
   EXPECT_GT(source.reads, 20u);        // in many small pieces
 
   const CountingSource file(bytes);
   const platform::executable::CachedByteSource cached(file);
-  EXPECT_EQ(platform::posix::extractIcon48(cached)->bgra, platform::posix::extractIcon48(source)->bgra);
-  EXPECT_EQ(platform::posix::readFileVersion(cached), platform::posix::readFileVersion(source));
+  EXPECT_EQ(iconOf(cached)->bgra, iconOf(source)->bgra);
+  EXPECT_EQ(platform::executable::checkedFileVersion(cached), platform::executable::checkedFileVersion(source));
   // Three blocks (the headers, the resource tree and the data after it) and the image itself,
   // which is larger than a block.
   EXPECT_LE(file.reads, 4u);

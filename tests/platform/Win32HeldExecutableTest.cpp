@@ -1,10 +1,9 @@
-// The Windows icon and version calls over hostile files, and the executable held between a row's
-// icon read and its version read: the system's parsers see only files the shared checks passed,
-// and the file cannot be replaced, deleted or written between the two reads.
+// The Windows icon and version calls over hostile files, and the executable held for a row's icon
+// and version reads: the system's parsers see only files the shared checks passed, and the file
+// cannot be replaced, deleted or written while the executable is held.
 #include <gtest/gtest.h>
 
-#include "platform/Bitmaps.h"
-#include "platform/VersionInfo.h"
+#include "platform/Executable.h"
 #include "platform/win32/Win32Text.h"
 #include "tests/support/HostileExecutables.h"
 #include "tests/support/PeWriter.h"
@@ -14,16 +13,10 @@ namespace {
 
 constexpr int kSide = 48;
 
-// Whether the file has an icon, released at once.
-bool hasIcon(const std::u16string& path) {
-  const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
-  if (icon == nullptr) return false;
-  platform::destroyIcon(icon);
-  return true;
-}
+bool hasIcon(const std::u16string& path) { return platform::Executable(path).iconBitmaps48().has_value(); }
 
-std::uint32_t mostSignificant(const std::u16string& path) {
-  const auto words = platform::readFileVersionWords(path);
+std::uint32_t mostSignificant(const platform::Executable& executable) {
+  const auto words = executable.fileVersionWords();
   return words ? words->mostSignificant : 0;
 }
 
@@ -56,46 +49,44 @@ TEST(Win32HeldExecutable, HostileFilesGiveNoIconOrNoVersionAndTheNextFileIsRead)
     testsupport::writeFileBytes(folder.path() / file.fileName, file.bytes);
     const std::u16string path = folder.file(file.fileName);
     EXPECT_EQ(hasIcon(path), !file.badIcon) << file.what;
-    const auto words = platform::readFileVersionWords(path);
+    const auto words = platform::Executable(path).fileVersionWords();
     if (file.badVersion) {
       EXPECT_FALSE(words.has_value()) << file.what;
     }
 
     EXPECT_TRUE(hasIcon(folder.file("good.exe"))) << "after " << file.what;
-    EXPECT_EQ(mostSignificant(folder.file("good.exe")), 0x00010002u) << "after " << file.what;
+    EXPECT_EQ(mostSignificant(platform::Executable(folder.file("good.exe"))), 0x00010002u) << "after " << file.what;
   }
 }
 
-// Between the icon read and the version read the executable cannot be renamed over, deleted or
-// written, so the version is that of the file the icon came from; once the version is read (or
-// the next icon read begins) the file is free again.
-TEST(Win32HeldExecutable, TheExecutableIsHeldFromTheIconReadUntilTheVersionRead) {
+// While the executable is held it cannot be renamed over, deleted or written, so the version is
+// that of the file the icon came from; once it is dropped the file is free again. A file without
+// an icon is held as well, and free once dropped.
+TEST(Win32HeldExecutable, TheExecutableIsHeldUntilItIsDropped) {
   const testsupport::TempFolder folder;
   writeExecutable(folder, "app.exe", 0x00010001);
   writeExecutable(folder, "other.exe", 0x00020002);
   const std::u16string app = folder.file("app.exe"), other = folder.file("other.exe");
-
-  const auto icon = platform::extractIcon(app, 0, kSide, kSide, platform::kLoadTransparent);
-  ASSERT_NE(icon, nullptr);
-  EXPECT_FALSE(renameOver(other, app));
-  EXPECT_FALSE(deleteFile(app));
-  EXPECT_FALSE(openForWriting(app));
-  EXPECT_EQ(mostSignificant(app), 0x00010001u);
-  platform::destroyIcon(icon);
-
-  // Released by the version read: the rename goes through, and a version read alone opens the
-  // path afresh.
+  {
+    const platform::Executable executable(app);
+    ASSERT_TRUE(executable.iconBitmaps48());
+    EXPECT_FALSE(renameOver(other, app));
+    EXPECT_FALSE(deleteFile(app));
+    EXPECT_FALSE(openForWriting(app));
+    EXPECT_EQ(mostSignificant(executable), 0x00010001u);
+  }
   EXPECT_TRUE(renameOver(other, app));
-  EXPECT_EQ(mostSignificant(app), 0x00020002u);
+  EXPECT_EQ(mostSignificant(platform::Executable(app)), 0x00020002u);
 
-  // Released by the next icon read, whatever its path; a file without an icon is not held.
-  ASSERT_TRUE(hasIcon(app));
-  ASSERT_FALSE(hasIcon(folder.file("missing.exe")));
-  EXPECT_TRUE(openForWriting(app));
   testsupport::PeWriter bare;
   bare.omitResourceDirectory();
   bare.writeTo(folder.path() / "bare.exe");
-  EXPECT_FALSE(hasIcon(folder.file("bare.exe")));
+  {
+    const platform::Executable executable(folder.file("bare.exe"));
+    EXPECT_FALSE(executable.iconBitmaps48());
+    EXPECT_FALSE(deleteFile(folder.file("bare.exe")));
+  }
   EXPECT_TRUE(deleteFile(folder.file("bare.exe")));
+  EXPECT_TRUE(openForWriting(app));
   EXPECT_TRUE(deleteFile(app));
 }

@@ -1,5 +1,5 @@
-// The Windows icon and version calls on executables made by the PE writer: PrivateExtractIconsW,
-// GetIconInfo, GetObjectW and GetDIBits with the seam's records, and the version words through
+// The Windows executable on files made by the PE writer: the icon's bitmaps as PrivateExtractIconsW,
+// GetIconInfo, GetObjectW and GetDIBits give them, and the version words through
 // GetFileVersionInfoW and VerQueryValueW. Paths that are not regular files give nothing, at once.
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/Bitmaps.h"
+#include "platform/Executable.h"
 #include "platform/Utf8.h"
-#include "platform/VersionInfo.h"
+#include "platform/win32/IconReadBack.h"
 #include "platform/win32/Win32Text.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/PngKinds.h"
@@ -31,42 +31,27 @@ std::vector<std::uint32_t> patternPixels() {
   return pixels;
 }
 
-// Releases the icon and the bitmaps of one extraction, whatever the test asserted.
+// An icon the system extracted, destroyed whatever the test asserted.
 struct Extracted {
-  platform::IconHandle icon = nullptr;
-  platform::IconInfo info;
+  HICON icon = nullptr;
+  explicit Extracted(const std::u16string& path) {
+    PrivateExtractIconsW(platform::win32::wide(path), 0, kSide, kSide, &icon, nullptr, 1, LR_LOADTRANSPARENT);
+  }
   ~Extracted() {
-    platform::deleteObject(info.mask);
-    platform::deleteObject(info.colour);
-    platform::destroyIcon(icon);
+    if (icon) DestroyIcon(icon);
   }
 };
 
-// The rows of `bitmap` read back at `bits` per pixel, bottom row first.
-std::vector<std::uint8_t> readRows(platform::BitmapHandle bitmap, int width, int height, int bits,
-                                   platform::BitmapInfoHeader& header) {
-  std::vector<std::uint8_t> info(40 + 256 * 4, 0);
-  header = {};
-  header.size = 40;
-  header.width = width;
-  header.height = height;
-  header.planes = 1;
-  header.bitCount = static_cast<std::uint16_t>(bits);
-  std::memcpy(info.data(), &header, sizeof header);
-  const int stride = (width * bits + 31) / 32 * 4;
-  std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * height, 0xCD);
-  const auto context = platform::createCompatibleDC(nullptr);
-  const int lines = platform::getDIBits(context, bitmap, 0, static_cast<std::uint32_t>(height), rows.data(),
-                                        info.data(), platform::kRgbColours);
-  platform::deleteDC(context);
-  std::memcpy(&header, info.data(), sizeof header);
-  if (lines != height) rows.clear();
-  return rows;
+// The 40-byte header at the start of a bitmap's info.
+platform::BitmapInfoHeader headerOf(const std::vector<std::uint8_t>& info) {
+  platform::BitmapInfoHeader header;
+  if (info.size() >= sizeof header) std::memcpy(&header, info.data(), sizeof header);
+  return header;
 }
 
 // The icon drawn by the system itself (DrawIconEx, DI_NORMAL) into a 32-bit DIB section filled with
 // `background`: 0x00RRGGBB per pixel, top row first.
-std::vector<std::uint32_t> drawnOn(platform::IconHandle icon, std::uint32_t background) {
+std::vector<std::uint32_t> drawnOn(HICON icon, std::uint32_t background) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = kSide;
@@ -80,7 +65,7 @@ std::vector<std::uint32_t> drawnOn(platform::IconHandle icon, std::uint32_t back
   if (section != nullptr) {
     const HGDIOBJ previous = SelectObject(context, section);
     std::fill_n(static_cast<std::uint32_t*>(bits), kSide * kSide, background);
-    if (DrawIconEx(context, 0, 0, reinterpret_cast<HICON>(icon), kSide, kSide, 0, nullptr, DI_NORMAL)) {
+    if (DrawIconEx(context, 0, 0, icon, kSide, kSide, 0, nullptr, DI_NORMAL)) {
       GdiFlush();
       pixels.assign(static_cast<std::uint32_t*>(bits), static_cast<std::uint32_t*>(bits) + kSide * kSide);
     }
@@ -112,32 +97,23 @@ bool showsBlended(const std::vector<std::uint32_t>& drawn, const std::vector<std
 
 }  // namespace
 
-// A 32-bit 48x48 icon comes back as Windows hands it: an icon whose colour bitmap describes
-// itself in a 32-byte BITMAP, and whose pixels read back through GetDIBits are those stored,
-// alpha included; the 1-bit mask reads back with a two-entry colour table after the header.
+// A 32-bit 48x48 icon comes back as Windows hands it: a 32-bit colour bitmap whose rows read back
+// through GetDIBits are those stored, alpha included, and a 1-bit 48x48 mask.
 TEST(Win32IconAndVersion, ExtractionHandsBackTheStoredPixelsThroughTheGdiCalls) {
   const testsupport::TempFolder folder;
   const std::vector<std::uint32_t> pixels = patternPixels();
   testsupport::writeIconExecutable(folder.path() / "icon.exe", kSide, pixels, 0x00010002, 0x00030004, u"1.2.3.4");
 
-  Extracted extracted;
-  extracted.icon = platform::extractIcon(folder.file("icon.exe"), 0, kSide, kSide, platform::kLoadTransparent);
-  ASSERT_NE(extracted.icon, nullptr);
-  ASSERT_TRUE(platform::getIconInfo(extracted.icon, extracted.info));
-  EXPECT_NE(extracted.info.isIcon, 0);
-  ASSERT_NE(extracted.info.colour, nullptr);
-  ASSERT_NE(extracted.info.mask, nullptr);
-
-  platform::DibSectionDescription description{};
-  const int described = platform::getObject(extracted.info.colour, sizeof description, &description);
-  ASSERT_TRUE(described == 32 || described == 104) << described;
-  EXPECT_EQ(description.bitmap.width, kSide);
-  EXPECT_EQ(description.bitmap.height, kSide);
-
-  platform::BitmapInfoHeader header;
-  const std::vector<std::uint8_t> colour = readRows(extracted.info.colour, kSide, kSide, 32, header);
-  ASSERT_EQ(colour.size(), std::size_t{kSide} * kSide * 4);
+  const auto bitmaps = platform::Executable(folder.file("icon.exe")).iconBitmaps48();
+  ASSERT_TRUE(bitmaps);
+  ASSERT_EQ(bitmaps->colourInfo.size(), 40u);
+  const platform::BitmapInfoHeader header = headerOf(bitmaps->colourInfo);
+  EXPECT_EQ(header.width, kSide);
+  EXPECT_EQ(header.height, kSide);
+  EXPECT_EQ(header.bitCount, 32);
   EXPECT_EQ(header.sizeImage, std::uint32_t{kSide} * kSide * 4);
+  const std::vector<std::uint8_t>& colour = bitmaps->colourRows;
+  ASSERT_EQ(colour.size(), std::size_t{kSide} * kSide * 4);
   int mismatches = 0;
   for (int y = 0; y < kSide; ++y)
     for (int x = 0; x < kSide; ++x) {
@@ -147,10 +123,9 @@ TEST(Win32IconAndVersion, ExtractionHandsBackTheStoredPixelsThroughTheGdiCalls) 
       if (read != argb && ++mismatches <= 3) ADD_FAILURE() << "pixel " << x << "," << y << std::hex << ": " << read << " != " << argb;
     }
   EXPECT_EQ(mismatches, 0);
-
-  const std::vector<std::uint8_t> mask = readRows(extracted.info.mask, kSide, kSide, 1, header);
-  EXPECT_EQ(mask.size(), std::size_t{8} * kSide);
-  EXPECT_EQ(header.bitCount, 1);
+  EXPECT_EQ(bitmaps->maskWidth, kSide);
+  EXPECT_EQ(bitmaps->maskHeight, kSide);
+  EXPECT_EQ(bitmaps->maskRows.size(), std::size_t{8} * kSide);
 }
 
 // What the system's icon of a PNG image draws, on black and on white, is what GetDIBits reads back
@@ -171,12 +146,9 @@ TEST(Win32IconAndVersion, PngIconsDrawAsTheirColourBitmapsReadBack) {
     const std::string name = "png" + std::to_string(kinds++) + ".exe";
     writer.writeTo(folder.path() / name);
 
-    Extracted extracted;
-    extracted.icon = platform::extractIcon(folder.file(name), 0, kSide, kSide, platform::kLoadTransparent);
+    const Extracted extracted(folder.file(name));
     ASSERT_NE(extracted.icon, nullptr) << kind.what;
-    ASSERT_TRUE(platform::getIconInfo(extracted.icon, extracted.info)) << kind.what;
-    platform::BitmapInfoHeader header;
-    const std::vector<std::uint8_t> rows = readRows(extracted.info.colour, kSide, kSide, 32, header);
+    const std::vector<std::uint8_t> rows = platform::win32::readIconBitmaps(extracted.icon).colourRows;
     ASSERT_EQ(rows.size(), std::size_t{kSide} * kSide * 4) << kind.what;
     std::vector<std::uint32_t> read(std::size_t{kSide} * kSide);  // top row first, like the kind's pixels
     for (int y = 0; y < kSide; ++y)
@@ -206,14 +178,14 @@ TEST(Win32IconAndVersion, PngIconsDrawAsTheirColourBitmapsReadBack) {
   }
 }
 
-// A handle that is not a live object is refused by every call, as the seam promises.
-TEST(Win32IconAndVersion, DeadHandlesAreRefused) {
-  platform::IconInfo info;
-  EXPECT_FALSE(platform::getIconInfo(nullptr, info));
-  char buffer[104];
-  EXPECT_EQ(platform::getObject(nullptr, sizeof buffer, buffer), 0);
-  EXPECT_FALSE(platform::deleteObject(nullptr));
-  EXPECT_FALSE(platform::destroyIcon(nullptr));
+// No icon, or one the system has destroyed: bitmaps the ICO writer refuses.
+TEST(Win32IconAndVersion, DeadIconsGiveBitmapsTheWriterRefuses) {
+  EXPECT_EQ(platform::win32::readIconBitmaps(nullptr).maskWidth, 0);
+  const testsupport::TempFolder folder;
+  testsupport::writeIconExecutable(folder.path() / "icon.exe", kSide, patternPixels(), 0x00010002, 0x00030004, u"x");
+  HICON icon = Extracted(folder.file("icon.exe")).icon;  // destroyed at the end of the statement
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(platform::win32::readIconBitmaps(icon).maskWidth, 0);
 }
 
 // The version words of the fixed record, whatever the string table says; ends of the range
@@ -221,7 +193,7 @@ TEST(Win32IconAndVersion, DeadHandlesAreRefused) {
 TEST(Win32IconAndVersion, VersionWordsComeFromTheFixedRecord) {
   const testsupport::TempFolder folder;
   testsupport::writeIconExecutable(folder.path() / "v.exe", kSide, patternPixels(), 0x00010002, 0x00030004, u"9.9.9.9");
-  const auto words = platform::readFileVersionWords(folder.file("v.exe"));
+  const auto words = platform::Executable(folder.file("v.exe")).fileVersionWords();
   ASSERT_TRUE(words.has_value());
   EXPECT_EQ(words->mostSignificant, 0x00010002u);
   EXPECT_EQ(words->leastSignificant, 0x00030004u);
@@ -229,7 +201,7 @@ TEST(Win32IconAndVersion, VersionWordsComeFromTheFixedRecord) {
   testsupport::PeWriter writer(true);
   writer.add(16, 1, testsupport::versionResource(0xFFFF0000, 0x0000FFFF, u"65535.0.0.65535"));
   writer.writeTo(folder.path() / "plus.exe");
-  const auto wide = platform::readFileVersionWords(folder.file("plus.exe"));
+  const auto wide = platform::Executable(folder.file("plus.exe")).fileVersionWords();
   ASSERT_TRUE(wide.has_value());
   EXPECT_EQ(wide->mostSignificant, 0xFFFF0000u);
   EXPECT_EQ(wide->leastSignificant, 0x0000FFFFu);
@@ -250,10 +222,9 @@ TEST(Win32IconAndVersion, WhatIsNotARegularFileGivesNeitherIconNorVersion) {
   const std::u16string pipePath(reinterpret_cast<const char16_t*>(pipeName.c_str()));
   for (const std::u16string& path : {folder.file("bare.exe"), folder.file("missing.exe"), folder.file(""),
                                      std::u16string(u"NUL"), std::u16string(u"CON"), pipePath}) {
-    EXPECT_FALSE(platform::readFileVersionWords(path).has_value());
-    const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
-    EXPECT_EQ(icon, nullptr);
-    if (icon != nullptr) platform::destroyIcon(icon);
+    const platform::Executable executable(path);
+    EXPECT_FALSE(executable.fileVersionWords().has_value());
+    EXPECT_FALSE(executable.iconBitmaps48().has_value());
   }
   CloseHandle(pipe);
 }
@@ -264,10 +235,9 @@ TEST(Win32IconAndVersion, TheSystemsOwnProgramsGiveIconAndVersion) {
   ASSERT_GT(GetWindowsDirectoryW(folder, MAX_PATH), 0u);
   const std::u16string regedit = platform::win32::fromWide(folder) + u"\\regedit.exe";
   for (const std::u16string& path : {regedit, u"\\\\?\\" + regedit}) {
-    const auto icon = platform::extractIcon(path, 0, kSide, kSide, platform::kLoadTransparent);
-    EXPECT_NE(icon, nullptr);
-    platform::destroyIcon(icon);
-    const auto words = platform::readFileVersionWords(path);
+    const platform::Executable executable(path);
+    EXPECT_TRUE(executable.iconBitmaps48().has_value());
+    const auto words = executable.fileVersionWords();
     ASSERT_TRUE(words.has_value()) << platform::utf16ToUtf8(path);
     EXPECT_NE(words->mostSignificant, 0u);
   }

@@ -1,16 +1,17 @@
-// Making bitmaps and icons for the imaging tests through the platform's own calls: the in-memory
-// stand-in on Linux (BitmapFixtures_posix.cpp), GDI and USER on Windows (CreateBitmap,
-// CreateDIBSection, CreateIconIndirect in BitmapFixtures_win32.cpp), so that the icon writer's
-// tests drive the same calls the program makes. Handles are released with the seam's own calls
-// (platform::deleteObject, platform::destroyIcon).
+// Making bitmaps and icons for the Windows imaging tests through GDI and USER themselves
+// (CreateBitmap, CreateDIBSection, CreateIconIndirect in BitmapFixtures_win32.cpp), so that the
+// Windows layer's read-back of icon handles is driven with what the system makes. Handles are
+// released with DeleteObject and DestroyIcon. Windows only.
 #pragma once
+
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "platform/Bitmaps.h"
+#include "platform/IconBitmaps.h"
 
 namespace testsupport {
 
@@ -22,24 +23,22 @@ std::vector<std::uint32_t> devicePalette(int bitsPerPixel);
 // holds the pixels top-down in the screen's format, each row padded to a multiple of 4 bytes:
 // indices into devicePalette at 8 bits or less, 5-6-5 at 16, blue, green, red at 24 and blue,
 // green, red, alpha at 32. None when it cannot be made.
-platform::BitmapHandle createDeviceBitmap(int width, int height, int bitsPerPixel, std::span<const std::uint8_t> rows);
+HBITMAP createDeviceBitmap(int width, int height, int bitsPerPixel, std::span<const std::uint8_t> rows);
 
 // A device-independent section described by `header`, with its colour table (0x00RRGGBB entries;
 // clrUsed of them, or 2 to the power of the bit count when clrUsed is 0, at 8 bits or less),
 // its three bit-field masks (red, green, blue) with bit-fields, and `bits` in the header's row
 // order, each row padded to a multiple of 4 bytes. None when it cannot be made.
-platform::BitmapHandle createDibSection(const platform::BitmapInfoHeader& header,
-                                        std::span<const std::uint32_t> colourTable,
-                                        std::span<const std::uint32_t> masks, std::span<const std::uint8_t> bits);
+HBITMAP createDibSection(const platform::BitmapInfoHeader& header, std::span<const std::uint32_t> colourTable,
+                         std::span<const std::uint32_t> masks, std::span<const std::uint8_t> bits);
 
 // An icon made from `colour` (none: a monochrome icon whose mask is twice its height) and
 // `mask`; the two handles stay the caller's.
-platform::IconHandle createIcon(platform::BitmapHandle colour, platform::BitmapHandle mask);
+HICON createIcon(HBITMAP colour, HBITMAP mask);
 
-// How many bitmaps (with device contexts), icons and device contexts this process holds, so
-// tests can check that every handle handed out was released. Only differences count.
+// How many GDI objects and icons this process holds, so tests can check that every handle handed
+// out was released. Only differences count.
 std::size_t liveBitmapCount();
 std::size_t liveIconCount();
-std::size_t liveDeviceContextCount();
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
-// Bitmaps and icons for tests on Windows: made by GDI and USER themselves, so the icon writer's
-// tests read back what the system hands out. The seam's handles are the system's handles.
+// Bitmaps and icons for tests on Windows: made by GDI and USER themselves, so the Windows layer's
+// read-back is tested on what the system hands out.
 #include "tests/support/BitmapFixtures.h"
 
 #include <windows.h>
@@ -11,8 +11,6 @@
 
 namespace testsupport {
 namespace {
-
-HBITMAP nativeBitmap(platform::BitmapHandle bitmap) { return reinterpret_cast<HBITMAP>(bitmap); }
 
 // The icons made here, so that their live ones can be counted (Wine counts no USER objects).
 std::mutex iconsLock;
@@ -66,17 +64,15 @@ std::vector<std::uint32_t> devicePalette(int bitsPerPixel) {
   return table;
 }
 
-platform::BitmapHandle createDeviceBitmap(int width, int height, int bitsPerPixel, std::span<const std::uint8_t> rows) {
+HBITMAP createDeviceBitmap(int width, int height, int bitsPerPixel, std::span<const std::uint8_t> rows) {
   const std::size_t stride = (static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32 * 4;
   if (width <= 0 || height <= 0 || rows.size() < stride * static_cast<std::size_t>(height)) return nullptr;
   const std::vector<std::uint8_t> packed = wordAlignedRows(width, height, bitsPerPixel, rows);
-  return reinterpret_cast<platform::BitmapHandle>(
-      CreateBitmap(width, height, 1, static_cast<UINT>(bitsPerPixel), packed.data()));
+  return CreateBitmap(width, height, 1, static_cast<UINT>(bitsPerPixel), packed.data());
 }
 
-platform::BitmapHandle createDibSection(const platform::BitmapInfoHeader& header,
-                                        std::span<const std::uint32_t> colourTable,
-                                        std::span<const std::uint32_t> masks, std::span<const std::uint8_t> bits) {
+HBITMAP createDibSection(const platform::BitmapInfoHeader& header, std::span<const std::uint32_t> colourTable,
+                         std::span<const std::uint32_t> masks, std::span<const std::uint8_t> bits) {
   static_assert(sizeof(platform::BitmapInfoHeader) == sizeof(BITMAPINFOHEADER));
   std::vector<std::uint8_t> info(sizeof(BITMAPINFOHEADER) + 4 * (colourTable.size() + masks.size()), 0);
   std::memcpy(info.data(), &header, sizeof header);
@@ -91,28 +87,27 @@ platform::BitmapHandle createDibSection(const platform::BitmapInfoHeader& header
   const std::size_t stride = (static_cast<std::size_t>(header.width) * header.bitCount + 31) / 32 * 4;
   std::memcpy(pixels, bits.data(), std::min(bits.size(), stride * height));
   GdiFlush();
-  return reinterpret_cast<platform::BitmapHandle>(section);
+  return section;
 }
 
-platform::IconHandle createIcon(platform::BitmapHandle colour, platform::BitmapHandle mask) {
+HICON createIcon(HBITMAP colour, HBITMAP mask) {
   ICONINFO info {};
   info.fIcon = TRUE;
-  info.hbmMask = nativeBitmap(mask);
-  info.hbmColor = nativeBitmap(colour);
+  info.hbmMask = mask;
+  info.hbmColor = colour;
   const HICON icon = CreateIconIndirect(&info);
   if (icon) {
     std::lock_guard guard(iconsLock);
     iconsMade.insert(icon);
   }
-  return reinterpret_cast<platform::IconHandle>(icon);
+  return icon;
 }
 
 // GDI objects: the system's own count for this process (device contexts are GDI objects too, so
-// they show in it and their own count stays 0). Icons: those made here that are still alive;
+// they show in it). Icons: those made here that are still alive;
 // icons handed out by extraction are not in it, and a test that counts around them sees no change
 // either way. A handle destroyed and made again by the system counts once.
 std::size_t liveBitmapCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
-std::size_t liveDeviceContextCount() { return 0; }
 std::size_t liveIconCount() {
   std::lock_guard guard(iconsLock);
   return static_cast<std::size_t>(std::count_if(iconsMade.begin(), iconsMade.end(), iconAlive));
