@@ -5,7 +5,7 @@
 
 namespace imaging {
 
-// Raised with "Icon image is not valid" (no icon handle) or "Bitmap image is not valid" (the
+// Raised with "Icon image is not valid" (an empty image) or "Bitmap image is not valid" (the
 // platform cannot describe or hand out the icon's bitmaps).
 class EInvalidGraphic : public rt::Exception {
   using Exception::Exception;

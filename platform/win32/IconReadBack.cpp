@@ -30,7 +30,7 @@ std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, bool mask) {
   BitmapInfoHeader header;
   constexpr int kSectionHeaderEnd = static_cast<int>(offsetof(DIBSECTION, dsBmih) + sizeof(BITMAPINFOHEADER));
   if (written >= kSectionHeaderEnd && description.dsBmih.biSize >= sizeof header) {
-    std::memcpy(&header, &description.dsBmih, sizeof header);
+    std::memcpy(static_cast<void*>(&header), &description.dsBmih, sizeof header);
   } else {
     header.width = description.dsBm.bmWidth;
     header.height = description.dsBm.bmHeight;

@@ -9,6 +9,7 @@
 #include "platform/Executable.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/VersionNumbers.h"
 
 namespace {
 
@@ -33,16 +34,6 @@ using testsupport::IconDirEntry;
 std::uint32_t argbAt(const platform::IconBitmaps& icon, int x, int y) {
   const std::uint8_t* p = icon.colourRows.data() + (static_cast<std::size_t>(47 - y) * 48 + x) * 4;
   return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
-}
-
-// The four file-version numbers of the executable at `path`, or nothing.
-std::optional<std::array<std::uint16_t, 4>> versionOf(const std::u16string& path) {
-  const auto words = platform::Executable(path).fileVersionWords();
-  if (!words) return std::nullopt;
-  return std::array<std::uint16_t, 4>{static_cast<std::uint16_t>(words->mostSignificant >> 16),
-                                      static_cast<std::uint16_t>(words->mostSignificant),
-                                      static_cast<std::uint16_t>(words->leastSignificant >> 16),
-                                      static_cast<std::uint16_t>(words->leastSignificant)};
 }
 
 // Icons: the 48x48 image of a three-size icon comes back pixel for pixel, alpha included; a
@@ -88,13 +79,13 @@ TEST(NsisPeer, ReaderFindsTheInstallersFileVersion) {
     ASSERT_TRUE(buildInstaller(folder, ico,
                                std::string("VIProductVersion \"9.8.7.6\"\nVIFileVersion \"") + c.fileVersion +
                                    "\"\nVIAddVersionKey \"ProductName\" \"Peer\"\nVIAddVersionKey \"FileVersion\" \"5.5.5.5\"\n"));
-    EXPECT_EQ(versionOf(folder.file("peer.exe")), c.expected) << c.fileVersion;
+    EXPECT_EQ(testsupport::versionNumbers(platform::Executable(folder.file("peer.exe"))), c.expected) << c.fileVersion;
     EXPECT_TRUE(platform::Executable(folder.file("peer.exe")).iconBitmaps48());
   }
   // An installer without version lines has no version resource.
   testsupport::TempFolder plain;
   ASSERT_TRUE(buildInstaller(plain, ico, ""));
-  EXPECT_FALSE(versionOf(plain.file("peer.exe")));
+  EXPECT_FALSE(testsupport::versionNumbers(platform::Executable(plain.file("peer.exe"))));
 }
 
 }  // namespace

@@ -13,19 +13,14 @@
 #include "platform/Executable.h"
 #include "tests/support/PeWriter.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/VersionNumbers.h"
 
 namespace {
 
 using platform::Executable;
-using Words = std::array<std::uint16_t, 4>;
+using Words = testsupport::VersionNumbers;
 
-// The executable's version as its four numbers, or nothing.
-std::optional<Words> versionOf(const Executable& executable) {
-  const auto words = executable.fileVersionWords();
-  if (!words) return std::nullopt;
-  return Words{static_cast<std::uint16_t>(words->mostSignificant >> 16), static_cast<std::uint16_t>(words->mostSignificant),
-               static_cast<std::uint16_t>(words->leastSignificant >> 16), static_cast<std::uint16_t>(words->leastSignificant)};
-}
+using testsupport::versionNumbers;
 
 constexpr std::uint32_t kIcon = 3, kGroup = 14, kVersion = 16;
 
@@ -59,9 +54,9 @@ TEST(IconThenVersion, EachExecutableReadsItsOwnFileAndClosesItWhenDropped) {
   {
     const Executable first(a), second(b);
     ASSERT_TRUE(first.iconBitmaps48());
-    EXPECT_EQ(versionOf(second), (Words{3, 4, 0, 0}));
-    EXPECT_EQ(versionOf(first), (Words{1, 2, 0, 0}));
-    EXPECT_EQ(versionOf(first), (Words{1, 2, 0, 0}));
+    EXPECT_EQ(versionNumbers(second), (Words{3, 4, 0, 0}));
+    EXPECT_EQ(versionNumbers(first), (Words{1, 2, 0, 0}));
+    EXPECT_EQ(versionNumbers(first), (Words{1, 2, 0, 0}));
     EXPECT_FALSE(nobodyHolds(a));
   }
   EXPECT_TRUE(nobodyHolds(a));
@@ -84,18 +79,18 @@ TEST(IconThenVersion, TheVersionComesFromTheFileTheIconCameFrom) {
     ASSERT_TRUE(executable.iconBitmaps48());
     writeExecutable(folder.path() / "new.exe", 2, 2);
     std::filesystem::rename(folder.path() / "new.exe", folder.path() / "app.exe");
-    EXPECT_EQ(versionOf(executable), (Words{1, 1, 0, 0}));
+    EXPECT_EQ(versionNumbers(executable), (Words{1, 1, 0, 0}));
   }
-  EXPECT_EQ(versionOf(Executable(path)), (Words{2, 2, 0, 0}));  // opened again, the path's file now
+  EXPECT_EQ(versionNumbers(Executable(path)), (Words{2, 2, 0, 0}));  // opened again, the path's file now
 
   // Removed: the file the icon came from still answers.
   {
     const Executable executable(path);
     ASSERT_TRUE(executable.iconBitmaps48());
     std::filesystem::remove(folder.path() / "app.exe");
-    EXPECT_EQ(versionOf(executable), (Words{2, 2, 0, 0}));
+    EXPECT_EQ(versionNumbers(executable), (Words{2, 2, 0, 0}));
   }
-  EXPECT_FALSE(versionOf(Executable(path)));
+  EXPECT_FALSE(versionNumbers(Executable(path)));
 
   // Rewritten in place, longer, by a writer that ignores the shared lock: the held descriptor is
   // read within the length it was opened with, partly from the pieces the icon read already
@@ -106,10 +101,10 @@ TEST(IconThenVersion, TheVersionComesFromTheFileTheIconCameFrom) {
     const Executable executable(path);
     ASSERT_TRUE(executable.iconBitmaps48());
     writeExecutable(folder.path() / "app.exe", 4, 4, 4096);
-    const auto mixed = versionOf(executable);
+    const auto mixed = versionNumbers(executable);
     EXPECT_TRUE(!mixed || *mixed == (Words{3, 3, 0, 0}));
   }
-  EXPECT_EQ(versionOf(Executable(path)), (Words{4, 4, 0, 0}));
+  EXPECT_EQ(versionNumbers(Executable(path)), (Words{4, 4, 0, 0}));
 }
 
 // A file that cannot be held for reading (a writer holds its lock) has no icon and no version.
@@ -124,12 +119,12 @@ TEST(IconThenVersion, AFileThatCannotBeHeldHasNoIcon) {
     const Executable executable(path);
     EXPECT_FALSE(executable.isOpen());
     EXPECT_FALSE(executable.iconBitmaps48());
-    EXPECT_FALSE(versionOf(executable));
+    EXPECT_FALSE(versionNumbers(executable));
   }
   ::close(writer);
   const Executable executable(path);
   ASSERT_TRUE(executable.iconBitmaps48());
-  EXPECT_EQ(versionOf(executable), (Words{1, 2, 0, 0}));
+  EXPECT_EQ(versionNumbers(executable), (Words{1, 2, 0, 0}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/support/PeWriter.h"
 #include "tests/support/PngKinds.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/VersionNumbers.h"
 
 namespace {
 
@@ -71,12 +72,7 @@ std::optional<std::array<std::uint16_t, 4>> versionOf(const std::string& bytes) 
 // The same two readings of the file at `path`, through the executable the pass opens.
 std::optional<DecodedIcon> iconAt(const std::u16string& path) { return unpacked(platform::Executable(path).iconBitmaps48()); }
 std::optional<std::array<std::uint16_t, 4>> versionAt(const std::u16string& path) {
-  const auto words = platform::Executable(path).fileVersionWords();
-  if (!words) return std::nullopt;
-  return std::array<std::uint16_t, 4>{static_cast<std::uint16_t>(words->mostSignificant >> 16),
-                                      static_cast<std::uint16_t>(words->mostSignificant),
-                                      static_cast<std::uint16_t>(words->leastSignificant >> 16),
-                                      static_cast<std::uint16_t>(words->leastSignificant)};
+  return testsupport::versionNumbers(platform::Executable(path));
 }
 
 // Pixel (x, y) of a decoded colour bitmap as 0xAARRGGBB.
