@@ -78,7 +78,8 @@ std::vector<std::uint8_t> fileStart(std::int32_t width, std::int32_t height, std
 std::vector<std::uint8_t> buildMonochrome(const platform::IconBitmaps& image) {
   if (image.maskWidth <= 0 || image.maskHeight < 2 || image.maskHeight % 2 != 0) raiseBitmapNotValid();
   const std::int32_t height = image.maskHeight / 2;
-  const std::size_t halfBytes = (static_cast<std::size_t>(image.maskWidth) + 31) / 32 * 4 * static_cast<std::size_t>(height);
+  const std::size_t rowBytes = (static_cast<std::size_t>(image.maskWidth) + 31) / 32 * 4;
+  const std::size_t halfBytes = rowBytes * static_cast<std::size_t>(height);
   if (2 * halfBytes > image.maskRows.size()) raiseBitmapNotValid();
 
   MonochromeImageHeader header;

@@ -21,6 +21,12 @@ struct IconParts {
   }
 };
 
+// Bytes of the header's rows at its width, height and bit count, each row padded to 32 bits.
+std::uint64_t rowsSize(const BitmapInfoHeader& header) {
+  return executable::rowBytes(static_cast<std::uint32_t>(header.width), header.bitCount) *
+         static_cast<std::uint32_t>(header.height);
+}
+
 // The header `bitmap` is read back with: the mask (`mask` true) at 1 bit per pixel, a colour
 // bitmap at planes x bits per pixel. Nothing when the system cannot describe it.
 std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, bool mask) {
@@ -42,15 +48,15 @@ std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, bool mask) {
   header.bitCount = mask ? 1 : static_cast<std::uint16_t>(description.dsBm.bmPlanes * description.dsBm.bmBitsPixel);
   header.planes = 1;
   if (header.clrUsed < header.clrImportant) header.clrImportant = header.clrUsed;
-  if (header.sizeImage == 0)
-    header.sizeImage = static_cast<std::uint32_t>(executable::rowBytes(static_cast<std::uint32_t>(header.width), header.bitCount) *
-                                                  static_cast<std::uint32_t>(header.height));
+  if (header.sizeImage == 0) header.sizeImage = static_cast<std::uint32_t>(rowsSize(header));
   return header;
 }
 
 // Bytes of the header with its colour table (8 bits or less) or three masks (bit-fields).
 std::size_t infoSize(const BitmapInfoHeader& header) {
-  if (header.bitCount <= 8) return sizeof header + 4 * std::size_t{header.clrUsed != 0 ? header.clrUsed : 1u << header.bitCount};
+  if (header.bitCount <= 8) {
+    return sizeof header + 4 * std::size_t{header.clrUsed != 0 ? header.clrUsed : 1u << header.bitCount};
+  }
   return sizeof header + ((header.compression & 3) != 0 ? 12 : 0);
 }
 
@@ -64,9 +70,7 @@ struct ReadBack {
 ReadBack readBack(HBITMAP bitmap, const BitmapInfoHeader& header) {
   ReadBack read{std::vector<std::uint8_t>(infoSize(header), 0), std::vector<std::uint8_t>(header.sizeImage, 0)};
   std::memcpy(read.info.data(), &header, sizeof header);
-  const std::uint64_t needed = executable::rowBytes(static_cast<std::uint32_t>(header.width), header.bitCount) *
-                               static_cast<std::uint32_t>(header.height);
-  if (read.rows.size() < needed) return read;
+  if (read.rows.size() < rowsSize(header)) return read;
   const HDC context = CreateCompatibleDC(nullptr);
   if (!context) return read;
   GetDIBits(context, bitmap, 0, static_cast<UINT>(header.height), read.rows.data(),

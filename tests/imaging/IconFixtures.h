@@ -68,12 +68,15 @@ inline bool pictureMask(int x, int y) { return (x + 2 * y) % 7 == 0; }
 // pixel values, top row first) after a header with `compression` and `clrUsed` and the given
 // colour table or masks, and a mask transparent where `transparent` says; rows bottom-up.
 inline platform::IconBitmaps bitmapsOf(int width, int height, int bits, const PixelFunction& value,
-                                       const MaskFunction& transparent, const std::vector<std::uint32_t>& tableOrMasks = {},
+                                       const MaskFunction& transparent,
+                                       const std::vector<std::uint32_t>& tableOrMasks = {},
                                        std::uint32_t compression = 0, std::uint32_t clrUsed = 0) {
-  const auto bottomUp = [height](const PixelFunction& f) { return [f, height](int x, int y) { return f(x, height - 1 - y); }; };
+  const auto bottomUp = [height](const PixelFunction& f) {
+    return [f, height](int x, int y) { return f(x, height - 1 - y); };
+  };
   platform::IconBitmaps image;
-  platform::BitmapInfoHeader header{40, width, height, 1, static_cast<std::uint16_t>(bits), compression,
-                                    static_cast<std::uint32_t>(strideOf(width, bits) * static_cast<std::size_t>(height))};
+  const auto rowsBytes = static_cast<std::uint32_t>(strideOf(width, bits) * static_cast<std::size_t>(height));
+  platform::BitmapInfoHeader header{40, width, height, 1, static_cast<std::uint16_t>(bits), compression, rowsBytes};
   header.clrUsed = clrUsed;
   image.colourInfo.resize(40 + 4 * tableOrMasks.size());
   std::memcpy(image.colourInfo.data(), &header, 40);

@@ -46,8 +46,10 @@ std::optional<DecodedIcon> unpacked(const std::optional<platform::IconBitmaps>& 
   EXPECT_EQ(bitmaps->maskWidth, 48);
   EXPECT_EQ(static_cast<std::size_t>(bitmaps->maskHeight), rows);
   EXPECT_EQ(bitmaps->maskRows.size(), 8 * rows);
-  for (std::size_t y = 0; y < rows && bitmaps->maskRows.size() == 8 * rows; ++y)
-    for (std::size_t x = 0; x < 48; ++x) icon.mask.push_back((bitmaps->maskRows[8 * (rows - 1 - y) + x / 8] >> (7 - x % 8)) & 1);
+  for (std::size_t y = 0; y < rows && bitmaps->maskRows.size() == 8 * rows; ++y) {
+    const std::uint8_t* row = bitmaps->maskRows.data() + 8 * (rows - 1 - y);
+    for (std::size_t x = 0; x < 48; ++x) icon.mask.push_back((row[x / 8] >> (7 - x % 8)) & 1);
+  }
   if (icon.monochrome) return icon;
   EXPECT_EQ(bitmaps->colourInfo.size(), 40u);
   EXPECT_EQ(bitmaps->colourRows.size(), 48u * 48 * 4);
@@ -70,7 +72,9 @@ std::optional<std::array<std::uint16_t, 4>> versionOf(const std::string& bytes) 
 }
 
 // The same two readings of the file at `path`, through the executable the pass opens.
-std::optional<DecodedIcon> iconAt(const std::u16string& path) { return unpacked(platform::Executable(path).iconBitmaps48()); }
+std::optional<DecodedIcon> iconAt(const std::u16string& path) {
+  return unpacked(platform::Executable(path).iconBitmaps48());
+}
 std::optional<std::array<std::uint16_t, 4>> versionAt(const std::u16string& path) {
   return testsupport::versionNumbers(platform::Executable(path));
 }
