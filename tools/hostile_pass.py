@@ -32,7 +32,7 @@ import time
 
 ROW_TARGET_SECONDS = 2.0
 PEAK_TARGET_KB = 64 * 1024
-# Kinds whose ICO files may differ between the builds, and why (see docs/ICON_AGREEMENT.md).
+# Kinds whose ICO files may differ between the builds, and why (see docs/architecture.md, "Icons on both builds").
 KNOWN_ICO_DIFFERENCES = {
     "png-wine-colours": "PNG images without an alpha channel of their own: the system's PNG decoder under Wine "
                         "hands them back with red and blue swapped and alpha 0; the Linux build writes the image's "

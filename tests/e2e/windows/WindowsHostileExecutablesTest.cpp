@@ -110,7 +110,7 @@ TEST(WindowsHostileExecutables, NoFileTakesThePassDownAndBothBuildsGiveIconsToTh
 
   // --- the Linux build over the same files gives icons to the same hostile rows,
   // and the same ICO files, but for the PNG images the system's decoder under Wine hands back with
-  // red and blue swapped (docs/ICON_AGREEMENT.md)
+  // red and blue swapped (docs/architecture.md, "Icons on both builds")
   wintest::LinuxProgramFolder linuxRun;
   linuxRun.writeCatalogue(linuxRows);
   wintest::LinuxResult linuxResult;
