@@ -27,7 +27,8 @@ void processRows(const UploadRoles& roles, catalog::TSQLiteTable& table, const s
     std::u16string version;
     {
       // The row's executable is opened once; icon and version come from it, and it is closed
-      // before the file is written and the service is asked.
+      // before the file is written and the service is asked: on Windows it is held against
+      // writes while open, and the user's installer must not wait on our network calls.
       const std::unique_ptr<IRowExecutable> executable = roles.icons.openExecutable(table.TextOf(u"exepath"));
       std::optional<platform::IconBitmaps> bitmaps = executable->iconBitmaps();
       if (!bitmaps) continue;  // no icon: the row number is used up, nothing else happens
