@@ -27,9 +27,12 @@ std::uint64_t rowsSize(const BitmapInfoHeader& header) {
          static_cast<std::uint32_t>(header.height);
 }
 
-// The header `bitmap` is read back with: the mask (`mask` true) at 1 bit per pixel, a colour
-// bitmap at planes x bits per pixel. Nothing when the system cannot describe it.
-std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, bool mask) {
+// Which of the icon's two bitmaps is described: they are read back at different depths.
+enum class IconPart { Mask, Colour };
+
+// The header `bitmap` is read back with: the mask at 1 bit per pixel, the colour bitmap at
+// planes x bits per pixel. Nothing when the system cannot describe it.
+std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, IconPart part) {
   DIBSECTION description{};
   const int written = GetObjectW(bitmap, sizeof description, &description);
   if (written == 0) return std::nullopt;
@@ -45,7 +48,9 @@ std::optional<BitmapInfoHeader> describe(HBITMAP bitmap, bool mask) {
   // A section stored top-down says so with a negative height; the file wants bottom-up rows.
   if (header.height == std::numeric_limits<std::int32_t>::min()) return std::nullopt;
   if (header.height < 0) header.height = -header.height;
-  header.bitCount = mask ? 1 : static_cast<std::uint16_t>(description.dsBm.bmPlanes * description.dsBm.bmBitsPixel);
+  header.bitCount = part == IconPart::Mask
+                        ? 1
+                        : static_cast<std::uint16_t>(description.dsBm.bmPlanes * description.dsBm.bmBitsPixel);
   header.planes = 1;
   if (header.clrUsed < header.clrImportant) header.clrImportant = header.clrUsed;
   if (header.sizeImage == 0) header.sizeImage = static_cast<std::uint32_t>(rowsSize(header));
@@ -60,6 +65,17 @@ std::size_t infoSize(const BitmapInfoHeader& header) {
   return sizeof header + ((header.compression & 3) != 0 ? 12 : 0);
 }
 
+// A memory device context for GetDIBits, deleted however the read ends.
+struct MemoryContext {
+  HDC handle = CreateCompatibleDC(nullptr);
+  MemoryContext() = default;
+  MemoryContext(const MemoryContext&) = delete;
+  MemoryContext& operator=(const MemoryContext&) = delete;
+  ~MemoryContext() {
+    if (handle) DeleteDC(handle);
+  }
+};
+
 struct ReadBack {
   std::vector<std::uint8_t> info;
   std::vector<std::uint8_t> rows;
@@ -71,11 +87,10 @@ ReadBack readBack(HBITMAP bitmap, const BitmapInfoHeader& header) {
   ReadBack read{std::vector<std::uint8_t>(infoSize(header), 0), std::vector<std::uint8_t>(header.sizeImage, 0)};
   std::memcpy(read.info.data(), &header, sizeof header);
   if (read.rows.size() < rowsSize(header)) return read;
-  const HDC context = CreateCompatibleDC(nullptr);
-  if (!context) return read;
-  GetDIBits(context, bitmap, 0, static_cast<UINT>(header.height), read.rows.data(),
+  const MemoryContext context;
+  if (!context.handle) return read;
+  GetDIBits(context.handle, bitmap, 0, static_cast<UINT>(header.height), read.rows.data(),
             reinterpret_cast<BITMAPINFO*>(read.info.data()), DIB_RGB_COLORS);
-  DeleteDC(context);
   return read;
 }
 
@@ -84,11 +99,11 @@ ReadBack readBack(HBITMAP bitmap, const BitmapInfoHeader& header) {
 IconBitmaps readIconBitmaps(HICON icon) {
   IconParts parts;
   if (icon == nullptr || !GetIconInfo(icon, &parts.info)) return {};
-  const auto maskHeader = describe(parts.info.hbmMask, true);
+  const auto maskHeader = describe(parts.info.hbmMask, IconPart::Mask);
   if (!maskHeader) return {};
   std::optional<BitmapInfoHeader> colourHeader;
   if (parts.info.hbmColor) {
-    colourHeader = describe(parts.info.hbmColor, false);
+    colourHeader = describe(parts.info.hbmColor, IconPart::Colour);
     if (!colourHeader) return {};
   }
   IconBitmaps bitmaps;
